@@ -1,0 +1,20 @@
+#include "click/encode.hpp"
+
+void NUM24_TO_CHAR(const int32_t* samples, uint8_t* bytes, int32_t length) {
+    for (int32_t i = 0; i < length; ++i) {
+        const uint32_t v = static_cast<uint32_t>(samples[i]);
+        bytes[3 * i] = static_cast<uint8_t>(v & 0xFF);
+        bytes[3 * i + 1] = static_cast<uint8_t>((v >> 8) & 0xFF);
+        bytes[3 * i + 2] = static_cast<uint8_t>((v >> 16) & 0xFF);
+    }
+}
+
+void NUM24_TO_CHAR16(const int32_t* samples, uint8_t* bytes, int32_t length) {
+    for (int32_t i = 0; i < length; ++i) {
+        // Arithmetic shift: -1 stays -1 and -256 becomes -1.
+        const int32_t shifted = samples[i] >> 8;
+        const uint32_t v = static_cast<uint32_t>(shifted);
+        bytes[2 * i] = static_cast<uint8_t>(v & 0xFF);
+        bytes[2 * i + 1] = static_cast<uint8_t>((v >> 8) & 0xFF);
+    }
+}

@@ -1,0 +1,34 @@
+// Which values the arithmetic can work with. Each check returns an empty
+// string for a usable value, otherwise one sentence that says what is accepted.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+// Sample rate: a whole number from 1 to 2147483647 (larger ones are negative
+// answers wrapped round).
+std::string checkRate(long long rate);
+
+// Bit depth: 16 or 24.
+std::string checkBits(long long bits);
+
+// Tempo: finite, above 0, and giving a beat of 1 to 2147483647 samples.
+std::string checkTempo(float tempo, uint32_t rate);
+
+// Lowest frequency: finite, above 0, and not above half the rate, so that
+// at least one partial fits.
+std::string checkFrequency(float hz, uint32_t rate);
+
+// Beats per measure and number of measures: 0 to 2147483647.
+std::string checkBeatsPerMeasure(long long meter);
+std::string checkMeasures(long long meas);
+
+// Audition length: finite, 0 or more, and its frame count fits 31 bits.
+std::string checkAuditionLength(float atime, uint32_t rate);
+
+// Names: not empty, and no longer than their field.
+std::string checkName(const std::string& name, size_t maxChars, const char* what);
+
+// Samples in one beat at `tempo`, in single precision, truncated; valid when
+// checkTempo accepted the tempo.
+int32_t beatSamples(uint32_t rate, float tempo);

@@ -1,0 +1,126 @@
+#include "console/commands.hpp"
+
+#include <vector>
+
+#include "common/value_rules.hpp"
+#include "files/tempo_map.hpp"
+#include "playback/player.hpp"
+#include "wave/beat_grid.hpp"
+#include "wave/header.hpp"
+#include "wave/wave_writer.hpp"
+
+namespace {
+
+// Samples `w` and `+` write: rate x trackSeconds in single precision,
+// truncated; false when the track could not fit a wave file at all.
+bool trackFrames(const Session& s, int32_t& frames) {
+    const float samples = static_cast<float>(s.settings.rate) * s.trackSeconds;
+    if (!(samples >= 0.0f && samples < 2147483648.0f)) return false;
+    frames = static_cast<int32_t>(samples);
+    return true;
+}
+
+uint64_t trackBytes(const Session& s, float tempo, int32_t frames) {
+    const uint64_t samples = static_cast<uint64_t>(
+        trackSamples(s.settings.rate, tempo, frames, s.click.clickLength));
+    return samples * static_cast<uint64_t>(s.click.bytesPerSample);
+}
+
+Stop tooLarge(const Session& s, const char* outcome) {
+    return programError("The track would make '" + s.settings.save +
+                        "' larger than 4 GiB; nothing was " + outcome + ".");
+}
+
+Outcome writeTrack(Session& s, float tempo, int32_t frames) {
+    const Settings& st = s.settings;
+    return WRITE_FILE(st.rate, st.bits, tempo, frames, st.save, s.click.clickBytes,
+                      s.click.silenceSample, s.click.clickLength);
+}
+
+// `w`: a new file holding one track of the current length.
+Outcome writeNew(Session& s) {
+    int32_t frames = 0;
+    if (!trackFrames(s, frames) ||
+        !fitsWaveSize(kHeaderBytes + trackBytes(s, s.settings.tempo, frames))) {
+        return tooLarge(s, "written");
+    }
+    const Settings& st = s.settings;
+    if (Outcome r = MAKE_HEADER(st.save, st.rate, static_cast<uint32_t>(st.bits), frames)) return r;
+    if (Outcome r = writeTrack(s, st.tempo, frames)) return r;
+    // The last click may run past the planned length: the header states it all.
+    return FIX_SIZE(st.save);
+}
+
+// `+`: one more track at the end of the existing file.
+Outcome appendTrack(Session& s) {
+    const Settings& st = s.settings;
+    uint64_t existing = 0;
+    if (Outcome r = checkAppendTarget(st.save, st.rate, st.bits, existing)) return r;
+    int32_t frames = 0;
+    if (!trackFrames(s, frames) || !fitsWaveSize(existing + trackBytes(s, st.tempo, frames))) {
+        return tooLarge(s, "added");
+    }
+    if (Outcome r = writeTrack(s, st.tempo, frames)) return r;
+    return FIX_SIZE(st.save);
+}
+
+// `a`: the beat at the current tempo for the audition length.
+Outcome audition(Session& s) {
+    const Settings& st = s.settings;
+    const int32_t beatLength = beatSamples(st.rate, st.tempo);
+    const int32_t total = static_cast<int32_t>(static_cast<float>(st.rate) * st.atime);
+    const Beat beat = MAKE_BEAT(s.click, beatLength);
+    return PLAY(beat, total, st.device, st.rate, st.meter, 1, st.bits, s.io.out);
+}
+
+// `rtm`: every section of the tempo map, in order, into one new file.
+Outcome renderTempoMap(Session& s) {
+    Settings& st = s.settings;
+    std::vector<TempoMapEntry> map;
+    if (Outcome r = READ_TMAP(st.map, st.rate, s.io.out, map)) return r;
+    if (map.empty()) return std::nullopt;
+    std::vector<int32_t> frames(map.size());
+    uint64_t bytes = kHeaderBytes;
+    for (size_t i = 0; i < map.size(); ++i) {
+        sectionWriteFrames(map[i], st.rate, frames[i]);
+        bytes += trackBytes(s, map[i].tempo, frames[i]);
+    }
+    if (!fitsWaveSize(bytes)) return tooLarge(s, "written");
+    if (Outcome r = MAKE_HEADER(st.save, st.rate, static_cast<uint32_t>(st.bits), 0)) return r;
+    for (size_t i = 0; i < map.size(); ++i) {
+        st.tempo = map[i].tempo;
+        s.trackSeconds = sectionSeconds(map[i].beats, map[i].measures, map[i].tempo);
+        if (Outcome r = writeTrack(s, st.tempo, frames[i])) return r;
+    }
+    return FIX_SIZE(st.save);
+}
+
+// `ptm`: the sections one after another, each counting its measures from 1.
+Outcome playTempoMap(Session& s) {
+    const Settings& st = s.settings;
+    std::vector<TempoMapEntry> map;
+    if (Outcome r = READ_TMAP(st.map, st.rate, s.io.out, map)) return r;
+    for (size_t i = 0; i < map.size(); ++i) {
+        const int32_t beatLength = sectionBeatLength(map[i], st.rate);
+        int32_t total = 0;
+        sectionPlayFrames(map[i], st.rate, total);
+        const Beat beat = MAKE_BEAT(s.click, beatLength);
+        std::fprintf(s.io.out, "\nPlaying section  %i \n\n", static_cast<int>(i + 1));
+        const int32_t beats = static_cast<int32_t>(map[i].beats);
+        if (Outcome r = PLAY(beat, total, st.device, st.rate, beats, 1, st.bits, s.io.out)) {
+            return r;
+        }
+    }
+    return std::nullopt;
+}
+
+}  // namespace
+
+Outcome runAction(const std::string& word, Session& s) {
+    if (word == "a") return audition(s);
+    if (word == "rtm") return renderTempoMap(s);
+    if (word == "ptm") return playTempoMap(s);
+    if (word == "w") return writeNew(s);
+    if (word == "+") return appendTrack(s);
+    return std::nullopt;
+}

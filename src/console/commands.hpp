@@ -1,0 +1,11 @@
+// The actions of the menu: audition, the tempo map, and writing wave files.
+// Each runs after the click stage and uses the click made in that pass.
+#pragma once
+
+#include <string>
+
+#include "common/outcome.hpp"
+#include "console/session.hpp"
+
+// Runs the action of `word`, if it has one (`a`, `rtm`, `ptm`, `w`, `+`).
+Outcome runAction(const std::string& word, Session& session);

@@ -1,0 +1,228 @@
+#include "files/settings_file.hpp"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <array>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <optional>
+
+#include "common/value_rules.hpp"
+
+namespace {
+
+constexpr std::string_view kSeparators = " \t\n";
+
+enum Key { kRate, kDevice, kBits, kTempo, kHz, kAtime, kSave, kMeter, kMeas, kMap, kKeyCount };
+
+// Keys in the order they are compared.
+constexpr std::array<std::string_view, kKeyCount> kKeys = {
+    "rate", "device", "bits", "tempo", "Hz", "atime", "save", "meter", "meas", "map"};
+
+std::optional<Key> keyOf(std::string_view token) {
+    for (size_t i = 0; i < kKeys.size(); ++i) {
+        if (token == kKeys[i]) return static_cast<Key>(i);
+    }
+    return std::nullopt;
+}
+
+// The last value found for each key.
+using RawValues = std::array<std::optional<std::string>, kKeyCount>;
+
+// Splits the text into tokens; a key's value is the rest of its line after
+// the one separator that ended the key, or the next line that is not empty.
+RawValues scanKeys(std::string_view text) {
+    RawValues raw;
+    size_t at = 0;
+    while (at < text.size()) {
+        const size_t start = text.find_first_not_of(kSeparators, at);
+        if (start == std::string_view::npos) break;
+        size_t end = text.find_first_of(kSeparators, start);
+        if (end == std::string_view::npos) end = text.size();
+        at = end < text.size() ? end + 1 : end;
+        const std::optional<Key> key = keyOf(text.substr(start, end - start));
+        if (!key) continue;
+        const size_t valueStart = text.find_first_not_of('\n', at);
+        if (valueStart == std::string_view::npos) break;  // a key with no value: ignored
+        size_t valueEnd = text.find('\n', valueStart);
+        if (valueEnd == std::string_view::npos) valueEnd = text.size();
+        raw[*key] = std::string(text.substr(valueStart, valueEnd - valueStart));
+        at = valueEnd < text.size() ? valueEnd + 1 : valueEnd;
+    }
+    return raw;
+}
+
+long long toInteger(const std::string& value) { return std::strtoll(value.c_str(), nullptr, 10); }
+
+float toDecimal(const std::string& value) {
+    return static_cast<float>(std::strtod(value.c_str(), nullptr));
+}
+
+// The value as it is shown in a message: no line-end characters, not too long.
+std::string shown(const std::string& value) {
+    std::string s;
+    for (char c : value) {
+        if (c != '\r') s.push_back(c);
+    }
+    if (s.size() > 40) s = s.substr(0, 40) + "...";
+    return s;
+}
+
+class Loader {
+public:
+    Loader(Settings& settings, const std::string& fileName) : s_(settings), file_(fileName) {}
+
+    std::vector<std::string> load(const RawValues& raw) {
+        // The rate comes first: the limits of tempo, frequency and audition length depend on it.
+        if (raw[kRate]) {
+            const long long v = toInteger(*raw[kRate]);
+            if (accept(kRate, *raw[kRate], checkRate(v), std::to_string(s_.rate))) {
+                s_.rate = static_cast<uint32_t>(v);
+            }
+        }
+        if (raw[kBits]) {
+            const long long v = toInteger(*raw[kBits]);
+            if (accept(kBits, *raw[kBits], checkBits(v), std::to_string(s_.bits))) {
+                s_.bits = static_cast<int32_t>(v);
+            }
+        }
+        loadDecimal(raw, kTempo, s_.tempo, checkTempo, "%.2f");
+        loadDecimal(raw, kHz, s_.Hz, checkFrequency, "%.2f");
+        loadDecimal(raw, kAtime, s_.atime, checkAuditionLength, "%.1f");
+        loadCount(raw, kMeter, s_.meter, checkBeatsPerMeasure);
+        loadCount(raw, kMeas, s_.meas, checkMeasures);
+        loadName(raw, kDevice, s_.device, kDeviceMaxChars, "The device name");
+        loadName(raw, kSave, s_.save, kSaveMaxChars, "The output file name");
+        loadName(raw, kMap, s_.map, kMapMaxChars, "The tempo map file name");
+        return std::move(notes_);
+    }
+
+private:
+    bool accept(Key key, const std::string& raw, const std::string& rule, const std::string& kept) {
+        if (rule.empty()) return true;
+        notes_.push_back(file_ + ": " + std::string(kKeys[key]) + " '" + shown(raw) +
+                         "' refused: " + rule + "; using " + kept + ".");
+        return false;
+    }
+
+    void loadDecimal(const RawValues& raw, Key key, float& field,
+                     std::string (*check)(float, uint32_t), const char* keptFormat) {
+        if (!raw[key]) return;
+        const float v = toDecimal(*raw[key]);
+        char kept[64];
+        std::snprintf(kept, sizeof kept, keptFormat, field);
+        if (accept(key, *raw[key], check(v, s_.rate), kept)) field = v;
+    }
+
+    void loadCount(const RawValues& raw, Key key, int32_t& field, std::string (*check)(long long)) {
+        if (!raw[key]) return;
+        const long long v = toInteger(*raw[key]);
+        if (accept(key, *raw[key], check(v), std::to_string(field))) field = static_cast<int32_t>(v);
+    }
+
+    void loadName(const RawValues& raw, Key key, std::string& field, size_t maxChars,
+                  const char* what) {
+        if (!raw[key]) return;
+        std::string v = *raw[key];
+        // A file edited with CRLF line ends must still name the right files.
+        if (!v.empty() && v.back() == '\r') v.pop_back();
+        if (accept(key, *raw[key], checkName(v, maxChars, what), "'" + field + "'")) field = v;
+    }
+
+    Settings& s_;
+    std::string file_;
+    std::vector<std::string> notes_;
+};
+
+}  // namespace
+
+std::vector<std::string> parseSettingsText(std::string_view text, Settings& settings,
+                                           const std::string& fileName) {
+    // The text ends at a zero byte, as C text does.
+    const size_t nul = text.find('\0');
+    if (nul != std::string_view::npos) text = text.substr(0, nul);
+    return Loader(settings, fileName).load(scanKeys(text));
+}
+
+std::vector<std::string> GET_PARAMS(FILE* file, Settings& settings, const std::string& fileName) {
+    std::string text(kSettingsReadLimit + 1, '\0');
+    text.resize(std::fread(text.data(), 1, text.size(), file));
+    std::fclose(file);
+    std::vector<std::string> notes;
+    if (text.size() > kSettingsReadLimit) {
+        // Only whole lines within the limit count, so that no value is cut short.
+        text.resize(kSettingsReadLimit);
+        const size_t lastBreak = text.rfind('\n');
+        text.resize(lastBreak == std::string::npos ? 0 : lastBreak + 1);
+        notes.push_back(fileName + " is longer than " + std::to_string(kSettingsReadLimit) +
+                        " bytes; only the lines within its first " +
+                        std::to_string(kSettingsReadLimit) + " bytes are read.");
+    }
+    std::vector<std::string> more = parseSettingsText(text, settings, fileName);
+    notes.insert(notes.end(), more.begin(), more.end());
+    return notes;
+}
+
+std::string settingsText(const Settings& s) {
+    std::string text;
+    char line[256];
+    const auto add = [&](const char* format, auto value) {
+        std::snprintf(line, sizeof line, format, value);
+        text += line;
+    };
+    add("rate\t%i\n", static_cast<int>(s.rate));
+    add("device\t%s\n", s.device.c_str());
+    add("bits\t%i\n", s.bits);
+    add("tempo\t%.2f\n", static_cast<double>(s.tempo));
+    add("Hz\t%.2f\n", static_cast<double>(s.Hz));
+    add("atime\t%.1f\n", static_cast<double>(s.atime));
+    add("meter\t%i\n", s.meter);
+    add("meas\t%i\n", s.meas);
+    add("save\t%s\n", s.save.c_str());
+    add("map\t%s\n", s.map.c_str());
+    return text;
+}
+
+namespace {
+
+// Writes `text` to a new file `path` and closes it; returns 0 or an errno.
+// A file it created but could not finish is removed again.
+int writeNewFile(const std::string& path, const std::string& text) {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd < 0) return errno;
+    size_t done = 0;
+    int error = 0;
+    while (done < text.size()) {
+        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            error = n < 0 ? errno : EIO;
+            break;
+        }
+        done += static_cast<size_t>(n);
+    }
+    if (error == 0 && ::fsync(fd) != 0) error = errno;
+    if (::close(fd) != 0 && error == 0) error = errno;
+    if (error != 0) ::unlink(path.c_str());
+    return error;
+}
+
+}  // namespace
+
+bool WriteParams(const Settings& settings, const std::string& path, FILE* out) {
+    const std::string temporary = path + ".new-" + std::to_string(::getpid());
+    int error = writeNewFile(temporary, settingsText(settings));
+    if (error == 0 && std::rename(temporary.c_str(), path.c_str()) != 0) {
+        error = errno;
+        ::unlink(temporary.c_str());
+    }
+    if (error != 0) {
+        std::fprintf(out, "Could not save settings: %s; '%s' is unchanged.\n", std::strerror(error),
+                     path.c_str());
+        return false;
+    }
+    std::fputs("Saved Settings\n", out);
+    return true;
+}

@@ -1,0 +1,40 @@
+// The settings file: one "key<TAB>value" line for each of the ten settings.
+//
+//   rate    44100
+//   device  default
+//   bits    24
+//   tempo   120.00
+//   Hz      60.00
+//   atime   10.0
+//   meter   4
+//   meas    48
+//   save    click.wav
+//   map     tmap.txt
+#pragma once
+
+#include <cstdio>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "console/settings.hpp"
+
+// The reader looks at no more than this many bytes of the file.
+constexpr size_t kSettingsReadLimit = 1023;
+
+// Sets every field whose key appears in `text` and holds a usable value.
+// Returns one line for each value refused (the field then keeps the value
+// it had) and for anything else the user should know.
+std::vector<std::string> parseSettingsText(std::string_view text, Settings& settings,
+                                           const std::string& fileName);
+
+// Reads the open settings file, closes it and loads it into `settings`.
+std::vector<std::string> GET_PARAMS(FILE* file, Settings& settings, const std::string& fileName);
+
+// The ten lines the settings file holds.
+std::string settingsText(const Settings& settings);
+
+// Saves the settings to `path` without ever leaving it half written: the text
+// goes to a new file beside it, which then replaces it. Writes "Saved
+// Settings" to `out`, or a line saying why nothing was saved.
+bool WriteParams(const Settings& settings, const std::string& path, FILE* out);

@@ -1,0 +1,62 @@
+// The tempo map: sections of their own tempo, beats per measure and length.
+//
+// An entry is the word "tmap", a tab, the tempo, a tab, the beats per
+// measure, a tab, and the number of measures running to the end of the line:
+//
+//   tmap<TAB>120<TAB>4<TAB>48
+//   tmap<TAB>160<TAB>3<TAB>16
+//
+// Other text is skipped token by token (tokens end at tabs and line breaks;
+// blanks do not end them, so "tmap 120" is no entry). The tempo and the
+// beats end only at a tab, so an entry may run over several lines.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "common/outcome.hpp"
+
+constexpr size_t kMaxTempoMapEntries = 255;
+// A larger map file is refused before it is read.
+constexpr uint64_t kMaxTempoMapFileBytes = 1 << 20;
+
+struct TempoMapEntry {
+    float tempo = 0.0f;      // beats per minute
+    int64_t beats = 0;       // beats per measure, as written
+    int64_t measures = 0;    // measures in the section, as written
+};
+
+struct TempoMapText {
+    std::vector<TempoMapEntry> entries;  // at most kMaxTempoMapEntries + 1 are kept
+    size_t entryCount = 0;               // all entries found
+    bool cutShort = false;               // the text ended inside an entry
+};
+
+// Parses the text of a tempo map; a zero byte ends the text.
+TempoMapText parseTempoMap(std::string_view text);
+
+// Samples `rtm` writes for the section: rate x its length in seconds, in
+// single precision, truncated. False when that does not fit 31 bits.
+bool sectionWriteFrames(const TempoMapEntry& entry, uint32_t rate, int32_t& frames);
+
+// Samples in one beat when `ptm` plays the section: (rate x 60) / tempo in
+// double precision, truncated.
+int32_t sectionBeatLength(const TempoMapEntry& entry, uint32_t rate);
+
+// Frames `ptm` plays for the section: rate x measures x beats times the
+// quotient 60 / tempo, in double precision, truncated. False when that does
+// not fit 31 bits.
+bool sectionPlayFrames(const TempoMapEntry& entry, uint32_t rate, int32_t& total);
+
+// Checks every entry before anything is written or played. Returns one line
+// for each entry that cannot be used; none when the map is ready.
+std::vector<std::string> checkTempoMap(const TempoMapText& map, uint32_t rate);
+
+// Reads and checks the map file: writes "Parsing tmap file.." and the count
+// of entries. A map without entries ends the program; a map that cannot be
+// used leaves `entries` empty after writing why.
+Outcome READ_TMAP(const std::string& path, uint32_t rate, FILE* out,
+                  std::vector<TempoMapEntry>& entries);

@@ -1,0 +1,113 @@
+// The ALSA side of playback. Nothing else in the program sees an ALSA type.
+#include <alsa/asoundlib.h>
+
+#include <cerrno>
+#include <cstdlib>
+
+#include "playback/pcm_device.hpp"
+
+namespace {
+
+constexpr snd_pcm_uframes_t kWantedPeriod = 1024;
+constexpr snd_pcm_uframes_t kWantedBuffer = 2048;
+// Writes in a row that make no progress before playback gives up.
+constexpr int kMaxStalls = 8;
+
+Stop alsaError(const char* what, int code) {
+    return deviceError(std::string(what) + snd_strerror(code));
+}
+
+class AlsaPcm : public PcmDevice {
+public:
+    AlsaPcm(snd_pcm_t* handle, int64_t period, size_t frameBytes)
+        : handle_(handle), period_(period), frameBytes_(frameBytes) {}
+    ~AlsaPcm() override {
+        if (handle_) snd_pcm_close(handle_);
+    }
+
+    int64_t periodFrames() const override { return period_; }
+
+    Outcome writePeriod(const uint8_t* frames, int64_t count) override {
+        int64_t done = 0;
+        int stalls = 0;
+        while (done < count) {
+            const snd_pcm_sframes_t r = snd_pcm_writei(
+                handle_, frames + done * frameBytes_, static_cast<snd_pcm_uframes_t>(count - done));
+            if (r == -EPIPE) {
+                // Underrun: start again from here; the rest of this period is lost.
+                snd_pcm_prepare(handle_);
+                return std::nullopt;
+            }
+            if (r > 0) {
+                done += r;
+                stalls = 0;
+                continue;
+            }
+            if (r < 0 && snd_pcm_recover(handle_, static_cast<int>(r), 1) < 0) {
+                return alsaError("unable to write to pcm device: ", static_cast<int>(r));
+            }
+            if (++stalls > kMaxStalls) {
+                return alsaError("unable to write to pcm device: ", r < 0 ? static_cast<int>(r) : -EIO);
+            }
+        }
+        return std::nullopt;
+    }
+
+    void drainAndClose() override {
+        snd_pcm_drain(handle_);
+        snd_pcm_close(handle_);
+        handle_ = nullptr;
+    }
+
+private:
+    snd_pcm_t* handle_;
+    int64_t period_;
+    size_t frameBytes_;
+};
+
+struct PcmClose {
+    void operator()(snd_pcm_t* p) const { snd_pcm_close(p); }
+};
+
+struct HwParamsFree {
+    void operator()(snd_pcm_hw_params_t* p) const { snd_pcm_hw_params_free(p); }
+};
+
+}  // namespace
+
+Outcome openAlsaPcm(const std::string& name, uint32_t rate, int32_t bits,
+                    std::unique_ptr<PcmDevice>& device) {
+    snd_pcm_t* handle = nullptr;
+    int rc = snd_pcm_open(&handle, name.c_str(), SND_PCM_STREAM_PLAYBACK, 0);
+    if (rc < 0) return alsaError("unable to open pcm device: ", rc);
+    // Until it is handed over, the device closes with `guard`, whatever happens.
+    std::unique_ptr<snd_pcm_t, PcmClose> guard(handle);
+
+    snd_pcm_hw_params_t* raw = nullptr;
+    if (snd_pcm_hw_params_malloc(&raw) < 0) return deviceError("unable to allocate hw parameters");
+    std::unique_ptr<snd_pcm_hw_params_t, HwParamsFree> params(raw);
+    snd_pcm_hw_params_any(handle, raw);
+    snd_pcm_hw_params_set_access(handle, raw, SND_PCM_ACCESS_RW_INTERLEAVED);
+    const snd_pcm_format_t format = bits == 16 ? SND_PCM_FORMAT_S16_LE : SND_PCM_FORMAT_S24_3LE;
+    const size_t frameBytes = bits == 16 ? 2 : 3;
+    rc = snd_pcm_hw_params_set_format(handle, raw, format);
+    if (rc < 0) return alsaError("unable to set playback format: ", rc);
+    snd_pcm_hw_params_set_channels(handle, raw, 1);
+    unsigned int wantedRate = rate;
+    int dir = 0;
+    snd_pcm_hw_params_set_rate_near(handle, raw, &wantedRate, &dir);
+    snd_pcm_uframes_t period = kWantedPeriod;
+    snd_pcm_hw_params_set_period_size_near(handle, raw, &period, &dir);
+    snd_pcm_uframes_t buffer = kWantedBuffer;
+    snd_pcm_hw_params_set_buffer_size_near(handle, raw, &buffer);
+    rc = snd_pcm_hw_params(handle, raw);
+    if (rc < 0) return alsaError("unable to set hw parameters: ", rc);
+    snd_pcm_hw_params_get_buffer_size(raw, &buffer);
+    unsigned int periodTime = 0;
+    snd_pcm_hw_params_get_period_time(raw, &periodTime, &dir);
+    snd_pcm_hw_params_get_period_size(raw, &period, &dir);
+    snd_pcm_prepare(handle);
+
+    device = std::make_unique<AlsaPcm>(guard.release(), static_cast<int64_t>(period), frameBytes);
+    return std::nullopt;
+}

@@ -1,0 +1,23 @@
+// One beat of audio: the click, then silence up to the beat's length.
+//
+// The beat is described rather than stored: its frames past the click are
+// all silence, so a very slow tempo costs no memory.
+#pragma once
+
+#include <cstdint>
+
+#include "click/click.hpp"
+
+struct Beat {
+    const uint8_t* click = nullptr;  // the encoded click
+    int32_t clickFrames = 0;         // frames taken from the click: min(clickLength, length)
+    int32_t length = 0;              // frames in the beat
+    int32_t frameBytes = 3;          // bytes per frame
+};
+
+// The beat of `beatLength` frames made from the pass's click.
+Beat MAKE_BEAT(const ClickState& click, int32_t beatLength);
+
+// Copies `frames` frames of the beat, starting at frame `pos`, to `dest`.
+// The range must lie inside the beat.
+void copyBeatFrames(const Beat& beat, int64_t pos, int64_t frames, uint8_t* dest);

@@ -1,0 +1,29 @@
+// A playback device that is open and configured: the player's only view of
+// the sound system.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "common/outcome.hpp"
+
+class PcmDevice {
+public:
+    virtual ~PcmDevice() = default;
+
+    // Frames in one period, the unit of every write.
+    virtual int64_t periodFrames() const = 0;
+
+    // Writes one period. An underrun loses that period; other failures are
+    // recovered when the device allows it and come back as a Stop otherwise.
+    virtual Outcome writePeriod(const uint8_t* frames, int64_t count) = 0;
+
+    // Waits until everything written has played, then closes the device.
+    virtual void drainAndClose() = 0;
+};
+
+// Opens the named ALSA device for one-channel playback at `rate` and `bits`
+// (16 or 24), with periods of about 1024 frames, and prepares it.
+Outcome openAlsaPcm(const std::string& name, uint32_t rate, int32_t bits,
+                    std::unique_ptr<PcmDevice>& device);

@@ -1,0 +1,45 @@
+#include "wave/header.hpp"
+
+#include <cstring>
+
+uint32_t bytesPerSample(uint32_t bits) { return bits == 24 ? 3 : bits / 8; }
+
+void putU16le(uint8_t* at, uint16_t value) {
+    at[0] = static_cast<uint8_t>(value & 0xFF);
+    at[1] = static_cast<uint8_t>(value >> 8);
+}
+
+void putU32le(uint8_t* at, uint32_t value) {
+    for (int i = 0; i < 4; ++i) at[i] = static_cast<uint8_t>((value >> (8 * i)) & 0xFF);
+}
+
+uint16_t getU16le(const uint8_t* at) {
+    return static_cast<uint16_t>(at[0] | (at[1] << 8));
+}
+
+uint32_t getU32le(const uint8_t* at) {
+    return uint32_t{at[0]} | (uint32_t{at[1]} << 8) | (uint32_t{at[2]} << 16) |
+           (uint32_t{at[3]} << 24);
+}
+
+std::array<uint8_t, kHeaderBytes> headerBytes(uint32_t rate, uint32_t bits, int32_t frames) {
+    const uint32_t b = bytesPerSample(bits);
+    const uint32_t dataBytes = static_cast<uint32_t>(frames) * b;
+    std::array<uint8_t, kHeaderBytes> h{};
+    std::memcpy(&h[0], "RIFF", 4);
+    putU32le(&h[4], dataBytes + 36);
+    std::memcpy(&h[8], "WAVE", 4);
+    std::memcpy(&h[12], "fmt ", 4);
+    putU32le(&h[16], 16);
+    putU16le(&h[20], 1);
+    putU16le(&h[22], 1);
+    putU32le(&h[24], rate);
+    putU32le(&h[28], rate * b);
+    putU16le(&h[32], static_cast<uint16_t>(b));
+    putU16le(&h[34], static_cast<uint16_t>(bits));
+    std::memcpy(&h[36], "data", 4);
+    putU32le(&h[40], dataBytes);
+    return h;
+}
+
+bool fitsWaveSize(uint64_t bytes) { return bytes <= kMaxWaveFileBytes; }

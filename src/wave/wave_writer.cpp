@@ -1,0 +1,180 @@
+#include "wave/wave_writer.hpp"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+
+#include "wave/beat_grid.hpp"
+#include "wave/header.hpp"
+
+namespace {
+
+constexpr long kFirstTagOffset = 2;
+constexpr long kLastTagOffset = 15000;
+constexpr size_t kTagSearchBytes = kLastTagOffset + 4;
+constexpr size_t kStreamBuffer = 1 << 20;   // bytes of stream buffering
+constexpr size_t kSilenceBlock = 1 << 16;   // bytes of zeros written at once
+
+struct FileCloser {
+    void operator()(FILE* f) const {
+        if (f) std::fclose(f);
+    }
+};
+using File = std::unique_ptr<FILE, FileCloser>;
+
+std::string failure(const char* what, const std::string& path, int error) {
+    return std::string(what) + " '" + path + "': " + std::strerror(error);
+}
+
+// Flushes and closes the file; a failure of either is a write error.
+Outcome closeChecked(File& file, const std::string& path) {
+    FILE* f = file.release();
+    int error = 0;
+    if (std::fflush(f) != 0 || std::ferror(f) != 0) error = errno != 0 ? errno : EIO;
+    if (std::fclose(f) != 0 && error == 0) error = errno;
+    if (error != 0) return programError(failure("Can't write", path, error));
+    return std::nullopt;
+}
+
+Outcome writeBytes(FILE* f, const void* data, size_t size, const std::string& path) {
+    if (size > 0 && std::fwrite(data, 1, size, f) != size) {
+        return programError(failure("Can't write", path, errno));
+    }
+    return std::nullopt;
+}
+
+Outcome writeSilence(FILE* f, int64_t samples, size_t bytesPerSample, const std::string& path) {
+    static const uint8_t zeros[kSilenceBlock] = {};
+    uint64_t remaining = static_cast<uint64_t>(samples) * bytesPerSample;
+    while (remaining > 0) {
+        const size_t chunk = remaining < kSilenceBlock ? static_cast<size_t>(remaining) : kSilenceBlock;
+        if (Outcome r = writeBytes(f, zeros, chunk, path)) return r;
+        remaining -= chunk;
+    }
+    return std::nullopt;
+}
+
+// Reads up to kTagSearchBytes from the start of the file.
+std::vector<uint8_t> readTagSearchRange(FILE* f) {
+    std::vector<uint8_t> head(kTagSearchBytes);
+    std::rewind(f);
+    head.resize(std::fread(head.data(), 1, head.size(), f));
+    return head;
+}
+
+bool fileLength(FILE* f, uint64_t& length) {
+    if (fseeko(f, 0, SEEK_END) != 0) return false;
+    const off_t end = ftello(f);
+    if (end < 0) return false;
+    length = static_cast<uint64_t>(end);
+    return true;
+}
+
+// Whether the chunks before the data tag describe one-channel PCM at rate and bits.
+bool formatMatches(const std::vector<uint8_t>& head, long dataTag, uint32_t rate, int32_t bits) {
+    if (head.size() < 12 || std::memcmp(&head[0], "RIFF", 4) != 0 ||
+        std::memcmp(&head[8], "WAVE", 4) != 0) {
+        return false;
+    }
+    size_t at = 12;
+    while (at + 8 <= static_cast<size_t>(dataTag)) {
+        const uint32_t size = getU32le(&head[at + 4]);
+        if (std::memcmp(&head[at], "fmt ", 4) == 0) {
+            if (size < 16 || at + 8 + 16 > head.size()) return false;
+            const uint8_t* fmt = &head[at + 8];
+            const uint16_t tag = getU16le(fmt);
+            const bool pcm = tag == 1 || tag == 0xFFFE;
+            return pcm && getU16le(fmt + 2) == 1 && getU32le(fmt + 4) == rate &&
+                   getU16le(fmt + 12) == bytesPerSample(static_cast<uint32_t>(bits)) &&
+                   getU16le(fmt + 14) == static_cast<uint32_t>(bits);
+        }
+        at += 8 + static_cast<size_t>(size) + (size & 1u);
+    }
+    return false;
+}
+
+}  // namespace
+
+long findDataTag(const uint8_t* bytes, size_t size) {
+    for (long at = kFirstTagOffset; at <= kLastTagOffset; at += 2) {
+        if (static_cast<size_t>(at) + 4 > size) return -1;
+        if (std::memcmp(bytes + at, "data", 4) == 0) return at;
+    }
+    return -1;
+}
+
+Outcome MAKE_HEADER(const std::string& path, uint32_t rate, uint32_t bits, int32_t frames) {
+    File f(std::fopen(path.c_str(), "wb"));
+    if (!f) return programError(failure("Can't create", path, errno));
+    const auto header = headerBytes(rate, bits, frames);
+    if (Outcome r = writeBytes(f.get(), header.data(), header.size(), path)) return r;
+    return closeChecked(f, path);
+}
+
+Outcome WRITE_FILE(uint32_t rate, int32_t bits, float tempo, int32_t count,
+                   const std::string& path, const std::vector<uint8_t>& click,
+                   const std::vector<uint8_t>& silence, int32_t clickLength) {
+    std::vector<char> buffer(kStreamBuffer);  // outlives the stream that uses it
+    File f(std::fopen(path.c_str(), "r+b"));
+    if (!f) return programError("The requested filename does not exist!");
+    std::setvbuf(f.get(), buffer.data(), _IOFBF, buffer.size());
+    if (fseeko(f.get(), 0, SEEK_END) != 0) {
+        return programError(failure("Can't write", path, errno));
+    }
+    const size_t b = silence.size();
+    const size_t clickBytes = static_cast<size_t>(clickLength > 0 ? clickLength : 0) * b;
+    (void)bits;
+    BeatGrid grid(rate, tempo, count, clickLength);
+    int64_t rest = 0;
+    bool withClick = false;
+    while (grid.next(rest, withClick)) {
+        if (Outcome r = writeSilence(f.get(), rest, b, path)) return r;
+        if (withClick) {
+            if (Outcome r = writeBytes(f.get(), click.data(), clickBytes, path)) return r;
+        }
+    }
+    return closeChecked(f, path);
+}
+
+Outcome FIX_SIZE(const std::string& path) {
+    File f(std::fopen(path.c_str(), "r+b"));
+    if (!f) return programError("The requested filename does not exist!");
+    const std::vector<uint8_t> head = readTagSearchRange(f.get());
+    const long tag = findDataTag(head.data(), head.size());
+    if (tag < 0) return programError("Can't find data block in wave file!");
+    uint64_t length = 0;
+    if (!fileLength(f.get(), length)) return programError(failure("Can't write", path, errno));
+    uint8_t field[4];
+    putU32le(field, static_cast<uint32_t>(length - (static_cast<uint64_t>(tag) + 8)));
+    if (fseeko(f.get(), tag + 4, SEEK_SET) != 0) {
+        return programError(failure("Can't write", path, errno));
+    }
+    if (Outcome r = writeBytes(f.get(), field, 4, path)) return r;
+    putU32le(field, static_cast<uint32_t>(length - 8));
+    if (fseeko(f.get(), 4, SEEK_SET) != 0) {
+        return programError(failure("Can't write", path, errno));
+    }
+    if (Outcome r = writeBytes(f.get(), field, 4, path)) return r;
+    return closeChecked(f, path);
+}
+
+Outcome checkAppendTarget(const std::string& path, uint32_t rate, int32_t bits, uint64_t& bytes) {
+    File f(std::fopen(path.c_str(), "r+b"));
+    if (!f) return programError("The requested filename does not exist!");
+    const std::vector<uint8_t> head = readTagSearchRange(f.get());
+    const long tag = findDataTag(head.data(), head.size());
+    if (!fileLength(f.get(), bytes)) return programError(failure("Can't read", path, errno));
+    if (tag < 0 || bytes < static_cast<uint64_t>(tag) + 8) {
+        return programError("Can't find data block in wave file!");
+    }
+    if (!formatMatches(head, tag, rate, bits)) {
+        char line[256];
+        std::snprintf(line, sizeof line,
+                      "'%s' is not a one-channel %d-bit wave file at %u samples per second; "
+                      "nothing was added.",
+                      path.c_str(), bits, rate);
+        return programError(line);
+    }
+    return std::nullopt;
+}
