@@ -1,0 +1,46 @@
+// Helpers for the tests: temporary folders, files, and running the built
+// program with scripted standard input.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// A fresh folder, removed with everything in it when the object goes.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+
+    const std::string& path() const { return path_; }
+    std::string file(const std::string& name) const { return path_ + "/" + name; }
+
+private:
+    std::string path_;
+};
+
+std::string readFile(const std::string& path);
+std::vector<uint8_t> readBytes(const std::string& path);
+void writeFile(const std::string& path, const std::string& text);
+bool fileExists(const std::string& path);
+
+struct RunResult {
+    std::string out;   // standard output
+    std::string err;   // standard error
+    int status = -1;   // exit status, or -1 when the program did not exit normally
+};
+
+// Runs the built program in `workDir` with `input` as standard input and HOME
+// set to `home` (the workDir when empty), so that an .asoundrc there applies.
+RunResult runProgram(const std::string& workDir, const std::string& input,
+                     const std::string& home = "");
+
+// Writes an .asoundrc into `home` defining the PCM "cap": a capture of every
+// frame played into `captureFile` (each open appends) over the null device.
+void writeCaptureAsoundrc(const std::string& home, const std::string& captureFile);
+
+// Standard input that answers the start-up questions with 44100 Hz and the
+// given depth (1 = 16 bits, 2 = 24 bits).
+std::string startAnswers(int depthAnswer = 2);
