@@ -9,16 +9,14 @@
 #include "wave/header.hpp"
 #include "wave/wave_writer.hpp"
 
-namespace {
-
-// Samples `w` and `+` write: rate x trackSeconds in single precision,
-// truncated; false when the track could not fit a wave file at all.
-bool trackFrames(const Session& s, int32_t& frames) {
-    const float samples = static_cast<float>(s.settings.rate) * s.trackSeconds;
+bool trackFrames(uint32_t rate, float trackSeconds, int32_t& frames) {
+    const float samples = static_cast<float>(rate) * trackSeconds;
     if (!(samples >= 0.0f && samples < 2147483648.0f)) return false;
     frames = static_cast<int32_t>(samples);
     return true;
 }
+
+namespace {
 
 uint64_t trackBytes(const Session& s, float tempo, int32_t frames) {
     const uint64_t samples = static_cast<uint64_t>(
@@ -40,7 +38,7 @@ Outcome writeTrack(Session& s, float tempo, int32_t frames) {
 // `w`: a new file holding one track of the current length.
 Outcome writeNew(Session& s) {
     int32_t frames = 0;
-    if (!trackFrames(s, frames) ||
+    if (!trackFrames(s.settings.rate, s.trackSeconds, frames) ||
         !fitsWaveSize(kHeaderBytes + trackBytes(s, s.settings.tempo, frames))) {
         return tooLarge(s, "written");
     }
@@ -57,7 +55,8 @@ Outcome appendTrack(Session& s) {
     uint64_t existing = 0;
     if (Outcome r = checkAppendTarget(st.save, st.rate, st.bits, existing)) return r;
     int32_t frames = 0;
-    if (!trackFrames(s, frames) || !fitsWaveSize(existing + trackBytes(s, st.tempo, frames))) {
+    if (!trackFrames(st.rate, s.trackSeconds, frames) ||
+        !fitsWaveSize(existing + trackBytes(s, st.tempo, frames))) {
         return tooLarge(s, "added");
     }
     if (Outcome r = writeTrack(s, st.tempo, frames)) return r;
