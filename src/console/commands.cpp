@@ -26,7 +26,7 @@ uint64_t trackBytes(const Session& s, float tempo, int32_t frames) {
 
 Stop tooLarge(const Session& s, const char* outcome) {
     return programError("The track would make '" + s.settings.save +
-                        "' larger than 4 GiB; nothing was " + outcome + ".");
+                        "' 4 GiB or larger; nothing was " + outcome + ".");
 }
 
 Outcome writeTrack(Session& s, float tempo, int32_t frames) {
