@@ -77,8 +77,10 @@ bool formatMatches(const std::vector<uint8_t>& head, long dataTag, uint32_t rate
         std::memcmp(&head[8], "WAVE", 4) != 0) {
         return false;
     }
-    size_t at = 12;
-    while (at + 8 <= static_cast<size_t>(dataTag)) {
+    // 64-bit, so that a chunk size near 4 GiB cannot wrap the walk round on
+    // a 32-bit system and send it back to where it was.
+    uint64_t at = 12;
+    while (at + 8 <= static_cast<uint64_t>(dataTag)) {
         const uint32_t size = getU32le(&head[at + 4]);
         if (std::memcmp(&head[at], "fmt ", 4) == 0) {
             if (size < 16 || at + 8 + 16 > head.size()) return false;
@@ -89,7 +91,7 @@ bool formatMatches(const std::vector<uint8_t>& head, long dataTag, uint32_t rate
                    getU16le(fmt + 12) == bytesPerSample(static_cast<uint32_t>(bits)) &&
                    getU16le(fmt + 14) == static_cast<uint32_t>(bits);
         }
-        at += 8 + static_cast<size_t>(size) + (size & 1u);
+        at += 8 + uint64_t{size} + (size & 1u);
     }
     return false;
 }
