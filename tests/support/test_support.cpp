@@ -1,6 +1,7 @@
 #include "support/test_support.hpp"
 
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -41,7 +42,8 @@ void writeFile(const std::string& path, const std::string& text) {
 
 bool fileExists(const std::string& path) { return std::filesystem::exists(path); }
 
-RunResult runProgram(const std::string& workDir, const std::string& input, const std::string& home) {
+RunResult runProgram(const std::string& workDir, const std::string& input, const std::string& home,
+                     RunLimits limits) {
     const TempDir streams;  // kept apart so the program's folder holds only its own files
     const std::string inPath = streams.file("stdin");
     const std::string outPath = streams.file("stdout");
@@ -58,6 +60,12 @@ RunResult runProgram(const std::string& workDir, const std::string& input, const
         ::dup2(out, 1);
         ::dup2(err, 2);
         ::setenv("HOME", (home.empty() ? workDir : home).c_str(), 1);
+        if (limits.fileBytes > 0) {
+            const rlim_t bytes = static_cast<rlim_t>(limits.fileBytes);
+            const rlimit size{bytes, bytes};
+            ::setrlimit(RLIMIT_FSIZE, &size);
+        }
+        if (limits.seconds > 0) ::alarm(limits.seconds);  // the alarm outlives exec
         ::execl(CLICKTRACK_BIN, CLICKTRACK_BIN, static_cast<char*>(nullptr));
         ::_exit(127);
     }

@@ -32,10 +32,18 @@ struct RunResult {
     int status = -1;   // exit status, or -1 when the program did not exit normally
 };
 
+// Limits for one run; 0 means none. A program that runs past `seconds` or
+// writes a file past `fileBytes` is killed (its status is then -1), so a run
+// that loops without end fails quickly instead of hanging or filling the disk.
+struct RunLimits {
+    unsigned seconds = 0;
+    uint64_t fileBytes = 0;
+};
+
 // Runs the built program in `workDir` with `input` as standard input and HOME
 // set to `home` (the workDir when empty), so that an .asoundrc there applies.
 RunResult runProgram(const std::string& workDir, const std::string& input,
-                     const std::string& home = "");
+                     const std::string& home = "", RunLimits limits = {});
 
 // Writes an .asoundrc into `home` defining the PCM "cap": a capture of every
 // frame played into `captureFile` (each open appends) over the null device.
