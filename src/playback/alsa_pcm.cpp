@@ -96,6 +96,9 @@ Outcome openAlsaPcm(const std::string& name, uint32_t rate, int32_t bits,
     unsigned int wantedRate = rate;
     int dir = 0;
     snd_pcm_hw_params_set_rate_near(handle, raw, &wantedRate, &dir);
+    // The rate request hands back which side of the granted rate the exact
+    // one lies; the period request must aim at 1024 itself, not beside it.
+    dir = 0;
     snd_pcm_uframes_t period = kWantedPeriod;
     snd_pcm_hw_params_set_period_size_near(handle, raw, &period, &dir);
     snd_pcm_uframes_t buffer = kWantedBuffer;
