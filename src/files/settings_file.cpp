@@ -126,8 +126,9 @@ private:
                   const char* what) {
         if (!raw[key]) return;
         std::string v = *raw[key];
-        // A file edited with CRLF line ends must still name the right files.
-        if (!v.empty() && v.back() == '\r') v.pop_back();
+        // A file edited with CRLF line ends (or converted to them twice) must
+        // still name the right files, and read back the same once saved again.
+        while (!v.empty() && v.back() == '\r') v.pop_back();
         if (accept(key, *raw[key], checkName(v, maxChars, what), "'" + field + "'")) field = v;
     }
 
