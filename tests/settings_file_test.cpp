@@ -227,6 +227,20 @@ TEST(SettingsFileReading, CrlfLineEndsStillNameTheRightFiles) {
     EXPECT_EQ(p.settings.map, "m.txt");
 }
 
+TEST(SettingsFileReading, EveryTrailingCarriageReturnLeavesANameAndSavingKeepsIt) {
+    Parsed p = parse("save\tout.wav\r\r\ndevice\tc\rap\r\n");
+    EXPECT_TRUE(p.notes.empty());
+    EXPECT_EQ(p.settings.save, "out.wav");
+    EXPECT_EQ(p.settings.device, "c\rap");
+    const Parsed again = parse(settingsText(p.settings));
+    EXPECT_EQ(again.settings.save, "out.wav");
+    EXPECT_EQ(again.settings.device, "c\rap");
+    // Nothing but carriage returns is no name.
+    p = parse("save\t\r\r\n");
+    EXPECT_EQ(p.notes.size(), 1u);
+    EXPECT_EQ(p.settings.save, "click.wav");
+}
+
 TEST(SettingsFileReading, IntegersAreBaseTenAndStopAtTheFirstNonDigit) {
     const Parsed p = parse("meter\t010\nmeas\t0x20\nbits\t16 bits\n");
     EXPECT_EQ(p.settings.meter, 10);
