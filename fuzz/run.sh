@@ -1,0 +1,20 @@
+#!/bin/sh
+# Builds the libFuzzer targets with clang and fuzzes each for a while.
+# Usage: fuzz/run.sh [seconds-per-target [build-folder]]
+# Needs clang and its libFuzzer runtime (Debian: clang libclang-rt-14-dev).
+# New inputs go to <build-folder>/fuzz-corpus, crashes to <build-folder>/fuzz-findings.
+set -eu
+here=$(cd "$(dirname "$0")/.." && pwd)
+seconds=${1:-300}
+build=${2:-"$here/build-fuzz"}
+cmake -S "$here" -B "$build" -DCMAKE_CXX_COMPILER=clang++ -DCLICKTRACK_FUZZ=ON \
+  -DCLICKTRACK_TESTS=OFF >/dev/null
+cmake --build "$build" -j "$(nproc)" --target settings_reader_fuzz tempo_map_reader_fuzz
+mkdir -p "$build/fuzz-findings"
+for target in settings_reader tempo_map_reader; do
+  mkdir -p "$build/fuzz-corpus/$target"
+  echo "== $target: $seconds s"
+  "$build/fuzz/${target}_fuzz" -max_total_time="$seconds" -print_final_stats=1 \
+    -dict="$here/fuzz/$target.dict" -artifact_prefix="$build/fuzz-findings/$target-" \
+    "$build/fuzz-corpus/$target" "$here/fuzz/corpus/$target"
+done

@@ -1,0 +1,63 @@
+// Fuzzes the settings reader: whatever the settings file holds, each value
+// it sets is one the program can work with at the rate in force, each refused
+// value is told in one line, and what `s` then writes reads back the same.
+//
+// A value the file does not set keeps what it had, even when it does not suit
+// the file's rate (60 Hz at a rate of 100): only values read are judged.
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "common/value_rules.hpp"
+#include "files/settings_file.hpp"
+#include "fuzz_check.hpp"
+
+namespace {
+
+void requireUsable(const Settings& s, const Settings& before) {
+    FUZZ_REQUIRE(checkRate(s.rate).empty());
+    FUZZ_REQUIRE(checkBits(s.bits).empty());
+    FUZZ_REQUIRE(s.tempo == before.tempo || checkTempo(s.tempo, s.rate).empty());
+    FUZZ_REQUIRE(s.Hz == before.Hz || checkFrequency(s.Hz, s.rate).empty());
+    FUZZ_REQUIRE(s.atime == before.atime || checkAuditionLength(s.atime, s.rate).empty());
+    FUZZ_REQUIRE(checkBeatsPerMeasure(s.meter).empty());
+    FUZZ_REQUIRE(checkMeasures(s.meas).empty());
+    FUZZ_REQUIRE(checkName(s.device, kDeviceMaxChars, "device").empty());
+    FUZZ_REQUIRE(checkName(s.save, kSaveMaxChars, "save").empty());
+    FUZZ_REQUIRE(checkName(s.map, kMapMaxChars, "map").empty());
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    const std::string_view text(reinterpret_cast<const char*>(data), size);
+    Settings settings;
+    const std::vector<std::string> notes = parseSettingsText(text, settings, "dodiradoz.txt");
+    for (const std::string& note : notes) {
+        FUZZ_REQUIRE(note.find_first_of("\r\n") == std::string::npos);
+    }
+    requireUsable(settings, Settings{});
+
+    const std::string written = settingsText(settings);
+    FUZZ_REQUIRE(written.size() <= kSettingsReadLimit);
+    Settings back;
+    const std::vector<std::string> backNotes = parseSettingsText(written, back, "dodiradoz.txt");
+    // Two decimals can round a tempo or frequency at the very edge of its
+    // range to one the reader refuses (a tempo of 0.002 is written as 0.00,
+    // 22050.999 Hz at 44100 as 22051.00); nothing else may be refused.
+    for (const std::string& note : backNotes) {
+        FUZZ_REQUIRE(note.rfind("dodiradoz.txt: tempo '", 0) == 0 ||
+                     note.rfind("dodiradoz.txt: Hz '", 0) == 0);
+    }
+    requireUsable(back, Settings{});
+    FUZZ_REQUIRE(back.rate == settings.rate);
+    FUZZ_REQUIRE(back.bits == settings.bits);
+    FUZZ_REQUIRE(back.meter == settings.meter);
+    FUZZ_REQUIRE(back.meas == settings.meas);
+    FUZZ_REQUIRE(back.device == settings.device);
+    FUZZ_REQUIRE(back.save == settings.save);
+    FUZZ_REQUIRE(back.map == settings.map);
+    if (backNotes.empty()) FUZZ_REQUIRE(settingsText(back) == written);
+    return 0;
+}
