@@ -1,5 +1,10 @@
 #include "wave/wave_writer.hpp"
 
+#include <fcntl.h>
+#include <sys/uio.h>
+#include <unistd.h>
+
+#include <array>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -13,8 +18,9 @@ namespace {
 constexpr long kFirstTagOffset = 2;
 constexpr long kLastTagOffset = 15000;
 constexpr size_t kTagSearchBytes = kLastTagOffset + 4;
-constexpr size_t kStreamBuffer = 1 << 20;   // bytes of stream buffering
-constexpr size_t kSilenceBlock = 1 << 16;   // bytes of zeros written at once
+constexpr size_t kSilenceBlock = 1 << 16;   // bytes in the block of zeros
+constexpr size_t kGatherPieces = 1024;      // pieces handed over in one write
+constexpr size_t kGatherBytes = 1 << 20;    // bytes after which they are handed over
 
 struct FileCloser {
     void operator()(FILE* f) const {
@@ -44,16 +50,73 @@ Outcome writeBytes(FILE* f, const void* data, size_t size, const std::string& pa
     return std::nullopt;
 }
 
-Outcome writeSilence(FILE* f, int64_t samples, size_t bytesPerSample, const std::string& path) {
-    static const uint8_t zeros[kSilenceBlock] = {};
-    uint64_t remaining = static_cast<uint64_t>(samples) * bytesPerSample;
-    while (remaining > 0) {
-        const size_t chunk = remaining < kSilenceBlock ? static_cast<size_t>(remaining) : kSilenceBlock;
-        if (Outcome r = writeBytes(f, zeros, chunk, path)) return r;
-        remaining -= chunk;
+// Hands a track to the file as a list of pieces, copies of the click and
+// runs of zeros, gathered into large writes. The pieces point into the
+// click and into one block of zeros, so no byte of the track is copied on
+// the way and memory stays the same whatever the track's length.
+class TrackWriter {
+public:
+    TrackWriter(int fd, const std::string& path) : fd_(fd), path_(path), zeros_(kSilenceBlock) {}
+
+    // `data` must stay valid until the next flush.
+    Outcome add(const uint8_t* data, size_t size) {
+        if (size == 0) return std::nullopt;
+        if (count_ == pieces_.size()) {
+            if (Outcome r = flush()) return r;
+        }
+        pieces_[count_++] = iovec{const_cast<uint8_t*>(data), size};
+        queued_ += size;
+        if (queued_ >= kGatherBytes) return flush();
+        return std::nullopt;
     }
-    return std::nullopt;
-}
+
+    Outcome addZeros(uint64_t size) {
+        while (size > 0) {
+            const size_t piece = size < zeros_.size() ? static_cast<size_t>(size) : zeros_.size();
+            if (Outcome r = add(zeros_.data(), piece)) return r;
+            size -= piece;
+        }
+        return std::nullopt;
+    }
+
+    // Writes every queued piece, carrying on after a short write.
+    Outcome flush() {
+        size_t first = 0;
+        while (first < count_) {
+            const ssize_t done = ::writev(fd_, &pieces_[first], static_cast<int>(count_ - first));
+            if (done < 0 && errno == EINTR) continue;
+            if (done <= 0) return programError(failure("Can't write", path_, done < 0 ? errno : EIO));
+            size_t left = static_cast<size_t>(done);
+            while (first < count_ && left >= pieces_[first].iov_len) {
+                left -= pieces_[first].iov_len;
+                ++first;
+            }
+            if (left > 0) {
+                pieces_[first].iov_base = static_cast<uint8_t*>(pieces_[first].iov_base) + left;
+                pieces_[first].iov_len -= left;
+            }
+        }
+        count_ = 0;
+        queued_ = 0;
+        return std::nullopt;
+    }
+
+private:
+    int fd_;
+    const std::string& path_;
+    std::vector<uint8_t> zeros_;
+    std::array<iovec, kGatherPieces> pieces_{};
+    size_t count_ = 0;
+    size_t queued_ = 0;
+};
+
+// Closes a descriptor on every way out unless it was closed and checked.
+struct Descriptor {
+    int fd = -1;
+    ~Descriptor() {
+        if (fd >= 0) ::close(fd);
+    }
+};
 
 // Reads up to kTagSearchBytes from the start of the file.
 std::vector<uint8_t> readTagSearchRange(FILE* f) {
@@ -117,26 +180,28 @@ Outcome MAKE_HEADER(const std::string& path, uint32_t rate, uint32_t bits, int32
 Outcome WRITE_FILE(uint32_t rate, int32_t bits, float tempo, int32_t count,
                    const std::string& path, const std::vector<uint8_t>& click,
                    const std::vector<uint8_t>& silence, int32_t clickLength) {
-    std::vector<char> buffer(kStreamBuffer);  // outlives the stream that uses it
-    File f(std::fopen(path.c_str(), "r+b"));
-    if (!f) return programError("The requested filename does not exist!");
-    std::setvbuf(f.get(), buffer.data(), _IOFBF, buffer.size());
-    if (fseeko(f.get(), 0, SEEK_END) != 0) {
-        return programError(failure("Can't write", path, errno));
-    }
+    Descriptor file;
+    file.fd = ::open(path.c_str(), O_RDWR);
+    if (file.fd < 0) return programError("The requested filename does not exist!");
+    if (::lseek(file.fd, 0, SEEK_END) < 0) return programError(failure("Can't write", path, errno));
     const size_t b = silence.size();
     const size_t clickBytes = static_cast<size_t>(clickLength > 0 ? clickLength : 0) * b;
     (void)bits;
+    TrackWriter writer(file.fd, path);
     BeatGrid grid(rate, tempo, count, clickLength);
     int64_t rest = 0;
     bool withClick = false;
     while (grid.next(rest, withClick)) {
-        if (Outcome r = writeSilence(f.get(), rest, b, path)) return r;
+        if (Outcome r = writer.addZeros(static_cast<uint64_t>(rest) * b)) return r;
         if (withClick) {
-            if (Outcome r = writeBytes(f.get(), click.data(), clickBytes, path)) return r;
+            if (Outcome r = writer.add(click.data(), clickBytes)) return r;
         }
     }
-    return closeChecked(f, path);
+    if (Outcome r = writer.flush()) return r;
+    const int fd = file.fd;
+    file.fd = -1;
+    if (::close(fd) != 0) return programError(failure("Can't write", path, errno));
+    return std::nullopt;
 }
 
 Outcome FIX_SIZE(const std::string& path) {
