@@ -557,6 +557,26 @@ TEST_F(WaveProgram, AppendToAReadOnlyFileIsRefused) {
     EXPECT_EQ(readFile(path("click.wav")), wave);
 }
 
+// `w` to /dev/full already fails at the header; here the track itself fails.
+TEST(WriteFile, ReportsAFailedTrackWrite) {
+    const Bytes click(2205 * 3, 0x11);
+    const Outcome r = WRITE_FILE(44100, 24, 120.0f, 4233600, "/dev/full", click, Bytes(3, 0), 2205);
+    ASSERT_TRUE(r.has_value());
+    EXPECT_EQ(r->status, 2);
+    EXPECT_EQ(r->message, "Can't write '/dev/full': No space left on device");
+}
+
+TEST(FixSize, LeavesAFileWithoutTagAlone) {
+    const TempDir dir;
+    const std::string text = "RIFF and WAVE but no tag\n" + std::string(20000, 'x');
+    writeFile(dir.file("notes.txt"), text);
+    const Outcome r = FIX_SIZE(dir.file("notes.txt"));
+    ASSERT_TRUE(r.has_value());
+    EXPECT_EQ(r->status, 2);
+    EXPECT_EQ(r->message, "Can't find data block in wave file!");
+    EXPECT_TRUE(readFile(dir.file("notes.txt")) == text);
+}
+
 // A sparse file of nearly 4 GiB: appending the default track (12700800
 // bytes) may bring it to 4294967295 bytes exactly, but not one byte further.
 TEST_F(WaveProgram, AppendFillsAFileUpTo4GibibytesLessOneAndNoFurther) {
