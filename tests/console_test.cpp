@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <limits>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -136,6 +137,7 @@ struct RateCase {
     const char* answer;
     uint32_t rate;
 };
+void PrintTo(const RateCase& c, std::ostream* os) { *os << c.name; }
 
 class StartupRateTest : public ConsoleTest, public ::testing::WithParamInterface<RateCase> {};
 
@@ -171,6 +173,7 @@ struct BitsCase {
     uint32_t bits;
     uint32_t bytesPerSample;
 };
+void PrintTo(const BitsCase& c, std::ostream* os) { *os << c.answer; }
 
 class StartupBitsTest : public ConsoleTest, public ::testing::WithParamInterface<BitsCase> {};
 
@@ -234,6 +237,7 @@ struct WordCase {
     std::string middle;  // what follows the first menu, up to the last menu
     Shown after;         // what the last menu shows
 };
+void PrintTo(const WordCase& c, std::ostream* os) { *os << c.name; }
 
 class MenuWordTest : public ConsoleTest, public ::testing::WithParamInterface<WordCase> {};
 
@@ -302,6 +306,29 @@ INSTANTIATE_TEST_SUITE_P(
                  "Enter beats per measure\n" + kClick + menu(), kDefaults}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// After a frequency too low for any click, a normal one gives a click again;
+// 60.5 Hz sounds 60 Hz for 2184 samples (sample values computed independently).
+TEST_F(ConsoleTest, WrittenClickFollowsTheFrequencyInForce) {
+    const Shown hz1 = kDefaults.withHz("1.0");
+    const Shown hz60 = kDefaults.withHz("60.5");
+    expectRun(kStart + "f\n1\nf\n60.5\nm\n1\nw\nx\n",
+              kStartup + menu() + "\nEnter lowest frequency of click in Hz\n" +
+                  "The frequency chosen is too low for this tempo!\n" + kClick + menu(hz1) +
+                  "\nEnter lowest frequency of click in Hz\n" + kClick + menu(hz60) +
+                  "\nEnter number of measures\n" + kClick + menu(hz60.withMeas(1)) + kClick +
+                  menu(hz60.withMeas(1)));
+    const std::vector<uint8_t> file = readBytes(dir.file("click.wav"));
+    ASSERT_EQ(file.size(), 44u + 88200 * 3);
+    const auto sample = [&](size_t i) {
+        return std::vector<uint8_t>(file.begin() + 44 + 3 * i, file.begin() + 47 + 3 * i);
+    };
+    EXPECT_EQ(sample(0), (std::vector<uint8_t>{0x00, 0x00, 0x00}));
+    EXPECT_EQ(sample(1), (std::vector<uint8_t>{0xE8, 0x9B, 0x01}));      // 105448
+    EXPECT_EQ(sample(2183), (std::vector<uint8_t>{0xA8, 0xC1, 0xFD}));   // -147032
+    EXPECT_EQ(sample(2184), (std::vector<uint8_t>{0x00, 0x00, 0x00}));   // the click has ended
+    EXPECT_EQ(sample(22051), (std::vector<uint8_t>{0xE8, 0x9B, 0x01}));  // the second beat
+}
+
 TEST_F(ConsoleTest, XExitsAtOnceWithoutClickOrSave) {
     expectRun(kStart + "x\nt\n90\n", kStartup + menu());
     EXPECT_FALSE(fileExists(dir.file("dodiradoz.txt")));
@@ -341,6 +368,7 @@ struct RefusalCase {
     std::string prompt;
     std::string refusal;
 };
+void PrintTo(const RefusalCase& c, std::ostream* os) { *os << c.name; }
 
 class RefusalTest : public ConsoleTest, public ::testing::WithParamInterface<RefusalCase> {};
 
@@ -399,6 +427,7 @@ struct EndCase {
     std::string input;
     std::string transcript;
 };
+void PrintTo(const EndCase& c, std::ostream* os) { *os << c.name; }
 
 class EndOfInputTest : public ConsoleTest, public ::testing::WithParamInterface<EndCase> {};
 
@@ -447,6 +476,7 @@ struct SecondsCase {
     float startup, recomputed;  // trackSeconds by either formula
     int32_t startupFrames, recomputedFrames;  // at 44100 samples per second
 };
+void PrintTo(const SecondsCase& c, std::ostream* os) { *os << c.name; }
 
 class TrackSecondsTest : public ::testing::TestWithParam<SecondsCase> {};
 
