@@ -11,10 +11,12 @@ cmake -S "$here" -B "$build" -DCMAKE_CXX_COMPILER=clang++ -DCLICKTRACK_FUZZ=ON \
   -DCLICKTRACK_TESTS=OFF >/dev/null
 cmake --build "$build" -j "$(nproc)" --target settings_reader_fuzz tempo_map_reader_fuzz
 mkdir -p "$build/fuzz-findings"
+status=0
 for target in settings_reader tempo_map_reader; do
   mkdir -p "$build/fuzz-corpus/$target"
   echo "== $target: $seconds s"
   "$build/fuzz/${target}_fuzz" -max_total_time="$seconds" -print_final_stats=1 \
     -dict="$here/fuzz/$target.dict" -artifact_prefix="$build/fuzz-findings/$target-" \
-    "$build/fuzz-corpus/$target" "$here/fuzz/corpus/$target"
+    "$build/fuzz-corpus/$target" "$here/fuzz/corpus/$target" || status=1
 done
+exit $status

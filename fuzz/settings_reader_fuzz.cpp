@@ -3,7 +3,9 @@
 // value is told in one line, and what `s` then writes reads back the same.
 //
 // A value the file does not set keeps what it had, even when it does not suit
-// the file's rate (60 Hz at a rate of 100): only values read are judged.
+// the file's rate (60 Hz at a rate of 100, 10 s of audition at a rate of
+// 400000000): only values read are judged, and such settings are saved as
+// they are but refused when read again.
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -46,8 +48,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // Two decimals can round a tempo or frequency at the very edge of its
     // range to one the reader refuses (a tempo of 0.002 is written as 0.00,
     // 22050.999 Hz at 44100 as 22051.00); nothing else may be refused.
+    const bool allSuitTheRate = checkTempo(settings.tempo, settings.rate).empty() &&
+                                checkFrequency(settings.Hz, settings.rate).empty() &&
+                                checkAuditionLength(settings.atime, settings.rate).empty();
     for (const std::string& note : backNotes) {
-        FUZZ_REQUIRE(note.rfind("dodiradoz.txt: tempo '", 0) == 0 ||
+        FUZZ_REQUIRE(!allSuitTheRate || note.rfind("dodiradoz.txt: tempo '", 0) == 0 ||
                      note.rfind("dodiradoz.txt: Hz '", 0) == 0);
     }
     requireUsable(back, Settings{});
