@@ -442,7 +442,8 @@ struct Refusal {
     const char* name;
     const char* commands;
     const char* target;      // the file the commands act on
-    const char* before;      // its content beforehand; nullptr: it does not exist
+    const char* before;      // its content beforehand or a hand-made wave named in
+                             // beforeContent; nullptr: it does not exist
     const char* message;
 };
 
