@@ -1,5 +1,6 @@
 // clicktrack: a console metronome and click-track writer.
 #include <cstdio>
+#include <new>
 
 #include "console/menu.hpp"
 #include "console/session.hpp"
@@ -20,6 +21,11 @@ int finish(const Session& session, const Stop& stop) {
 
 int main() {
     Session session;
-    if (Outcome stop = startUp(session)) return finish(session, *stop);
-    return finish(session, runMenu(session));
+    try {
+        if (Outcome stop = startUp(session)) return finish(session, *stop);
+        return finish(session, runMenu(session));
+    } catch (const std::bad_alloc&) {
+        // A very high sample rate makes a long click; say so instead of aborting.
+        return finish(session, programError("Not enough memory for a click at this sample rate."));
+    }
 }

@@ -68,6 +68,10 @@ Outcome playBeat(PcmDevice& device, const Beat& beat, int32_t total, int32_t bea
 
 Outcome PLAY(const Beat& beat, int32_t total, const std::string& device, uint32_t rate,
              int32_t beatsPerMeasure, int32_t firstMeasure, int32_t bits, FILE* out) {
+    // The device's frames must be the beat's frames, or the writes would read past them.
+    if (beat.frameBytes != (bits == 16 ? 2 : 3)) {
+        return programError("Only 16- and 24-bit samples can be played.");
+    }
     std::unique_ptr<PcmDevice> pcm;
     if (Outcome r = openAlsaPcm(device, rate, bits, pcm)) return r;
     return playBeat(*pcm, beat, total, beatsPerMeasure, firstMeasure, out);
