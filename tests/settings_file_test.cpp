@@ -121,33 +121,6 @@ TEST(SettingsFileReading, TheDefaultFileReadsAsTheDefaults) {
     expectDefaults(p.settings);
 }
 
-TEST(SettingsFileReading, EveryKeySetsItsField) {
-    const Parsed p = parse(
-        "rate\t96000\ndevice\thw:1,0\nbits\t16\ntempo\t120.33\nHz\t61.25\natime\t2.5\n"
-        "meter\t7\nmeas\t33\nsave\ttake.wav\nmap\tsongs/map.txt\n");
-    EXPECT_TRUE(p.notes.empty());
-    EXPECT_EQ(p.settings.rate, 96000u);
-    EXPECT_EQ(p.settings.device, "hw:1,0");
-    EXPECT_EQ(p.settings.bits, 16);
-    EXPECT_EQ(p.settings.tempo, 120.33f);
-    EXPECT_EQ(p.settings.Hz, 61.25f);
-    EXPECT_EQ(p.settings.atime, 2.5f);
-    EXPECT_EQ(p.settings.meter, 7);
-    EXPECT_EQ(p.settings.meas, 33);
-    EXPECT_EQ(p.settings.save, "take.wav");
-    EXPECT_EQ(p.settings.map, "songs/map.txt");
-}
-
-TEST(SettingsFileReading, WrittenFloatsComeBackToTheWrittenPrecision) {
-    Settings s;
-    s.tempo = 120.333f;
-    s.atime = 10.04f;
-    Settings back;
-    EXPECT_TRUE(parseSettingsText(settingsText(s), back, kFile).empty());
-    EXPECT_EQ(back.tempo, 120.33f);
-    EXPECT_EQ(back.atime, 10.0f);
-}
-
 TEST(SettingsFileReading, OnlyTempoLeavesEveryOtherFieldAtItsDefault) {
     Parsed p = parse("tempo\t90");
     EXPECT_TRUE(p.notes.empty());
