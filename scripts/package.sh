@@ -25,15 +25,15 @@ mkdir -p "$out"
 out=$(cd "$out" && pwd)
 reference=$(sed -n 's/^\([0-9a-f]*\)  default\.wav$/\1/p' "$here/tests/data/checksums.txt")
 
-for spec in $arches; do
-  arch=${spec%%:*}
+for item in $arches; do
+  arch=${item%%:*}
   case "$arch" in
     host) build="$here/build" toolchain="" run="" ;;
     armhf) build="$here/build-armhf" toolchain="$here/cmake/toolchain-armhf.cmake" run=qemu-arm ;;
     arm64) build="$here/build-arm64" toolchain="$here/cmake/toolchain-arm64.cmake" run=qemu-aarch64 ;;
     *) echo "unknown architecture: $arch (host, armhf or arm64)" >&2; exit 2 ;;
   esac
-  [ "$spec" = "$arch" ] || build=$(realpath -m "${spec#*:}")
+  [ "$item" = "$arch" ] || build=$(realpath -m "${item#*:}")
   echo "== package for $arch"
   if [ -n "$toolchain" ]; then
     "$here/scripts/install-cross-deps.sh" "$arch"
