@@ -193,11 +193,14 @@ INSTANTIATE_TEST_SUITE_P(Answers, StartupBitsTest,
                          ::testing::Values(BitsCase{"1", 16, 2}, BitsCase{"2", 24, 3},
                                            BitsCase{"3", 24, 3}, BitsCase{"0x1", 16, 2}));
 
-// A refused rate asks the question again; the next answer counts.
+// A refused rate asks the question again; the next answer counts. Rates
+// too low for the 60 Hz click or too high for a 10 s audition are refused too.
 TEST_F(ConsoleTest, RefusedRatesAskTheQuestionAgain) {
-    const std::string refused = "Sample rate must be a whole number from 1 to 2147483647.\n";
-    expectRun("-1\n4294967295\n3000000000\n2\n1\nm\n1\nw\nx\n",
-              repeat(kRateQuestion + refused, 3) + kStartup + menu() +
+    const std::string refused =
+        "Sample rate must be a whole number from 120 to 214748360 for the tempo, frequency and "
+        "audition length in force.\n";
+    expectRun("-1\n4294967295\n3000000000\n119\n214748365\n2\n1\nm\n1\nw\nx\n",
+              repeat(kRateQuestion + refused, 5) + kStartup + menu() +
                   "\nEnter number of measures\n" + kClick + menu(Shown().withMeas(1)) + kClick +
                   menu(Shown().withMeas(1)));
     const std::vector<uint8_t> h = header();
@@ -383,10 +386,10 @@ const std::string kTempoRule =
     "Tempo must be above 0 and at most 2646000 bpm (one beat per sample); keeping 120.0.";
 const std::string kHzPrompt = "\nEnter lowest frequency of click in Hz\n";
 const std::string kHzRule =
-    "Frequency must be above 0 and at most 22050 Hz (half the sample rate); keeping 60.0.";
+    "Frequency must be above 0 and below 22051 Hz (half the sample rate); keeping 60.0.";
 const std::string kAtimePrompt = "\nEnter audition length in seconds\n";
 const std::string kAtimeRule =
-    "Audition length must be from 0 to 48695.7 seconds at this sample rate; keeping 10.0.";
+    "Audition length must be from 0 to 48695.76 seconds at this sample rate; keeping 10.0.";
 
 INSTANTIATE_TEST_SUITE_P(
     Values, RefusalTest,

@@ -259,13 +259,13 @@ TEST(SettingsFileRefusals, EachRefusedValueGivesOneLineAndKeepsTheDefault) {
          "dodiradoz.txt: tempo '0.001' refused: Tempo must be high enough that one beat lasts "
          "at most 2147483647 samples; using 120.00."},
         {"Hz\t22051\n",
-         "dodiradoz.txt: Hz '22051' refused: Frequency must be above 0 and at most 22050 Hz "
+         "dodiradoz.txt: Hz '22051' refused: Frequency must be above 0 and below 22051 Hz "
          "(half the sample rate); using 60.00."},
         {"Hz\t-5\n",
-         "dodiradoz.txt: Hz '-5' refused: Frequency must be above 0 and at most 22050 Hz (half "
+         "dodiradoz.txt: Hz '-5' refused: Frequency must be above 0 and below 22051 Hz (half "
          "the sample rate); using 60.00."},
         {"atime\t-1\n",
-         "dodiradoz.txt: atime '-1' refused: Audition length must be from 0 to 48695.7 seconds "
+         "dodiradoz.txt: atime '-1' refused: Audition length must be from 0 to 48695.76 seconds "
          "at this sample rate; using 10.0."},
         {"meter\t-1\n",
          "dodiradoz.txt: meter '-1' refused: Beats per measure must be a whole number from 0 "
@@ -318,8 +318,8 @@ TEST(SettingsFileRefusals, LimitsThatDependOnTheRateUseTheFilesRateWhereverItSta
 
     p = parse("Hz\t30000\nrate\t48000\n");
     EXPECT_EQ(p.notes, std::vector<std::string>{
-                           "dodiradoz.txt: Hz '30000' refused: Frequency must be above 0 and at "
-                           "most 24000 Hz (half the sample rate); using 60.00."});
+                           "dodiradoz.txt: Hz '30000' refused: Frequency must be above 0 and below "
+                           "24001 Hz (half the sample rate); using 60.00."});
     EXPECT_EQ(p.settings.rate, 48000u);
     EXPECT_EQ(p.settings.Hz, 60.0f);
 
@@ -327,9 +327,32 @@ TEST(SettingsFileRefusals, LimitsThatDependOnTheRateUseTheFilesRateWhereverItSta
     p = parse("Hz\t23000\nrate\t0\n");
     ASSERT_EQ(p.notes.size(), 2u);
     EXPECT_EQ(p.notes[1],
-              "dodiradoz.txt: Hz '23000' refused: Frequency must be above 0 and at most 22050 Hz "
+              "dodiradoz.txt: Hz '23000' refused: Frequency must be above 0 and below 22051 Hz "
               "(half the sample rate); using 60.00.");
     expectDefaults(p.settings);
+}
+
+// A rate must also suit the values it keeps: at 48 samples per second the
+// default 60 Hz click has no partial, and at 2147483647 the default 10 s
+// audition has more frames than a 32-bit count holds.
+TEST(SettingsFileRefusals, ARateMustSuitTheTempoFrequencyAndAuditionLengthItKeeps) {
+    const std::string rule =
+        "refused: Sample rate must be a whole number from 120 to 214748360 for the tempo, "
+        "frequency and audition length in force; using 44100.";
+    for (const char* rate : {"48", "2147483647"}) {
+        Parsed p = parse(std::string("rate\t") + rate + "\n");
+        EXPECT_EQ(p.notes, std::vector<std::string>{"dodiradoz.txt: rate '" + std::string(rate) +
+                                                    "' " + rule});
+        expectDefaults(p.settings);
+    }
+    // With a frequency and audition length that fit, the same rates are taken.
+    Parsed p = parse("rate\t48\nHz\t10\n");
+    EXPECT_TRUE(p.notes.empty());
+    EXPECT_EQ(p.settings.rate, 48u);
+    EXPECT_EQ(p.settings.Hz, 10.0f);
+    p = parse("atime\t0.5\nrate\t2147483647\n");
+    EXPECT_TRUE(p.notes.empty());
+    EXPECT_EQ(p.settings.rate, 2147483647u);
 }
 
 // ---------------------------------------------------------------- the file
@@ -449,7 +472,7 @@ TEST(SettingsFileProgram, RefusalsArePrintedBeforeTheSummaryOfWhatIsUsed) {
               "dodiradoz.txt: rate '0' refused: Sample rate must be a whole number from 1 to "
               "2147483647; using 44100.\n"
               "dodiradoz.txt: bits '20' refused: Bit depth must be 16 or 24; using 24.\n"
-              "dodiradoz.txt: Hz '23000' refused: Frequency must be above 0 and at most 22050 "
+              "dodiradoz.txt: Hz '23000' refused: Frequency must be above 0 and below 22051 "
               "Hz (half the sample rate); using 60.00.\n"
               "Settings Loaded\n"
               "-------------------------\n"

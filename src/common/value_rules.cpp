@@ -6,6 +6,7 @@
 namespace {
 
 constexpr float kTwoTo31 = 2147483648.0f;
+constexpr uint32_t kHighestRate = 2147483647u;
 
 std::string format(const char* fmt, double a, double b = 0.0) {
     char line[256];
@@ -17,11 +18,86 @@ float beatSamplesF(uint32_t rate, float tempo) {
     return static_cast<float>(rate) / (tempo / 60.0f);
 }
 
+// The tempo map plays a beat of (rate x 60) / tempo samples in double precision.
+double mapBeatSamples(uint32_t rate, float tempo) {
+    return static_cast<double>(rate) * 60.0 / static_cast<double>(tempo);
+}
+
+// Whether a beat at `tempo` lasts at least one sample (both ways of counting).
+bool beatAtLeastOneSample(float tempo, uint32_t rate) {
+    return beatSamplesF(rate, tempo) >= 1.0f && mapBeatSamples(rate, tempo) >= 1.0;
+}
+
+// Whether a beat at `tempo` lasts less than 2^31 samples (both ways of counting).
+bool beatFitsCounters(float tempo, uint32_t rate) {
+    return beatSamplesF(rate, tempo) < kTwoTo31 && mapBeatSamples(rate, tempo) < 2147483648.0;
+}
+
+bool frequencyFits(float hz, uint32_t rate) {
+    return std::trunc(static_cast<double>(hz)) <= rate * 0.5;
+}
+
+bool auditionFits(float atime, uint32_t rate) { return static_cast<float>(rate) * atime < kTwoTo31; }
+
+// The longest audition length whose frame count still fits.
+double longestAudition(uint32_t rate) {
+    float longest = static_cast<float>(2147483648.0 / rate);
+    while (!auditionFits(longest, rate)) longest = std::nextafter(longest, 0.0f);
+    while (auditionFits(std::nextafter(longest, kTwoTo31), rate)) {
+        longest = std::nextafter(longest, kTwoTo31);
+    }
+    return longest;
+}
+
+// Rates at or above a limit that only rises with the rate: the lowest one
+// that works, by bisection.
+template <typename Works>
+uint32_t lowestWorkingRate(Works works) {
+    uint32_t low = 1, high = kHighestRate;
+    if (!works(high)) return 0;
+    while (low < high) {
+        const uint32_t mid = low + (high - low) / 2;
+        if (works(mid)) high = mid; else low = mid + 1;
+    }
+    return low;
+}
+
+template <typename Works>
+uint32_t highestWorkingRate(Works works) {
+    uint32_t low = 1, high = kHighestRate;
+    if (!works(low)) return 0;
+    while (low < high) {
+        const uint32_t mid = high - (high - low) / 2;
+        if (works(mid)) low = mid; else high = mid - 1;
+    }
+    return high;
+}
+
 }  // namespace
 
 std::string checkRate(long long rate) {
-    if (rate >= 1 && rate <= 2147483647LL) return "";
+    if (rate >= 1 && rate <= kHighestRate) return "";
     return "Sample rate must be a whole number from 1 to 2147483647";
+}
+
+bool rateSuits(uint32_t rate, float tempo, float hz, float atime) {
+    return checkTempo(tempo, rate).empty() && checkFrequency(hz, rate).empty() &&
+           checkAuditionLength(atime, rate).empty();
+}
+
+std::string checkRateFor(long long rate, float tempo, float hz, float atime) {
+    if (checkRate(rate).empty() && rateSuits(static_cast<uint32_t>(rate), tempo, hz, atime)) {
+        return "";
+    }
+    const uint32_t lowest = lowestWorkingRate([&](uint32_t r) {
+        return beatAtLeastOneSample(tempo, r) && frequencyFits(hz, r);
+    });
+    const uint32_t highest = highestWorkingRate([&](uint32_t r) {
+        return beatFitsCounters(tempo, r) && auditionFits(atime, r);
+    });
+    return format("Sample rate must be a whole number from %.0f to %.0f for the tempo, "
+                  "frequency and audition length in force",
+                  lowest, highest);
 }
 
 std::string checkBits(long long bits) {
@@ -30,27 +106,21 @@ std::string checkBits(long long bits) {
 }
 
 std::string checkTempo(float tempo, uint32_t rate) {
-    const double maxBpm = 60.0 * rate;
-    const std::string rule =
-        format("Tempo must be above 0 and at most %.0f bpm (one beat per sample)", maxBpm);
-    if (!std::isfinite(tempo) || !(tempo > 0.0f)) return rule;
-    const float beat = beatSamplesF(rate, tempo);
-    // The tempo map plays a beat of (rate x 60) / tempo samples in double precision.
-    const double mapBeat = static_cast<double>(rate) * 60.0 / static_cast<double>(tempo);
-    if (!(beat >= 1.0f) || !(mapBeat >= 1.0)) return rule;
-    if (!(beat < kTwoTo31) || !(mapBeat < 2147483648.0)) {
+    if (!std::isfinite(tempo) || !(tempo > 0.0f) || !beatAtLeastOneSample(tempo, rate)) {
+        return format("Tempo must be above 0 and at most %.0f bpm (one beat per sample)",
+                      60.0 * rate);
+    }
+    if (!beatFitsCounters(tempo, rate)) {
         return "Tempo must be high enough that one beat lasts at most 2147483647 samples";
     }
     return "";
 }
 
 std::string checkFrequency(float hz, uint32_t rate) {
-    const std::string rule =
-        format("Frequency must be above 0 and at most %.0f Hz (half the sample rate)",
-               std::floor(rate * 0.5));
-    if (!std::isfinite(hz) || !(hz > 0.0f)) return rule;
-    if (std::trunc(static_cast<double>(hz)) > rate * 0.5) return rule;
-    return "";
+    if (std::isfinite(hz) && hz > 0.0f && frequencyFits(hz, rate)) return "";
+    // Only the whole part of the frequency counts against half the rate.
+    return format("Frequency must be above 0 and below %.0f Hz (half the sample rate)",
+                  std::floor(rate * 0.5) + 1.0);
 }
 
 std::string checkBeatsPerMeasure(long long meter) {
@@ -64,12 +134,9 @@ std::string checkMeasures(long long meas) {
 }
 
 std::string checkAuditionLength(float atime, uint32_t rate) {
-    const std::string rule = format(
-        "Audition length must be from 0 to %.1f seconds at this sample rate",
-        std::floor(2147483647.0 / rate * 10.0) / 10.0);
-    if (!std::isfinite(atime) || !(atime >= 0.0f)) return rule;
-    if (!(static_cast<float>(rate) * atime < kTwoTo31)) return rule;
-    return "";
+    if (std::isfinite(atime) && atime >= 0.0f && auditionFits(atime, rate)) return "";
+    return format("Audition length must be from 0 to %.2f seconds at this sample rate",
+                  std::floor(longestAudition(rate) * 100.0) / 100.0);
 }
 
 std::string checkName(const std::string& name, size_t maxChars, const char* what) {

@@ -9,6 +9,13 @@
 // answers wrapped round).
 std::string checkRate(long long rate);
 
+// Whether the tempo, frequency and audition length all work at `rate`.
+bool rateSuits(uint32_t rate, float tempo, float hz, float atime);
+
+// Sample rate: in range, and suiting the tempo, frequency and audition length
+// in force; the refusal names the range of rates that would suit them.
+std::string checkRateFor(long long rate, float tempo, float hz, float atime);
+
 // Bit depth: 16 or 24.
 std::string checkBits(long long bits);
 
@@ -24,6 +31,7 @@ std::string checkBeatsPerMeasure(long long meter);
 std::string checkMeasures(long long meas);
 
 // Audition length: finite, 0 or more, and its frame count fits 31 bits.
+// The refusal states the limit rounded up to the hundredth, which is itself refused.
 std::string checkAuditionLength(float atime, uint32_t rate);
 
 // Names: not empty, and no longer than their field.

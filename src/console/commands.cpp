@@ -67,7 +67,12 @@ Outcome appendTrack(Session& s) {
 Outcome audition(Session& s) {
     const Settings& st = s.settings;
     const int32_t beatLength = beatSamples(st.rate, st.tempo);
-    const int32_t total = static_cast<int32_t>(static_cast<float>(st.rate) * st.atime);
+    // The audition length is checked against the rate when it is set; this
+    // keeps the conversion safe whatever the path that set it.
+    int32_t total = 0;
+    if (!trackFrames(st.rate, st.atime, total)) {
+        return programError("The audition is too long for this sample rate.");
+    }
     const Beat beat = MAKE_BEAT(s.click, beatLength);
     return PLAY(beat, total, st.device, st.rate, st.meter, 1, st.bits, s.io.out);
 }

@@ -44,7 +44,8 @@ Outcome askRate(Session& s) {
             case 4: s.settings.rate = 96000; return std::nullopt;
             default: break;
         }
-        const std::string rule = checkRate(answer);
+        const Settings& st = s.settings;
+        const std::string rule = checkRateFor(answer, st.tempo, st.Hz, st.atime);
         if (rule.empty()) {
             s.settings.rate = static_cast<uint32_t>(answer);
             return std::nullopt;

@@ -75,22 +75,14 @@ public:
     Loader(Settings& settings, const std::string& fileName) : s_(settings), file_(fileName) {}
 
     std::vector<std::string> load(const RawValues& raw) {
-        // The rate comes first: the limits of tempo, frequency and audition length depend on it.
-        if (raw[kRate]) {
-            const long long v = toInteger(*raw[kRate]);
-            if (accept(kRate, *raw[kRate], checkRate(v), std::to_string(s_.rate))) {
-                s_.rate = static_cast<uint32_t>(v);
-            }
-        }
+        std::vector<std::string> timingNotes = loadRateAndTiming(raw);
         if (raw[kBits]) {
             const long long v = toInteger(*raw[kBits]);
             if (accept(kBits, *raw[kBits], checkBits(v), std::to_string(s_.bits))) {
                 s_.bits = static_cast<int32_t>(v);
             }
         }
-        loadDecimal(raw, kTempo, s_.tempo, checkTempo, "%.2f");
-        loadDecimal(raw, kHz, s_.Hz, checkFrequency, "%.2f");
-        loadDecimal(raw, kAtime, s_.atime, checkAuditionLength, "%.1f");
+        notes_.insert(notes_.end(), timingNotes.begin(), timingNotes.end());
         loadCount(raw, kMeter, s_.meter, checkBeatsPerMeasure);
         loadCount(raw, kMeas, s_.meas, checkMeasures);
         loadName(raw, kDevice, s_.device, kDeviceMaxChars, "The device name");
@@ -100,6 +92,40 @@ public:
     }
 
 private:
+    // The limits of tempo, frequency and audition length depend on the rate,
+    // and a rate is taken only when the values that end up in force, read
+    // from the file or kept, work at it; whatever order the keys come in.
+    // Returns the lines about tempo, frequency and audition length.
+    std::vector<std::string> loadRateAndTiming(const RawValues& raw) {
+        if (raw[kRate]) {
+            const long long v = toInteger(*raw[kRate]);
+            const std::string inRange = checkRate(v);
+            if (inRange.empty()) {
+                Settings trial = s_;
+                trial.rate = static_cast<uint32_t>(v);
+                Loader trialLoader(trial, file_);
+                trialLoader.loadTiming(raw);
+                const std::string rule = checkRateFor(v, trial.tempo, trial.Hz, trial.atime);
+                if (rule.empty()) {
+                    s_ = trial;
+                    return std::move(trialLoader.notes_);
+                }
+                accept(kRate, *raw[kRate], rule, std::to_string(s_.rate));
+            } else {
+                accept(kRate, *raw[kRate], inRange, std::to_string(s_.rate));
+            }
+        }
+        Loader timing(s_, file_);
+        timing.loadTiming(raw);
+        return std::move(timing.notes_);
+    }
+
+    void loadTiming(const RawValues& raw) {
+        loadDecimal(raw, kTempo, s_.tempo, checkTempo, "%.2f");
+        loadDecimal(raw, kHz, s_.Hz, checkFrequency, "%.2f");
+        loadDecimal(raw, kAtime, s_.atime, checkAuditionLength, "%.1f");
+    }
+
     bool accept(Key key, const std::string& raw, const std::string& rule, const std::string& kept) {
         if (rule.empty()) return true;
         notes_.push_back(file_ + ": " + std::string(kKeys[key]) + " '" + shown(raw) +
