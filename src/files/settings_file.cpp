@@ -1,6 +1,7 @@
 #include "files/settings_file.hpp"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <array>
@@ -216,12 +217,14 @@ namespace {
 
 // Writes `text` to a new file `path` and closes it; returns 0 or an errno.
 // A file it created but could not finish is removed again.
-int writeNewFile(const std::string& path, const std::string& text) {
+// `mode`, when not 0, is given to the new file (the one it replaces had it).
+int writeNewFile(const std::string& path, const std::string& text, mode_t mode) {
     const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd < 0) return errno;
     size_t done = 0;
     int error = 0;
-    while (done < text.size()) {
+    if (mode != 0 && ::fchmod(fd, mode) != 0) error = errno;
+    while (error == 0 && done < text.size()) {
         const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) {
@@ -236,12 +239,31 @@ int writeNewFile(const std::string& path, const std::string& text) {
     return error;
 }
 
+// Where the settings really go: the file a link points to, and its mode.
+// Returns 0 or an errno; a file the user made read-only is not replaced.
+int saveTarget(const std::string& path, std::string& target, mode_t& mode) {
+    target = path;
+    mode = 0;
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0) return errno == ENOENT ? 0 : errno;
+    if (char* real = ::realpath(path.c_str(), nullptr)) {
+        target = real;
+        std::free(real);
+    }
+    if (::access(target.c_str(), W_OK) != 0) return errno;
+    mode = info.st_mode & 07777;
+    return 0;
+}
+
 }  // namespace
 
 bool WriteParams(const Settings& settings, const std::string& path, FILE* out) {
-    const std::string temporary = path + ".new-" + std::to_string(::getpid());
-    int error = writeNewFile(temporary, settingsText(settings));
-    if (error == 0 && std::rename(temporary.c_str(), path.c_str()) != 0) {
+    std::string target;
+    mode_t mode = 0;
+    int error = saveTarget(path, target, mode);
+    const std::string temporary = target + ".new-" + std::to_string(::getpid());
+    if (error == 0) error = writeNewFile(temporary, settingsText(settings), mode);
+    if (error == 0 && std::rename(temporary.c_str(), target.c_str()) != 0) {
         error = errno;
         ::unlink(temporary.c_str());
     }
