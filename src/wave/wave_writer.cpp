@@ -159,6 +159,27 @@ bool formatMatches(const std::vector<uint8_t>& head, long dataTag, uint32_t rate
     return false;
 }
 
+// Whether another chunk (a name of four printable characters and a size that
+// fits the file) starts where the data block says it ends. Samples appended
+// there would land behind that chunk instead of after the audio.
+bool chunkFollowsData(FILE* f, uint64_t dataTag, uint64_t fileBytes) {
+    uint8_t sizeField[4];
+    if (fseeko(f, static_cast<off_t>(dataTag + 4), SEEK_SET) != 0 ||
+        std::fread(sizeField, 1, 4, f) != 4) {
+        return false;
+    }
+    const uint64_t dataEnd = dataTag + 8 + getU32le(sizeField);
+    uint8_t chunk[8];
+    if (dataEnd + 8 > fileBytes || fseeko(f, static_cast<off_t>(dataEnd), SEEK_SET) != 0 ||
+        std::fread(chunk, 1, 8, f) != 8) {
+        return false;
+    }
+    for (int i = 0; i < 4; ++i) {
+        if (chunk[i] < 0x20 || chunk[i] > 0x7E) return false;
+    }
+    return dataEnd + 8 + getU32le(chunk + 4) <= fileBytes;
+}
+
 }  // namespace
 
 long findDataTag(const uint8_t* bytes, size_t size) {
@@ -242,6 +263,9 @@ Outcome checkAppendTarget(const std::string& path, uint32_t rate, int32_t bits, 
                       "nothing was added.",
                       path.c_str(), bits, rate);
         return programError(line);
+    }
+    if (chunkFollowsData(f.get(), static_cast<uint64_t>(tag), bytes)) {
+        return programError("'" + path + "' has another chunk after its audio; nothing was added.");
     }
     return std::nullopt;
 }
