@@ -7,13 +7,7 @@ set -eu
 here=$(cd "$(dirname "$0")/.." && pwd)
 seconds=${1:-300}
 build=${2:-"$here/build-fuzz"}
-if ! dpkg-query -W -f='${Status}' libclang-rt-14-dev 2>/dev/null | grep -q "install ok installed"; then
-  sudo_cmd=""
-  [ "$(id -u)" -eq 0 ] || sudo_cmd=sudo
-  $sudo_cmd apt-get update -q
-  DEBIAN_FRONTEND=noninteractive $sudo_cmd apt-get install -y -q --no-install-recommends \
-    clang libclang-rt-14-dev
-fi
+"$here/scripts/apt-install-missing.sh" clang libclang-rt-14-dev
 cmake -S "$here" -B "$build" -DCMAKE_CXX_COMPILER=clang++ -DCLICKTRACK_FUZZ=ON \
   -DCLICKTRACK_TESTS=OFF >/dev/null
 cmake --build "$build" -j "$(nproc)" --target settings_reader_fuzz tempo_map_reader_fuzz

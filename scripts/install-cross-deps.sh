@@ -16,11 +16,5 @@ sudo_cmd=""
 if ! dpkg --print-foreign-architectures | grep -qx "$arch"; then
   $sudo_cmd dpkg --add-architecture "$arch"
 fi
-packages="g++-$triplet libasound2-dev:$arch libstdc++6:$arch qemu-user googletest"
-missing=""
-for p in $packages; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing="$missing $p"
-done
-[ -z "$missing" ] && exit 0
-$sudo_cmd apt-get update -q
-DEBIAN_FRONTEND=noninteractive $sudo_cmd apt-get install -y -q --no-install-recommends $missing
+"$(dirname "$0")/apt-install-missing.sh" "g++-$triplet" "libasound2-dev:$arch" "libstdc++6:$arch" \
+  qemu-user googletest
