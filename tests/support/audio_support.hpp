@@ -121,16 +121,15 @@ inline ::testing::AssertionResult sameStream(const Bytes& actual, const Bytes& e
 
 // The capture file of writeCaptureAsoundrc: its pipe may still be writing
 // when the program has ended, so this waits until it holds `bytes` bytes or
-// has stopped growing for a second.
+// has not changed (nor come into being) for a second.
 inline Bytes readCapture(const std::string& path, size_t bytes) {
     uintmax_t last = 0;
-    int unchanged = 0;
-    for (int i = 0; i < 1000 && unchanged < 50; ++i) {
+    for (int i = 0, unchanged = 0; i < 500 && unchanged < 50; ++i) {
         std::error_code ec;
-        const uintmax_t size = std::filesystem::file_size(path, ec);
-        if (!ec && size == bytes && size == last) break;
-        unchanged = !ec && size == last ? unchanged + 1 : 0;
-        last = ec ? 0 : size;
+        const uintmax_t size = std::filesystem::file_size(path, ec);  // all ones when missing
+        if (size == bytes && size == last) break;
+        unchanged = size == last ? unchanged + 1 : 0;
+        last = size;
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
     return readBytes(path);
