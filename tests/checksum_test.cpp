@@ -8,7 +8,6 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
-#include <sstream>
 #include <string>
 
 #include "support/test_support.hpp"
@@ -19,19 +18,12 @@ namespace {
 std::map<std::string, std::string> referenceSums() {
     std::map<std::string, std::string> sums;
     std::ifstream in(std::string(CLICKTRACK_TEST_DATA) + "/checksums.txt");
-    std::string line;
-    while (std::getline(in, line)) {
-        std::istringstream fields(line);
-        std::string sum;
-        std::string name;
-        if (fields >> sum >> name) sums[name] = sum;
-    }
+    for (std::string sum, name; in >> sum >> name;) sums[name] = sum;
     return sums;
 }
 
 std::string sha256Of(const std::string& path) {
-    const std::string command = "sha256sum '" + path + "'";
-    FILE* pipe = ::popen(command.c_str(), "r");
+    FILE* pipe = ::popen(("sha256sum '" + path + "'").c_str(), "r");
     if (!pipe) return "";
     char sum[65] = {};
     const int fields = std::fscanf(pipe, "%64s", sum);
@@ -44,15 +36,6 @@ struct TrackCase {
     const char* reference;  // file name in checksums.txt
     const char* input;      // the whole session
     uint64_t bytes;         // the file's length by the design's figures
-};
-
-// The default track; a 16-bit track at 48000 (96 s, 4608000 samples); the
-// tempo map example of the help screen: 48 measures of 4 at 120, then 16 of
-// 3 at 160 (4233600 + 793800 samples).
-const TrackCase kTracks[] = {
-    {"DefaultTrack", "default.wav", "1\n2\nw\nx\n", 44 + 4233600ull * 3},
-    {"Rate48000At16Bits", "rate48000-16bit.wav", "2\n1\nw\nx\n", 44 + 4608000ull * 2},
-    {"TwoSectionTempoMap", "tempo-map.wav", "1\n2\nrtm\nx\n", 44 + (4233600ull + 793800ull) * 3},
 };
 
 class IdenticalOutput : public ::testing::TestWithParam<TrackCase> {};
@@ -76,8 +59,15 @@ TEST_P(IdenticalOutput, MatchesTheReferenceSum) {
            "apart from a real change.";
 }
 
+// The default track; a 16-bit track at 48000 (96 s, 4608000 samples); the
+// tempo map example of the help screen: 48 measures of 4 at 120, then 16 of
+// 3 at 160 (4233600 + 793800 samples).
 INSTANTIATE_TEST_SUITE_P(
-    Tracks, IdenticalOutput, ::testing::ValuesIn(kTracks),
+    Tracks, IdenticalOutput,
+    ::testing::Values(
+        TrackCase{"DefaultTrack", "default.wav", "1\n2\nw\nx\n", 44 + 4233600ull * 3},
+        TrackCase{"Rate48000At16Bits", "rate48000-16bit.wav", "2\n1\nw\nx\n", 44 + 4608000ull * 2},
+        TrackCase{"TwoSectionTempoMap", "tempo-map.wav", "1\n2\nrtm\nx\n", 44 + (4233600ull + 793800ull) * 3}),
     [](const ::testing::TestParamInfo<TrackCase>& info) { return info.param.name; });
 
 }  // namespace
