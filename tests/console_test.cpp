@@ -17,59 +17,47 @@ namespace {
 // ---------------------------------------------------------------- expected text
 
 const std::string kRateQuestion =
-    "\nEnter sample rate or\n"
-    "0 = exit, 1 = 44100,  2 = 48000,  3 = 88200,  4 = 96000\n";
+    "\nEnter sample rate or\n0 = exit, 1 = 44100,  2 = 48000,  3 = 88200,  4 = 96000\n";
 const std::string kBitQuestion = "\nChoose Bit Depth (1 = 16 bits, 2 = 24 bits)\n";
 const std::string kStartup = kRateQuestion + kBitQuestion + "ready\n";
-
 const std::string kHelp =
-    "\n"
-    "How to Create a Remote Tempo Map File:\n"
-    "\n"
-    "1. Make a plain text file called tmap.txt.\n"
-    "\n"
-    "2. Start a line with the command 'tmap' for a new tempo or meter.\n"
-    "\n"
-    "3. Then enter tempo, beats per measure, and measures.\n"
-    "\n"
-    "   Use a <tab> after tmap as well as between values.\n"
-    "\n"
-    "   Example:\n"
-    "\n"
-    "   tmap\t120\t4\t48\n"
-    "   tmap\t160\t3\t16\n"
-    "\n"
-    "4. Save the file in same directory as this program.\n"
-    "\n"
-    "Enter 'c' to continue.\n";
-
-// The line break the click stage writes after every recognised word but `x`.
-const std::string kClick = "\n";
+    "\nHow to Create a Remote Tempo Map File:\n\n1. Make a plain text file called tmap.txt.\n\n"
+    "2. Start a line with the command 'tmap' for a new tempo or meter.\n\n"
+    "3. Then enter tempo, beats per measure, and measures.\n\n"
+    "   Use a <tab> after tmap as well as between values.\n\n"
+    "   Example:\n\n   tmap\t120\t4\t48\n   tmap\t160\t3\t16\n\n"
+    "4. Save the file in same directory as this program.\n\nEnter 'c' to continue.\n";
+const std::string kTempoAsk = "Enter tempo in beats per minute\n";
+const std::string kBeatsAsk = "Enter beats per measure\n";
+const std::string kHzAsk = "\nEnter lowest frequency of click in Hz\n";
+const std::string kAtimeAsk = "\nEnter audition length in seconds\n";
+const std::string kMeasAsk = "\nEnter number of measures\n";
+const std::string kNameAsk = "Enter new output file name.\n";
+const std::string kDeviceAsk = "Enter new playback device name.\n";
+const std::string kTooLow = "The frequency chosen is too low for this tempo!\n";
+const std::string kNoMap = "Can't open tempo map file 'tmap.txt': No such file or directory.\n";
+const std::string kClick = "\n";  // the click stage's line, after every recognised word but `x`
+const std::string kStart = startAnswers();  // 44100 samples per second, 24 bits
 
 // What the menu shows, as the menu prints it.
 struct Shown {
-    std::string tempo = "120.0";
-    std::string hz = "60.0";
-    int meter = 4;
-    std::string atime = "10.0";
-    std::string device = "default";
-    int meas = 48;
-    std::string save = "click.wav";
+    std::string tempo = "120.0", hz = "60.0", meter = "4", atime = "10.0", device = "default",
+                meas = "48", save = "click.wav";
 
-    Shown withTempo(std::string v) const { Shown s = *this; s.tempo = std::move(v); return s; }
-    Shown withHz(std::string v) const { Shown s = *this; s.hz = std::move(v); return s; }
-    Shown withMeter(int v) const { Shown s = *this; s.meter = v; return s; }
-    Shown withAtime(std::string v) const { Shown s = *this; s.atime = std::move(v); return s; }
-    Shown withDevice(std::string v) const { Shown s = *this; s.device = std::move(v); return s; }
-    Shown withMeas(int v) const { Shown s = *this; s.meas = v; return s; }
-    Shown withSave(std::string v) const { Shown s = *this; s.save = std::move(v); return s; }
+    Shown with(std::string Shown::*field, std::string value) const {
+        Shown s = *this;
+        s.*field = std::move(value);
+        return s;
+    }
 };
+const Shown kDefaults;
+const Shown kOneMeasure = kDefaults.with(&Shown::meas, "1");
 
-std::string menu(const Shown& v = {}) {
+std::string menu(const Shown& v = kDefaults) {
     return "\nGlobal settings:\n"
            "\tEnter 't' to adjust tempo (" + v.tempo + " bpm).\n"
            "\tEnter 'f' to set the lowest click frequency (" + v.hz + " Hz).\n"
-           "\tEnter 'b' to set beats per measure (" + std::to_string(v.meter) + ")\n"
+           "\tEnter 'b' to set beats per measure (" + v.meter + ")\n"
            "\tEnter 'h' for tempo map file help\n"
            "\tEnter 's' to save current settings to 'dodiradoz.txt'\n"
            "\tEnter 'x' to exit.\n"
@@ -79,31 +67,25 @@ std::string menu(const Shown& v = {}) {
            "\tEnter 'o' to change output device from '" + v.device + "'.\n"
            "\tEnter 'ptm' to play tempo map file.\n"
            "\nOutput file settings:\n"
-           "\tEnter 'm' to set number of measures to write (" + std::to_string(v.meas) + ").\n"
+           "\tEnter 'm' to set number of measures to write (" + v.meas + ").\n"
            "\tEnter 'n' to change the output file name from '" + v.save + "'.\n"
            "\tEnter 'w' to write from beginning of '" + v.save + "'.\n"
            "\tEnter '+' to add new click to end of '" + v.save + "'.\n"
            "\tEnter 'rtm' to read tempo map file and write click track file.\n";
 }
 
-std::string repeat(const std::string& text, int times) {
+// What a word prints after its prompt: the click stage's line, then the menu.
+std::string step(const std::string& said, const Shown& after) { return said + kClick + menu(after); }
+
+std::string repeat(const std::string& text, size_t times) {
     std::string all;
-    for (int i = 0; i < times; ++i) all += text;
+    while (times-- > 0) all += text;
     return all;
 }
 
-// Answers to the start-up questions: 44100 samples per second, 24 bits.
-const std::string kStart = "1\n2\n";
-
-// ---------------------------------------------------------------- running
-
-uint32_t u32At(const std::vector<uint8_t>& b, size_t at) {
-    return uint32_t{b.at(at)} | uint32_t{b.at(at + 1)} << 8 | uint32_t{b.at(at + 2)} << 16 |
-           uint32_t{b.at(at + 3)} << 24;
-}
-
-uint32_t u16At(const std::vector<uint8_t>& b, size_t at) {
-    return uint32_t{b.at(at)} | uint32_t{b.at(at + 1)} << 8;
+template <class Case>
+std::string caseName(const ::testing::TestParamInfo<Case>& info) {
+    return info.param.name;
 }
 
 class ConsoleTest : public ::testing::Test {
@@ -121,8 +103,8 @@ protected:
         EXPECT_EQ(r.status, 2);
     }
 
-    std::vector<uint8_t> header(const std::string& name = "click.wav") {
-        std::vector<uint8_t> bytes = readBytes(dir.file(name));
+    std::vector<uint8_t> header() {
+        std::vector<uint8_t> bytes = readBytes(dir.file("click.wav"));
         bytes.resize(44);
         return bytes;
     }
@@ -132,104 +114,58 @@ protected:
 
 // ---------------------------------------------------------------- start-up
 
-struct RateCase {
+struct StartCase {
     const char* name;
-    const char* answer;
+    std::string answers;
+    std::string head;  // the transcript up to the first menu
     uint32_t rate;
+    uint16_t bits;
 };
-void PrintTo(const RateCase& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const StartCase& c, std::ostream* os) { *os << c.name; }
 
-class StartupRateTest : public ConsoleTest, public ::testing::WithParamInterface<RateCase> {};
+class StartupTest : public ConsoleTest, public ::testing::WithParamInterface<StartCase> {};
 
 // One measure at 120 bpm is 2 seconds, so `w` plans rate x 2 samples.
-TEST_P(StartupRateTest, AnswerSetsTheRateOfTheWrittenFile) {
-    const RateCase& c = GetParam();
-    expectRun(std::string(c.answer) + "\n2\nm\n1\nw\nx\n",
-              kStartup + menu() + "\nEnter number of measures\n" + kClick + menu(Shown().withMeas(1)) +
-                  kClick + menu(Shown().withMeas(1)));
+TEST_P(StartupTest, AnswersSetTheRateAndDepthOfTheWrittenFile) {
+    const StartCase& c = GetParam();
+    expectRun(c.answers + "m\n1\nw\nx\n",
+              c.head + menu() + step(kMeasAsk, kOneMeasure) + step("", kOneMeasure));
     const std::vector<uint8_t> h = header();
     EXPECT_EQ(u32At(h, 24), c.rate);
-    EXPECT_EQ(u32At(h, 28), c.rate * 3);
-    EXPECT_EQ(u16At(h, 34), 24u);
-    EXPECT_EQ(u32At(h, 40), c.rate * 2 * 3);
+    EXPECT_EQ(u16At(h, 34), c.bits);
+    EXPECT_EQ(u32At(h, 40), c.rate * 2 * c.bits / 8);
 }
 
-INSTANTIATE_TEST_SUITE_P(Answers, StartupRateTest,
-                         ::testing::Values(RateCase{"One", "1", 44100}, RateCase{"Two", "2", 48000},
-                                           RateCase{"Three", "3", 88200},
-                                           RateCase{"Four", "4", 96000},
-                                           RateCase{"TypedRate", "22050", 22050},
-                                           RateCase{"HexadecimalRate", "0x5622", 22050},
-                                           RateCase{"OctalRate", "053042", 22050}),
-                         [](const auto& info) { return std::string(info.param.name); });
+// A refused rate asks the question again and the next answer counts; rates
+// too low for the 60 Hz click or too high for a 10 s audition are refused
+// too. Text that is no number stays unread: the bit question fails the same
+// way and the menu reads it as a (non-)command word.
+INSTANTIATE_TEST_SUITE_P(
+    Answers, StartupTest,
+    ::testing::Values(
+        StartCase{"One", "1\n2\n", kStartup, 44100, 24},
+        StartCase{"Two", "2\n2\n", kStartup, 48000, 24},
+        StartCase{"Three", "3\n2\n", kStartup, 88200, 24},
+        StartCase{"Four", "4\n2\n", kStartup, 96000, 24},
+        StartCase{"TypedRate", "22050\n2\n", kStartup, 22050, 24},
+        StartCase{"HexadecimalRate", "0x5622\n2\n", kStartup, 22050, 24},
+        StartCase{"OctalRate", "053042\n2\n", kStartup, 22050, 24},
+        StartCase{"Bits16", "1\n1\n", kStartup, 44100, 16},
+        StartCase{"Bits3", "1\n3\n", kStartup, 44100, 24},
+        StartCase{"BitsHexadecimal", "1\n0x1\n", kStartup, 44100, 16},
+        StartCase{"RefusedRates", "-1\n4294967295\n3000000000\n119\n214748365\n2\n1\n",
+                  repeat(kRateQuestion +
+                             "Sample rate must be a whole number from 120 to 214748360 for the "
+                             "tempo, frequency and audition length in force.\n",
+                         5) +
+                      kStartup,
+                  48000, 16},
+        StartCase{"NonNumericRate", "abc\n", kStartup + menu(), 44100, 24}),
+    caseName<StartCase>);
 
 TEST_F(ConsoleTest, ZeroAtTheRateQuestionEndsBeforeTheBitQuestion) {
     expectRun("0\n2\nw\n", kRateQuestion);
     EXPECT_FALSE(fileExists(dir.file("click.wav")));
-}
-
-struct BitsCase {
-    const char* answer;
-    uint32_t bits;
-    uint32_t bytesPerSample;
-};
-void PrintTo(const BitsCase& c, std::ostream* os) { *os << c.answer; }
-
-class StartupBitsTest : public ConsoleTest, public ::testing::WithParamInterface<BitsCase> {};
-
-TEST_P(StartupBitsTest, AnswerSetsTheDepthOfTheWrittenFile) {
-    const BitsCase& c = GetParam();
-    expectRun(std::string("1\n") + c.answer + "\nm\n1\nw\nx\n",
-              kStartup + menu() + "\nEnter number of measures\n" + kClick + menu(Shown().withMeas(1)) +
-                  kClick + menu(Shown().withMeas(1)));
-    const std::vector<uint8_t> h = header();
-    EXPECT_EQ(u32At(h, 28), 44100 * c.bytesPerSample);
-    EXPECT_EQ(u16At(h, 32), c.bytesPerSample);
-    EXPECT_EQ(u16At(h, 34), c.bits);
-    EXPECT_EQ(u32At(h, 40), 88200 * c.bytesPerSample);
-}
-
-INSTANTIATE_TEST_SUITE_P(Answers, StartupBitsTest,
-                         ::testing::Values(BitsCase{"1", 16, 2}, BitsCase{"2", 24, 3},
-                                           BitsCase{"3", 24, 3}, BitsCase{"0x1", 16, 2}));
-
-// A refused rate asks the question again; the next answer counts. Rates
-// too low for the 60 Hz click or too high for a 10 s audition are refused too.
-TEST_F(ConsoleTest, RefusedRatesAskTheQuestionAgain) {
-    const std::string refused =
-        "Sample rate must be a whole number from 120 to 214748360 for the tempo, frequency and "
-        "audition length in force.\n";
-    expectRun("-1\n4294967295\n3000000000\n119\n214748365\n2\n1\nm\n1\nw\nx\n",
-              repeat(kRateQuestion + refused, 5) + kStartup + menu() +
-                  "\nEnter number of measures\n" + kClick + menu(Shown().withMeas(1)) + kClick +
-                  menu(Shown().withMeas(1)));
-    const std::vector<uint8_t> h = header();
-    EXPECT_EQ(u32At(h, 24), 48000u);
-    EXPECT_EQ(u16At(h, 34), 16u);
-}
-
-// The text stays unread: the bit question fails the same way and the menu
-// reads it as a (non-)command word.
-TEST_F(ConsoleTest, NonNumericRateAnswerKeeps44100And24BitsAndReachesTheMenu) {
-    expectRun("abc\nm\n1\nw\nx\n", kStartup + menu() + menu() + "\nEnter number of measures\n" +
-                                       kClick + menu(Shown().withMeas(1)) + kClick +
-                                       menu(Shown().withMeas(1)));
-    const std::vector<uint8_t> h = header();
-    EXPECT_EQ(u32At(h, 24), 44100u);
-    EXPECT_EQ(u16At(h, 34), 24u);
-}
-
-TEST_F(ConsoleTest, SettingsFileReplacesTheQuestionsWithASummary) {
-    writeFile(dir.file("dodiradoz.txt"), "tempo\t30.02\n");
-    expectRun("x\n",
-              "Settings Loaded\n"
-              "-------------------------\n"
-              "rate: 44100\tbits: 24\tdevice: default\n"
-              "meter: 4\tmeas: 48\tatime: 10.0\n"
-              "Hz: 60.00\tsave: click.wav\ttmap: tmap.txt\n"
-              "-------------------------\n"
-              "ready\n" +
-                  menu(Shown().withTempo("30.0")));
 }
 
 // ---------------------------------------------------------------- the menu words
@@ -249,77 +185,54 @@ TEST_P(MenuWordTest, PromptsReadsAndShowsTheNewValue) {
     expectRun(kStart + c.script + "x\n", kStartup + menu() + c.middle + menu(c.after));
 }
 
-const Shown kDefaults;
-
+// A failed read still goes through the click stage; text that was not a
+// number is the next command word.
 INSTANTIATE_TEST_SUITE_P(
     Words, MenuWordTest,
     ::testing::Values(
-        WordCase{"Tempo", "t\n90\n", "Enter tempo in beats per minute\n" + kClick,
-                 kDefaults.withTempo("90.0")},
-        WordCase{"FastestTempo", "t\n2646000\n", "Enter tempo in beats per minute\n" + kClick,
-                 kDefaults.withTempo("2646000.0")},
-        WordCase{"BeatsHexadecimal", "b\n0x1F\n", "Enter beats per measure\n" + kClick,
-                 kDefaults.withMeter(31)},
-        WordCase{"BeatsOctal", "b\n017\n", "Enter beats per measure\n" + kClick,
-                 kDefaults.withMeter(15)},
-        WordCase{"NoBeats", "b\n0\n", "Enter beats per measure\n" + kClick,
-                 kDefaults.withMeter(0)},
-        WordCase{"Frequency", "f\n440.3\n", "\nEnter lowest frequency of click in Hz\n" + kClick,
-                 kDefaults.withHz("440.3")},
-        WordCase{"HighestFrequency", "f\n22050\n",
-                 "\nEnter lowest frequency of click in Hz\n" + kClick,
-                 kDefaults.withHz("22050.0")},
-        WordCase{"TooLowFrequencyWarnsAtTheClickStage", "f\n1\n",
-                 "\nEnter lowest frequency of click in Hz\n"
-                 "The frequency chosen is too low for this tempo!\n" + kClick,
-                 kDefaults.withHz("1.0")},
-        WordCase{"AuditionLength", "al\n2.5\n", "\nEnter audition length in seconds\n" + kClick,
-                 kDefaults.withAtime("2.5")},
-        WordCase{"NoAudition", "al\n0\n", "\nEnter audition length in seconds\n" + kClick,
-                 kDefaults.withAtime("0.0")},
-        WordCase{"Measures", "m\n0x10\n", "\nEnter number of measures\n" + kClick,
-                 kDefaults.withMeas(16)},
-        WordCase{"OutputName", "n\nout.wav\n", "Enter new output file name.\n" + kClick,
-                 kDefaults.withSave("out.wav")},
-        WordCase{"LongestOutputName", "n\n" + std::string(63, 'n') + "\n",
-                 "Enter new output file name.\n" + kClick, kDefaults.withSave(std::string(63, 'n'))},
-        WordCase{"Device", "o\nhw:1,0\n", "Enter new playback device name.\n" + kClick,
-                 kDefaults.withDevice("hw:1,0")},
-        WordCase{"LongestDevice", "o\n" + std::string(15, 'd') + "\n",
-                 "Enter new playback device name.\n" + kClick,
-                 kDefaults.withDevice(std::string(15, 'd'))},
+        WordCase{"Tempo", "t\n90\n", kTempoAsk + kClick, kDefaults.with(&Shown::tempo, "90.0")},
+        WordCase{"FastestTempo", "t\n2646000\n", kTempoAsk + kClick,
+                 kDefaults.with(&Shown::tempo, "2646000.0")},
+        WordCase{"BeatsHexadecimal", "b\n0x1F\n", kBeatsAsk + kClick,
+                 kDefaults.with(&Shown::meter, "31")},
+        WordCase{"BeatsOctal", "b\n017\n", kBeatsAsk + kClick, kDefaults.with(&Shown::meter, "15")},
+        WordCase{"NoBeats", "b\n0\n", kBeatsAsk + kClick, kDefaults.with(&Shown::meter, "0")},
+        WordCase{"Frequency", "f\n440.3\n", kHzAsk + kClick, kDefaults.with(&Shown::hz, "440.3")},
+        WordCase{"HighestFrequency", "f\n22050\n", kHzAsk + kClick,
+                 kDefaults.with(&Shown::hz, "22050.0")},
+        WordCase{"TooLowFrequencyWarnsAtTheClickStage", "f\n1\n", kHzAsk + kTooLow + kClick,
+                 kDefaults.with(&Shown::hz, "1.0")},
+        WordCase{"AuditionLength", "al\n2.5\n", kAtimeAsk + kClick,
+                 kDefaults.with(&Shown::atime, "2.5")},
+        WordCase{"NoAudition", "al\n0\n", kAtimeAsk + kClick, kDefaults.with(&Shown::atime, "0.0")},
+        WordCase{"Measures", "m\n0x10\n", kMeasAsk + kClick, kDefaults.with(&Shown::meas, "16")},
+        WordCase{"OutputName", "n\nout.wav\n", kNameAsk + kClick,
+                 kDefaults.with(&Shown::save, "out.wav")},
+        WordCase{"LongestOutputName", "n\n" + std::string(63, 'n') + "\n", kNameAsk + kClick,
+                 kDefaults.with(&Shown::save, std::string(63, 'n'))},
+        WordCase{"Device", "o\nhw:1,0\n", kDeviceAsk + kClick,
+                 kDefaults.with(&Shown::device, "hw:1,0")},
+        WordCase{"LongestDevice", "o\n" + std::string(15, 'd') + "\n", kDeviceAsk + kClick,
+                 kDefaults.with(&Shown::device, std::string(15, 'd'))},
         WordCase{"Save", "s\n", "Saved Settings\n" + kClick, kDefaults},
-        WordCase{"HelpIgnoresOtherWordsUntilC", "h\nx\nabcdefgc\nC\nc\n", kHelp + kClick,
-                 kDefaults},
-        WordCase{"Write", "w\n", kClick, kDefaults},
+        WordCase{"HelpIgnoresOtherWordsUntilC", "h\nx\nabcdefgc\nC\nc\n", kHelp + kClick, kDefaults},
         WordCase{"Append", "w\n+\n", kClick + menu() + kClick, kDefaults},
-        WordCase{"PlayTempoMapWithoutMap", "ptm\n",
-                 kClick + "Can't open tempo map file 'tmap.txt': No such file or directory.\n",
-                 kDefaults},
-        WordCase{"RenderTempoMapWithoutMap", "rtm\n",
-                 kClick + "Can't open tempo map file 'tmap.txt': No such file or directory.\n",
-                 kDefaults},
-        // A failed read still goes through the click stage; the text that was
-        // not a number is the next command word.
+        WordCase{"PlayTempoMapWithoutMap", "ptm\n", kClick + kNoMap, kDefaults},
+        WordCase{"RenderTempoMapWithoutMap", "rtm\n", kClick + kNoMap, kDefaults},
         WordCase{"NonNumericTempoIsReadAsTheNextWord", "t\nm\n1\n",
-                 "Enter tempo in beats per minute\n" + kClick + menu() +
-                     "\nEnter number of measures\n" + kClick,
-                 kDefaults.withMeas(1)},
-        WordCase{"NonNumericBeatsIsReadAsTheNextWord", "b\nabc\n",
-                 "Enter beats per measure\n" + kClick + menu(), kDefaults}),
-    [](const auto& info) { return std::string(info.param.name); });
+                 kTempoAsk + kClick + menu() + kMeasAsk + kClick, kOneMeasure},
+        WordCase{"NonNumericBeatsIsReadAsTheNextWord", "b\nabc\n", kBeatsAsk + kClick + menu(),
+                 kDefaults}),
+    caseName<WordCase>);
 
 // After a frequency too low for any click, a normal one gives a click again;
 // 60.5 Hz sounds 60 Hz for 2184 samples (sample values computed independently).
 TEST_F(ConsoleTest, WrittenClickFollowsTheFrequencyInForce) {
-    const Shown hz1 = kDefaults.withHz("1.0");
-    const Shown hz60 = kDefaults.withHz("60.5");
+    const Shown hz60 = kDefaults.with(&Shown::hz, "60.5");
+    const Shown written = hz60.with(&Shown::meas, "1");
     expectRun(kStart + "f\n1\nf\n60.5\nm\n1\nw\nx\n",
-              kStartup + menu() + "\nEnter lowest frequency of click in Hz\n" +
-                  "The frequency chosen is too low for this tempo!\n" + kClick + menu(hz1) +
-                  "\nEnter lowest frequency of click in Hz\n" + kClick + menu(hz60) +
-                  "\nEnter number of measures\n" + kClick + menu(hz60.withMeas(1)) + kClick +
-                  menu(hz60.withMeas(1)));
+              kStartup + menu() + step(kHzAsk + kTooLow, kDefaults.with(&Shown::hz, "1.0")) +
+                  step(kHzAsk, hz60) + step(kMeasAsk, written) + step("", written));
     const std::vector<uint8_t> file = readBytes(dir.file("click.wav"));
     ASSERT_EQ(file.size(), 44u + 88200 * 3);
     const auto sample = [&](size_t i) {
@@ -339,11 +252,11 @@ TEST_F(ConsoleTest, XExitsAtOnceWithoutClickOrSave) {
 
 TEST_F(ConsoleTest, AuditionPlaysOnTheChosenDevice) {
     writeCaptureAsoundrc(dir.path(), dir.file("cap.raw"));
-    const Shown cap = kDefaults.withDevice("cap");
-    expectRun(kStart + "o\ncap\nal\n0.5\na\nx\n",
-              kStartup + menu() + "Enter new playback device name.\n" + kClick + menu(cap) +
-                  "\nEnter audition length in seconds\n" + kClick + menu(cap.withAtime("0.5")) +
-                  kClick + "\tMeasure  1\n" + menu(cap.withAtime("0.5")));
+    const Shown cap = kDefaults.with(&Shown::device, "cap");
+    const Shown half = cap.with(&Shown::atime, "0.5");
+    expectRun(kStart + "o\ncap\nal\n0.5\na\nx\n", kStartup + menu() + step(kDeviceAsk, cap) +
+                                                      step(kAtimeAsk, half) + kClick +
+                                                      "\tMeasure  1\n" + menu(half));
 }
 
 // Words that are not commands bring the menu back and nothing else, and no
@@ -353,23 +266,23 @@ TEST_F(ConsoleTest, UnrecognisedWordsOnlyReshowTheMenu) {
                                             "abcdefghijklmnopqrstuvwx", "++", "w+"};
     std::string script = kStart;
     for (const std::string& w : words) script += w + "\n";
-    expectRun(script + "x\n", kStartup + repeat(menu(), static_cast<int>(words.size()) + 1));
+    expectRun(script + "x\n", kStartup + repeat(menu(), words.size() + 1));
 }
 
 TEST_F(ConsoleTest, WordsAreSeparatedByAnyWhitespace) {
-    expectRun("1 2 \t t 90\n\n  b\t3 x", kStartup + menu() + "Enter tempo in beats per minute\n" +
-                                             kClick + menu(kDefaults.withTempo("90.0")) +
-                                             "Enter beats per measure\n" + kClick +
-                                             menu(kDefaults.withTempo("90.0").withMeter(3)));
+    const Shown t90 = kDefaults.with(&Shown::tempo, "90.0");
+    expectRun("1 2 \t t 90\n\n  b\t3 x", kStartup + menu() + step(kTempoAsk, t90) +
+                                             step(kBeatsAsk, t90.with(&Shown::meter, "3")));
 }
 
 // ---------------------------------------------------------------- refusals
 
 struct RefusalCase {
     const char* name;
-    std::string script;
+    std::string word;
+    std::vector<std::string> values;  // each refused in turn
     std::string prompt;
-    std::string refusal;
+    std::string rule;
 };
 void PrintTo(const RefusalCase& c, std::ostream* os) { *os << c.name; }
 
@@ -377,51 +290,36 @@ class RefusalTest : public ConsoleTest, public ::testing::WithParamInterface<Ref
 
 TEST_P(RefusalTest, SaysWhatIsAcceptedAndKeepsTheValue) {
     const RefusalCase& c = GetParam();
-    expectRun(kStart + c.script + "x\n",
-              kStartup + menu() + c.prompt + c.refusal + "\n" + kClick + menu());
+    std::string script = kStart;
+    for (const std::string& v : c.values) script += c.word + "\n" + v + "\n";
+    expectRun(script + "x\n",
+              kStartup + menu() + repeat(step(c.prompt + c.rule + "\n", kDefaults), c.values.size()));
 }
-
-const std::string kTempoPrompt = "Enter tempo in beats per minute\n";
-const std::string kTempoRule =
-    "Tempo must be above 0 and at most 2646000 bpm (one beat per sample); keeping 120.0.";
-const std::string kHzPrompt = "\nEnter lowest frequency of click in Hz\n";
-const std::string kHzRule =
-    "Frequency must be above 0 and below 22051 Hz (half the sample rate); keeping 60.0.";
-const std::string kAtimePrompt = "\nEnter audition length in seconds\n";
-const std::string kAtimeRule =
-    "Audition length must be from 0 to 48695.76 seconds at this sample rate; keeping 10.0.";
 
 INSTANTIATE_TEST_SUITE_P(
     Values, RefusalTest,
     ::testing::Values(
-        RefusalCase{"TempoZero", "t\n0\n", kTempoPrompt, kTempoRule},
-        RefusalCase{"TempoNegative", "t\n-5\n", kTempoPrompt, kTempoRule},
-        RefusalCase{"TempoInfinite", "t\ninf\n", kTempoPrompt, kTempoRule},
-        RefusalCase{"TempoNotANumber", "t\nnan\n", kTempoPrompt, kTempoRule},
-        RefusalCase{"TempoBeatShorterThanASample", "t\n2646001\n", kTempoPrompt, kTempoRule},
-        RefusalCase{"TempoBeatTooLong", "t\n0.001\n", kTempoPrompt,
+        RefusalCase{"Tempo", "t", {"0", "-5", "inf", "nan", "2646001"}, kTempoAsk,
+                    "Tempo must be above 0 and at most 2646000 bpm (one beat per sample); "
+                    "keeping 120.0."},
+        RefusalCase{"TempoBeatTooLong", "t", {"0.001"}, kTempoAsk,
                     "Tempo must be high enough that one beat lasts at most 2147483647 samples; "
                     "keeping 120.0."},
-        RefusalCase{"FrequencyZero", "f\n0\n", kHzPrompt, kHzRule},
-        RefusalCase{"FrequencyNegative", "f\n-60\n", kHzPrompt, kHzRule},
-        RefusalCase{"FrequencyAboveHalfTheRate", "f\n22051\n", kHzPrompt, kHzRule},
-        RefusalCase{"FrequencyInfinite", "f\ninf\n", kHzPrompt, kHzRule},
-        RefusalCase{"BeatsNegative", "b\n-1\n", "Enter beats per measure\n",
+        RefusalCase{"Frequency", "f", {"0", "-60", "22051", "inf"}, kHzAsk,
+                    "Frequency must be above 0 and below 22051 Hz (half the sample rate); "
+                    "keeping 60.0."},
+        RefusalCase{"Beats", "b", {"-1", "2147483648"}, kBeatsAsk,
                     "Beats per measure must be a whole number from 0 to 2147483647; keeping 4."},
-        RefusalCase{"BeatsTooMany", "b\n2147483648\n", "Enter beats per measure\n",
-                    "Beats per measure must be a whole number from 0 to 2147483647; keeping 4."},
-        RefusalCase{"MeasuresNegative", "m\n-3\n", "\nEnter number of measures\n",
+        RefusalCase{"Measures", "m", {"-3"}, kMeasAsk,
                     "Number of measures must be a whole number from 0 to 2147483647; keeping 48."},
-        RefusalCase{"AuditionNegative", "al\n-1\n", kAtimePrompt, kAtimeRule},
-        RefusalCase{"AuditionTooLong", "al\n48696\n", kAtimePrompt, kAtimeRule},
-        RefusalCase{"AuditionNotANumber", "al\nnan\n", kAtimePrompt, kAtimeRule},
-        RefusalCase{"OutputNameTooLong", "n\n" + std::string(64, 'n') + "\n",
-                    "Enter new output file name.\n",
+        RefusalCase{"Audition", "al", {"-1", "48696", "nan"}, kAtimeAsk,
+                    "Audition length must be from 0 to 48695.76 seconds at this sample rate; "
+                    "keeping 10.0."},
+        RefusalCase{"OutputNameTooLong", "n", {std::string(64, 'n')}, kNameAsk,
                     "The output file name must be at most 63 characters; keeping 'click.wav'."},
-        RefusalCase{"DeviceTooLong", "o\n" + std::string(16, 'd') + "\n",
-                    "Enter new playback device name.\n",
+        RefusalCase{"DeviceTooLong", "o", {std::string(16, 'd')}, kDeviceAsk,
                     "The device name must be at most 15 characters; keeping 'default'."}),
-    [](const auto& info) { return std::string(info.param.name); });
+    caseName<RefusalCase>);
 
 // ---------------------------------------------------------------- end of input
 
@@ -434,60 +332,43 @@ void PrintTo(const EndCase& c, std::ostream* os) { *os << c.name; }
 
 class EndOfInputTest : public ConsoleTest, public ::testing::WithParamInterface<EndCase> {};
 
-TEST_P(EndOfInputTest, EndsLikeX) {
-    const EndCase& c = GetParam();
-    expectRun(c.input, c.transcript);
-}
+TEST_P(EndOfInputTest, EndsLikeX) { expectRun(GetParam().input, GetParam().transcript); }
+
+const std::string kAtMenu = kStartup + menu();
 
 INSTANTIATE_TEST_SUITE_P(
     Stages, EndOfInputTest,
-    ::testing::Values(
-        EndCase{"RateQuestion", "", kRateQuestion},
-        EndCase{"RateQuestionAfterBlanks", " \n\t\n", kRateQuestion},
-        EndCase{"BitQuestion", "1\n", kRateQuestion + kBitQuestion},
-        EndCase{"Menu", kStart, kStartup + menu()},
-        EndCase{"MenuWithoutFinalLineBreak", kStart + "T", kStartup + menu() + menu()},
-        EndCase{"HelpScreen", kStart + "h\nx\n", kStartup + menu() + kHelp},
-        EndCase{"TempoPrompt", kStart + "t\n", kStartup + menu() + kTempoPrompt},
-        EndCase{"BeatsPrompt", kStart + "b\n", kStartup + menu() + "Enter beats per measure\n"},
-        EndCase{"FrequencyPrompt", kStart + "f\n", kStartup + menu() + kHzPrompt},
-        EndCase{"AuditionPrompt", kStart + "al\n", kStartup + menu() + kAtimePrompt},
-        EndCase{"MeasuresPrompt", kStart + "m\n",
-                kStartup + menu() + "\nEnter number of measures\n"},
-        EndCase{"NamePrompt", kStart + "n\n", kStartup + menu() + "Enter new output file name.\n"},
-        EndCase{"DevicePrompt", kStart + "o\n",
-                kStartup + menu() + "Enter new playback device name.\n"}),
-    [](const auto& info) { return std::string(info.param.name); });
+    ::testing::Values(EndCase{"RateQuestion", "", kRateQuestion},
+                      EndCase{"RateQuestionAfterBlanks", " \n\t\n", kRateQuestion},
+                      EndCase{"BitQuestion", "1\n", kRateQuestion + kBitQuestion},
+                      EndCase{"Menu", kStart, kAtMenu},
+                      EndCase{"MenuWithoutFinalLineBreak", kStart + "T", kAtMenu + menu()},
+                      EndCase{"HelpScreen", kStart + "h\nx\n", kAtMenu + kHelp},
+                      EndCase{"TempoPrompt", kStart + "t\n", kAtMenu + kTempoAsk},
+                      EndCase{"BeatsPrompt", kStart + "b\n", kAtMenu + kBeatsAsk},
+                      EndCase{"FrequencyPrompt", kStart + "f\n", kAtMenu + kHzAsk},
+                      EndCase{"AuditionPrompt", kStart + "al\n", kAtMenu + kAtimeAsk},
+                      EndCase{"MeasuresPrompt", kStart + "m\n", kAtMenu + kMeasAsk},
+                      EndCase{"NamePrompt", kStart + "n\n", kAtMenu + kNameAsk},
+                      EndCase{"DevicePrompt", kStart + "o\n", kAtMenu + kDeviceAsk}),
+    caseName<EndCase>);
 
 // ---------------------------------------------------------------- track length
 
-TEST_F(ConsoleTest, DefaultTrackIs96SecondsAnd60BpmDoublesIt) {
-    expectRun(kStart + "w\nx\n", kStartup + menu() + kClick + menu());
-    EXPECT_EQ(u32At(header(), 40), 12700800u);  // 4233600 frames of 3 bytes
-    EXPECT_EQ(u32At(header(), 4), 12700836u);
-
-    expectRun(kStart + "t\n60\nw\nx\n", kStartup + menu() + kTempoPrompt + kClick +
-                                             menu(kDefaults.withTempo("60.0")) + kClick +
-                                             menu(kDefaults.withTempo("60.0")));
-    EXPECT_EQ(u32At(header(), 40), 25401600u);  // 8467200 frames
-}
-
 struct SecondsCase {
     const char* name;
-    int32_t meter, meas;
     float tempo;
-    float startup, recomputed;  // trackSeconds by either formula
+    float startup, recomputed;                // trackSeconds by either formula
     int32_t startupFrames, recomputedFrames;  // at 44100 samples per second
 };
 void PrintTo(const SecondsCase& c, std::ostream* os) { *os << c.name; }
 
 class TrackSecondsTest : public ::testing::TestWithParam<SecondsCase> {};
 
+// 4 beats a measure, 48 measures.
 TEST_P(TrackSecondsTest, BothFormulasAndThePlannedFrames) {
     const SecondsCase& c = GetParam();
     Settings s;
-    s.meter = c.meter;
-    s.meas = c.meas;
     s.tempo = c.tempo;
     EXPECT_EQ(startupTrackSeconds(s), c.startup);
     EXPECT_EQ(recomputedTrackSeconds(s), c.recomputed);
@@ -500,13 +381,13 @@ TEST_P(TrackSecondsTest, BothFormulasAndThePlannedFrames) {
 
 INSTANTIATE_TEST_SUITE_P(
     Tempos, TrackSecondsTest,
-    ::testing::Values(SecondsCase{"Defaults", 4, 48, 120.0f, 96.0f, 96.0f, 4233600, 4233600},
-                      SecondsCase{"Tempo60", 4, 48, 60.0f, 192.0f, 192.0f, 8467200, 8467200},
-                      SecondsCase{"Tempo90", 4, 48, 90.0f, 128.0f, 128.0f, 5644800, 5644800},
+    ::testing::Values(SecondsCase{"Defaults", 120.0f, 96.0f, 96.0f, 4233600, 4233600},
+                      SecondsCase{"Tempo60", 60.0f, 192.0f, 192.0f, 8467200, 8467200},
+                      SecondsCase{"Tempo90", 90.0f, 128.0f, 128.0f, 5644800, 5644800},
                       // The formulas part in the last bit: 383.744140625 and 383.74417114...
-                      SecondsCase{"Tempo30Point02", 4, 48, 30.02f, 0x1.7fbe8p+8f, 0x1.7fbe82p+8f,
-                                  16923116, 16923118}),
-    [](const auto& info) { return std::string(info.param.name); });
+                      SecondsCase{"Tempo30Point02", 30.02f, 0x1.7fbe8p+8f, 0x1.7fbe82p+8f, 16923116,
+                                  16923118}),
+    caseName<SecondsCase>);
 
 TEST(TrackFrames, RefusesCountsThatAreNo32BitSampleCount) {
     int32_t frames = 7;

@@ -42,6 +42,29 @@ void writeFile(const std::string& path, const std::string& text) {
 
 bool fileExists(const std::string& path) { return std::filesystem::exists(path); }
 
+uint32_t u32At(const std::vector<uint8_t>& bytes, size_t at) {
+    return uint32_t{bytes.at(at)} | uint32_t{bytes.at(at + 1)} << 8 |
+           uint32_t{bytes.at(at + 2)} << 16 | uint32_t{bytes.at(at + 3)} << 24;
+}
+
+uint16_t u16At(const std::vector<uint8_t>& bytes, size_t at) {
+    return static_cast<uint16_t>(bytes.at(at) | bytes.at(at + 1) << 8);
+}
+
+TextSink::TextSink() : file_(::open_memstream(&buffer_, &size_)) {
+    if (!file_) throw std::runtime_error("open_memstream failed");
+}
+
+TextSink::~TextSink() {
+    std::fclose(file_);
+    std::free(buffer_);
+}
+
+std::string TextSink::text() {
+    std::fflush(file_);
+    return std::string(buffer_, size_);
+}
+
 RunResult runProgram(const std::string& workDir, const std::string& input, const std::string& home,
                      RunLimits limits) {
     const TempDir streams;  // kept apart so the program's folder holds only its own files

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -25,6 +26,27 @@ std::string readFile(const std::string& path);
 std::vector<uint8_t> readBytes(const std::string& path);
 void writeFile(const std::string& path, const std::string& text);
 bool fileExists(const std::string& path);
+
+// Little-endian fields of a wave file read into memory.
+uint32_t u32At(const std::vector<uint8_t>& bytes, size_t at);
+uint16_t u16At(const std::vector<uint8_t>& bytes, size_t at);
+
+// A FILE* writing into memory, for code that prints to a stream.
+class TextSink {
+public:
+    TextSink();
+    ~TextSink();
+    TextSink(const TextSink&) = delete;
+    TextSink& operator=(const TextSink&) = delete;
+
+    FILE* file() const { return file_; }
+    std::string text();  // everything written so far
+
+private:
+    char* buffer_ = nullptr;
+    size_t size_ = 0;
+    FILE* file_;
+};
 
 struct RunResult {
     std::string out;   // standard output
