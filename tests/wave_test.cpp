@@ -116,22 +116,18 @@ std::string caseName(const ::testing::TestParamInfo<Case>& info) {
 // ---------------------------------------------------------------------------
 // The header and the "data" tag
 
-class HeaderFields : public ::testing::TestWithParam<HeaderCase> {};
-
-TEST_P(HeaderFields, HoldEveryFieldLeastSignificantByteFirst) {
-    const HeaderCase c = GetParam();
-    const auto h = headerBytes(c.rate, c.bits, c.frames);
-    expectHeader(Bytes(h.begin(), h.end()), c);
+TEST(HeaderBytes, HoldEveryFieldLeastSignificantByteFirst) {
+    for (const HeaderCase& c : {HeaderCase{44100, 24, 4233600, 12700836, 132300, 3, 12700800},
+                                HeaderCase{44100, 16, 4233600, 8467236, 88200, 2, 8467200},
+                                HeaderCase{96000, 24, 0, 36, 288000, 3, 0},
+                                HeaderCase{48000, 16, 1, 38, 96000, 2, 2},
+                                // the largest data block whose RIFF size still fits 32 bits
+                                HeaderCase{44100, 24, 1431655753, 4294967295u, 132300, 3, 4294967259u}}) {
+        SCOPED_TRACE(std::to_string(c.rate) + " Hz, " + std::to_string(c.bits) + " bits");
+        const auto h = headerBytes(c.rate, c.bits, c.frames);
+        expectHeader(Bytes(h.begin(), h.end()), c);
+    }
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Depths, HeaderFields,
-    ::testing::Values(HeaderCase{44100, 24, 4233600, 12700836, 132300, 3, 12700800},
-                      HeaderCase{44100, 16, 4233600, 8467236, 88200, 2, 8467200},
-                      HeaderCase{96000, 24, 0, 36, 288000, 3, 0},
-                      HeaderCase{48000, 16, 1, 38, 96000, 2, 2},
-                      // the largest data block whose RIFF size still fits 32 bits
-                      HeaderCase{44100, 24, 1431655753, 4294967295u, 132300, 3, 4294967259u}));
 
 TEST(WaveSize, ExactUpToFourGibibytesLessOne) {
     EXPECT_TRUE(fitsWaveSize(4294967295ull));
@@ -166,44 +162,37 @@ TEST(FindDataTag, TakesTheFirstTagLyingWhollyInsideTheBytes) {
 // ---------------------------------------------------------------------------
 // The beat grid
 
-struct TrackCase {
-    const char* name;
-    uint32_t rate;
-    float tempo;
-    int64_t count;
-    int32_t clickLength;
-    int64_t samples;
-};
-
-class TrackLength : public ::testing::TestWithParam<TrackCase> {};
-
-TEST_P(TrackLength, CountsTheLastClickWhole) {
-    const TrackCase c = GetParam();
-    EXPECT_EQ(trackSamples(c.rate, c.tempo, c.count, c.clickLength), c.samples);
+TEST(TrackLength, CountsTheLastClickWhole) {
+    struct Case {
+        uint32_t rate;
+        float tempo;
+        int64_t count;
+        int32_t clickLength;
+        int64_t samples;
+    };
+    const Case cases[] = {
+        {44100, 120.0f, 4233600, 2205, 4233600},   // the default track ends in silence
+        {44100, 30.0f, 16934400, 2205, 16936604},  // the last click runs past the end
+        {44100, 1500.0f, 338688, 2205, 339570},    // clicks longer than the beat
+        {44100, 120.0f, 4233600, 0, 4233600},      // an empty click is all silence
+        {44100, 120.0f, 0, 2205, 0},               // no samples, no click
+        {44100, 120.0f, 1, 2205, 2205},            // one sample still gets a whole click
+        {10, 70.0f, 40, 3, 40},                    // beats 8.571 samples apart
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(trackSamples(c.rate, c.tempo, c.count, c.clickLength), c.samples)
+            << c.rate << " Hz, " << c.tempo << " bpm, " << c.count << " samples";
+    }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Tracks, TrackLength,
-    ::testing::Values(TrackCase{"DefaultTrackEndsInSilence", 44100, 120.0f, 4233600, 2205, 4233600},
-                      TrackCase{"Tempo30LastClickRunsPastTheEnd", 44100, 30.0f, 16934400, 2205, 16936604},
-                      TrackCase{"ClicksLongerThanTheBeat", 44100, 1500.0f, 338688, 2205, 339570},
-                      TrackCase{"EmptyClickIsAllSilence", 44100, 120.0f, 4233600, 0, 4233600},
-                      TrackCase{"NoSamplesNoClick", 44100, 120.0f, 0, 2205, 0},
-                      TrackCase{"OneSampleStillGetsAWholeClick", 44100, 120.0f, 1, 2205, 2205},
-                      TrackCase{"FractionalSpacing", 10, 70.0f, 40, 3, 40}),
-    caseName<TrackCase>);
-
-struct GridRun {
-    int64_t silence;
-    bool click;
-    bool operator==(const GridRun& o) const { return silence == o.silence && click == o.click; }
-};
+// Each run of the grid: the silent samples, then whether a click follows.
+using GridRun = std::pair<int64_t, bool>;
 
 std::vector<GridRun> gridRuns(uint32_t rate, float tempo, int64_t count, int32_t clickLength) {
     BeatGrid grid(rate, tempo, count, clickLength);
     std::vector<GridRun> runs;
     GridRun r{0, false};
-    while (grid.next(r.silence, r.click) && runs.size() < 1000) runs.push_back(r);
+    while (grid.next(r.first, r.second) && runs.size() < 1000) runs.push_back(r);
     return runs;
 }
 
@@ -335,16 +324,8 @@ TEST_F(WaveProgram, AppendFillsAFileUpTo4GibibytesLessOneAndNoFurther) {
 
 // A chunk claiming 4294967288 bytes ahead of the data tag: walking past it
 // must leave the file, not come round to the same place.
-std::string hugeChunkWave() {
-    std::string s = "RIFF";
-    putLE(s, 42, 4);
-    s += "WAVEJUNK";
-    putLE(s, 0xFFFFFFF8u, 4);
-    s.append(16, '\0');
-    s += "data";
-    putLE(s, 6, 4);
-    return s + std::string(6, '\0');
-}
+const std::string kHugeChunkWave = std::string("RIFF\x2a\0\0\0WAVEJUNK\xf8\xff\xff\xff", 20) +
+                                   std::string(16, '\0') + std::string("data\x06\0\0\0\0\0\0\0\0\0", 14);
 
 struct Refusal {
     const char* name;
@@ -391,7 +372,7 @@ INSTANTIATE_TEST_SUITE_P(
         Refusal{"OtherDepth", "+\n", "click.wav", handMadeWave(44100, 16, 1, 4), kOtherFormat},
         Refusal{"OtherRate", "+\n", "click.wav", handMadeWave(48000, 24, 1, 6), kOtherFormat},
         Refusal{"TwoChannels", "+\n", "click.wav", handMadeWave(44100, 24, 2, 12), kOtherFormat},
-        Refusal{"NoFormatBeforeAHugeChunk", "+\n", "click.wav", hugeChunkWave(), kOtherFormat},
+        Refusal{"NoFormatBeforeAHugeChunk", "+\n", "click.wav", kHugeChunkWave, kOtherFormat},
         Refusal{"PastFourGibibytes", "m\n20000\n+\n", "click.wav", handMadeWave(44100, 24, 1, 6),
                 kTooLarge + "added."}),
     caseName<Refusal>);
@@ -438,38 +419,29 @@ TEST(FixSize, LeavesAFileWithoutTagAlone) {
 // ---------------------------------------------------------------------------
 // Another reader: sox takes the files as they are, without a warning
 
-struct SoxCase {
-    const char* name;
-    int depthAnswer;
-    const char* commands;
-    const char* precision;
-    const char* samples;
-};
-
-class SoxReads : public WaveProgram, public ::testing::WithParamInterface<SoxCase> {};
-
-TEST_P(SoxReads, TheWrittenFileWithoutWarning) {
+TEST_F(WaveProgram, SoxReadsTheWrittenFilesWithoutWarning) {
     if (std::system("command -v soxi >/dev/null 2>&1") != 0) GTEST_SKIP() << "soxi is not installed";
-    const SoxCase c = GetParam();
-    ASSERT_EQ(run(c.commands, c.depthAnswer).status, 2);
-    const std::string command =
-        "soxi '" + path("click.wav") + "' >'" + path("soxi.out") + "' 2>'" + path("soxi.err") + "'";
-    EXPECT_EQ(std::system(command.c_str()), 0);
-    EXPECT_EQ(readFile(path("soxi.err")), "");
-    const std::string info = readFile(path("soxi.out"));
-    for (const std::string& line : {std::string("Channels       : 1\n"), std::string("Sample Rate    : 44100\n"),
-                                   "Precision      : " + std::string(c.precision) + "\n",
-                                   " = " + std::string(c.samples) + " samples"}) {
-        EXPECT_NE(info.find(line), std::string::npos) << line << " is missing from:\n" << info;
+    struct Case {
+        int depthAnswer;
+        const char* commands;
+        std::string precision;
+        std::string samples;
+    };
+    for (const Case& c : {Case{2, "w\n", "24-bit", "4233600"}, Case{1, "w\n", "16-bit", "4233600"},
+                          Case{2, "w\n+\n", "24-bit", "8467200"},  // appended
+                          Case{2, "t\n1500\nw\n", "24-bit", "339570"}}) {  // the last click past the end
+        SCOPED_TRACE(c.commands);
+        ASSERT_EQ(run(c.commands, c.depthAnswer).status, 2);
+        const std::string command =
+            "soxi '" + path("click.wav") + "' >'" + path("soxi.out") + "' 2>'" + path("soxi.err") + "'";
+        EXPECT_EQ(std::system(command.c_str()), 0);
+        EXPECT_EQ(readFile(path("soxi.err")), "");
+        const std::string info = readFile(path("soxi.out"));
+        for (const std::string& line : {std::string("Channels       : 1\n"), std::string("Sample Rate    : 44100\n"),
+                                       "Precision      : " + c.precision + "\n", " = " + c.samples + " samples"}) {
+            EXPECT_NE(info.find(line), std::string::npos) << line << " is missing from:\n" << info;
+        }
     }
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Files, SoxReads,
-    ::testing::Values(SoxCase{"Default24Bit", 2, "w\n", "24-bit", "4233600"},
-                      SoxCase{"Default16Bit", 1, "w\n", "16-bit", "4233600"},
-                      SoxCase{"Appended", 2, "w\n+\n", "24-bit", "8467200"},
-                      SoxCase{"LastClickPastThePlannedEnd", 2, "t\n1500\nw\n", "24-bit", "339570"}),
-    caseName<SoxCase>);
 
 }  // namespace
