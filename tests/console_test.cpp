@@ -6,10 +6,12 @@
 #include <limits>
 #include <ostream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "console/commands.hpp"
 #include "console/settings.hpp"
+#include "support/audio_support.hpp"
 #include "support/test_support.hpp"
 
 namespace {
@@ -75,7 +77,9 @@ std::string menu(const Shown& v = kDefaults) {
 }
 
 // What a word prints after its prompt: the click stage's line, then the menu.
-std::string step(const std::string& said, const Shown& after) { return said + kClick + menu(after); }
+std::string step(const std::string& said, const Shown& after) {
+    return said + kClick + menu(after);
+}
 
 std::string repeat(const std::string& text, size_t times) {
     std::string all;
@@ -103,8 +107,8 @@ protected:
         EXPECT_EQ(r.status, 2);
     }
 
-    std::vector<uint8_t> header() {
-        std::vector<uint8_t> bytes = readBytes(dir.file("click.wav"));
+    Bytes header() {
+        Bytes bytes = readBytes(dir.file("click.wav"));
         bytes.resize(44);
         return bytes;
     }
@@ -130,7 +134,7 @@ TEST_P(StartupTest, AnswersSetTheRateAndDepthOfTheWrittenFile) {
     const StartCase& c = GetParam();
     expectRun(c.answers + "m\n1\nw\nx\n",
               c.head + menu() + step(kMeasAsk, kOneMeasure) + step("", kOneMeasure));
-    const std::vector<uint8_t> h = header();
+    const Bytes h = header();
     EXPECT_EQ(u32At(h, 24), c.rate);
     EXPECT_EQ(u16At(h, 34), c.bits);
     EXPECT_EQ(u32At(h, 40), c.rate * 2 * c.bits / 8);
@@ -174,7 +178,8 @@ struct WordCase {
     const char* name;
     std::string script;  // after the start-up answers, before the final `x`
     std::string middle;  // what follows the first menu, up to the last menu
-    Shown after;         // what the last menu shows
+    std::string Shown::*field;  // what the last menu shows changed, if anything
+    std::string value;
 };
 void PrintTo(const WordCase& c, std::ostream* os) { *os << c.name; }
 
@@ -182,7 +187,8 @@ class MenuWordTest : public ConsoleTest, public ::testing::WithParamInterface<Wo
 
 TEST_P(MenuWordTest, PromptsReadsAndShowsTheNewValue) {
     const WordCase& c = GetParam();
-    expectRun(kStart + c.script + "x\n", kStartup + menu() + c.middle + menu(c.after));
+    const Shown after = c.field ? kDefaults.with(c.field, c.value) : kDefaults;
+    expectRun(kStart + c.script + "x\n", kStartup + menu() + c.middle + menu(after));
 }
 
 // A failed read still goes through the click stage; text that was not a
@@ -190,39 +196,34 @@ TEST_P(MenuWordTest, PromptsReadsAndShowsTheNewValue) {
 INSTANTIATE_TEST_SUITE_P(
     Words, MenuWordTest,
     ::testing::Values(
-        WordCase{"Tempo", "t\n90\n", kTempoAsk + kClick, kDefaults.with(&Shown::tempo, "90.0")},
-        WordCase{"FastestTempo", "t\n2646000\n", kTempoAsk + kClick,
-                 kDefaults.with(&Shown::tempo, "2646000.0")},
-        WordCase{"BeatsHexadecimal", "b\n0x1F\n", kBeatsAsk + kClick,
-                 kDefaults.with(&Shown::meter, "31")},
-        WordCase{"BeatsOctal", "b\n017\n", kBeatsAsk + kClick, kDefaults.with(&Shown::meter, "15")},
-        WordCase{"NoBeats", "b\n0\n", kBeatsAsk + kClick, kDefaults.with(&Shown::meter, "0")},
-        WordCase{"Frequency", "f\n440.3\n", kHzAsk + kClick, kDefaults.with(&Shown::hz, "440.3")},
-        WordCase{"HighestFrequency", "f\n22050\n", kHzAsk + kClick,
-                 kDefaults.with(&Shown::hz, "22050.0")},
+        WordCase{"Tempo", "t\n90\n", kTempoAsk + kClick, &Shown::tempo, "90.0"},
+        WordCase{"FastestTempo", "t\n2646000\n", kTempoAsk + kClick, &Shown::tempo, "2646000.0"},
+        WordCase{"BeatsHexadecimal", "b\n0x1F\n", kBeatsAsk + kClick, &Shown::meter, "31"},
+        WordCase{"BeatsOctal", "b\n017\n", kBeatsAsk + kClick, &Shown::meter, "15"},
+        WordCase{"NoBeats", "b\n0\n", kBeatsAsk + kClick, &Shown::meter, "0"},
+        WordCase{"Frequency", "f\n440.3\n", kHzAsk + kClick, &Shown::hz, "440.3"},
+        WordCase{"HighestFrequency", "f\n22050\n", kHzAsk + kClick, &Shown::hz, "22050.0"},
         WordCase{"TooLowFrequencyWarnsAtTheClickStage", "f\n1\n", kHzAsk + kTooLow + kClick,
-                 kDefaults.with(&Shown::hz, "1.0")},
-        WordCase{"AuditionLength", "al\n2.5\n", kAtimeAsk + kClick,
-                 kDefaults.with(&Shown::atime, "2.5")},
-        WordCase{"NoAudition", "al\n0\n", kAtimeAsk + kClick, kDefaults.with(&Shown::atime, "0.0")},
-        WordCase{"Measures", "m\n0x10\n", kMeasAsk + kClick, kDefaults.with(&Shown::meas, "16")},
-        WordCase{"OutputName", "n\nout.wav\n", kNameAsk + kClick,
-                 kDefaults.with(&Shown::save, "out.wav")},
+                 &Shown::hz, "1.0"},
+        WordCase{"AuditionLength", "al\n2.5\n", kAtimeAsk + kClick, &Shown::atime, "2.5"},
+        WordCase{"NoAudition", "al\n0\n", kAtimeAsk + kClick, &Shown::atime, "0.0"},
+        WordCase{"Measures", "m\n0x10\n", kMeasAsk + kClick, &Shown::meas, "16"},
+        WordCase{"OutputName", "n\nout.wav\n", kNameAsk + kClick, &Shown::save, "out.wav"},
         WordCase{"LongestOutputName", "n\n" + std::string(63, 'n') + "\n", kNameAsk + kClick,
-                 kDefaults.with(&Shown::save, std::string(63, 'n'))},
-        WordCase{"Device", "o\nhw:1,0\n", kDeviceAsk + kClick,
-                 kDefaults.with(&Shown::device, "hw:1,0")},
+                 &Shown::save, std::string(63, 'n')},
+        WordCase{"Device", "o\nhw:1,0\n", kDeviceAsk + kClick, &Shown::device, "hw:1,0"},
         WordCase{"LongestDevice", "o\n" + std::string(15, 'd') + "\n", kDeviceAsk + kClick,
-                 kDefaults.with(&Shown::device, std::string(15, 'd'))},
-        WordCase{"Save", "s\n", "Saved Settings\n" + kClick, kDefaults},
-        WordCase{"HelpIgnoresOtherWordsUntilC", "h\nx\nabcdefgc\nC\nc\n", kHelp + kClick, kDefaults},
-        WordCase{"Append", "w\n+\n", kClick + menu() + kClick, kDefaults},
-        WordCase{"PlayTempoMapWithoutMap", "ptm\n", kClick + kNoMap, kDefaults},
-        WordCase{"RenderTempoMapWithoutMap", "rtm\n", kClick + kNoMap, kDefaults},
+                 &Shown::device, std::string(15, 'd')},
+        WordCase{"Save", "s\n", "Saved Settings\n" + kClick, nullptr, ""},
+        WordCase{"HelpIgnoresOtherWordsUntilC", "h\nx\nabcdefgc\nC\nc\n", kHelp + kClick, nullptr,
+                 ""},
+        WordCase{"Append", "w\n+\n", kClick + menu() + kClick, nullptr, ""},
+        WordCase{"PlayTempoMapWithoutMap", "ptm\n", kClick + kNoMap, nullptr, ""},
+        WordCase{"RenderTempoMapWithoutMap", "rtm\n", kClick + kNoMap, nullptr, ""},
         WordCase{"NonNumericTempoIsReadAsTheNextWord", "t\nm\n1\n",
-                 kTempoAsk + kClick + menu() + kMeasAsk + kClick, kOneMeasure},
+                 kTempoAsk + kClick + menu() + kMeasAsk + kClick, &Shown::meas, "1"},
         WordCase{"NonNumericBeatsIsReadAsTheNextWord", "b\nabc\n", kBeatsAsk + kClick + menu(),
-                 kDefaults}),
+                 nullptr, ""}),
     caseName<WordCase>);
 
 // After a frequency too low for any click, a normal one gives a click again;
@@ -233,30 +234,17 @@ TEST_F(ConsoleTest, WrittenClickFollowsTheFrequencyInForce) {
     expectRun(kStart + "f\n1\nf\n60.5\nm\n1\nw\nx\n",
               kStartup + menu() + step(kHzAsk + kTooLow, kDefaults.with(&Shown::hz, "1.0")) +
                   step(kHzAsk, hz60) + step(kMeasAsk, written) + step("", written));
-    const std::vector<uint8_t> file = readBytes(dir.file("click.wav"));
+    const Bytes file = readBytes(dir.file("click.wav"));
     ASSERT_EQ(file.size(), 44u + 88200 * 3);
-    const auto sample = [&](size_t i) {
-        return std::vector<uint8_t>(file.begin() + 44 + 3 * i, file.begin() + 47 + 3 * i);
-    };
-    EXPECT_EQ(sample(0), (std::vector<uint8_t>{0x00, 0x00, 0x00}));
-    EXPECT_EQ(sample(1), (std::vector<uint8_t>{0xE8, 0x9B, 0x01}));      // 105448
-    EXPECT_EQ(sample(2183), (std::vector<uint8_t>{0xA8, 0xC1, 0xFD}));   // -147032
-    EXPECT_EQ(sample(2184), (std::vector<uint8_t>{0x00, 0x00, 0x00}));   // the click has ended
-    EXPECT_EQ(sample(22051), (std::vector<uint8_t>{0xE8, 0x9B, 0x01}));  // the second beat
+    // The click has ended at 2184; the second beat starts at 22050.
+    const std::pair<size_t, int32_t> samples[] = {
+        {0, 0}, {1, 105448}, {2183, -147032}, {2184, 0}, {22051, 105448}};
+    for (const auto& [i, v] : samples) EXPECT_EQ(sampleAt(file, 44, i, 3), v) << "sample " << i;
 }
 
 TEST_F(ConsoleTest, XExitsAtOnceWithoutClickOrSave) {
     expectRun(kStart + "x\nt\n90\n", kStartup + menu());
     EXPECT_FALSE(fileExists(dir.file("dodiradoz.txt")));
-}
-
-TEST_F(ConsoleTest, AuditionPlaysOnTheChosenDevice) {
-    writeCaptureAsoundrc(dir.path(), dir.file("cap.raw"));
-    const Shown cap = kDefaults.with(&Shown::device, "cap");
-    const Shown half = cap.with(&Shown::atime, "0.5");
-    expectRun(kStart + "o\ncap\nal\n0.5\na\nx\n", kStartup + menu() + step(kDeviceAsk, cap) +
-                                                      step(kAtimeAsk, half) + kClick +
-                                                      "\tMeasure  1\n" + menu(half));
 }
 
 // Words that are not commands bring the menu back and nothing else, and no
@@ -292,8 +280,8 @@ TEST_P(RefusalTest, SaysWhatIsAcceptedAndKeepsTheValue) {
     const RefusalCase& c = GetParam();
     std::string script = kStart;
     for (const std::string& v : c.values) script += c.word + "\n" + v + "\n";
-    expectRun(script + "x\n",
-              kStartup + menu() + repeat(step(c.prompt + c.rule + "\n", kDefaults), c.values.size()));
+    const std::string refusal = step(c.prompt + c.rule + "\n", kDefaults);
+    expectRun(script + "x\n", kStartup + menu() + repeat(refusal, c.values.size()));
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -323,35 +311,27 @@ INSTANTIATE_TEST_SUITE_P(
 
 // ---------------------------------------------------------------- end of input
 
-struct EndCase {
-    const char* name;
-    std::string input;
-    std::string transcript;
-};
-void PrintTo(const EndCase& c, std::ostream* os) { *os << c.name; }
-
-class EndOfInputTest : public ConsoleTest, public ::testing::WithParamInterface<EndCase> {};
-
-TEST_P(EndOfInputTest, EndsLikeX) { expectRun(GetParam().input, GetParam().transcript); }
-
-const std::string kAtMenu = kStartup + menu();
-
-INSTANTIATE_TEST_SUITE_P(
-    Stages, EndOfInputTest,
-    ::testing::Values(EndCase{"RateQuestion", "", kRateQuestion},
-                      EndCase{"RateQuestionAfterBlanks", " \n\t\n", kRateQuestion},
-                      EndCase{"BitQuestion", "1\n", kRateQuestion + kBitQuestion},
-                      EndCase{"Menu", kStart, kAtMenu},
-                      EndCase{"MenuWithoutFinalLineBreak", kStart + "T", kAtMenu + menu()},
-                      EndCase{"HelpScreen", kStart + "h\nx\n", kAtMenu + kHelp},
-                      EndCase{"TempoPrompt", kStart + "t\n", kAtMenu + kTempoAsk},
-                      EndCase{"BeatsPrompt", kStart + "b\n", kAtMenu + kBeatsAsk},
-                      EndCase{"FrequencyPrompt", kStart + "f\n", kAtMenu + kHzAsk},
-                      EndCase{"AuditionPrompt", kStart + "al\n", kAtMenu + kAtimeAsk},
-                      EndCase{"MeasuresPrompt", kStart + "m\n", kAtMenu + kMeasAsk},
-                      EndCase{"NamePrompt", kStart + "n\n", kAtMenu + kNameAsk},
-                      EndCase{"DevicePrompt", kStart + "o\n", kAtMenu + kDeviceAsk}),
-    caseName<EndCase>);
+TEST_F(ConsoleTest, EndOfInputEndsLikeXAtEveryStage) {
+    const std::string atMenu = kStartup + menu();
+    const std::pair<std::string, std::string> stages[] = {
+        {"", kRateQuestion},
+        {" \n\t\n", kRateQuestion},
+        {"1\n", kRateQuestion + kBitQuestion},
+        {kStart, atMenu},
+        {kStart + "T", atMenu + menu()},  // no line break after the last word
+        {kStart + "h\nx\n", atMenu + kHelp},
+        {kStart + "t\n", atMenu + kTempoAsk},
+        {kStart + "b\n", atMenu + kBeatsAsk},
+        {kStart + "f\n", atMenu + kHzAsk},
+        {kStart + "al\n", atMenu + kAtimeAsk},
+        {kStart + "m\n", atMenu + kMeasAsk},
+        {kStart + "n\n", atMenu + kNameAsk},
+        {kStart + "o\n", atMenu + kDeviceAsk}};
+    for (const auto& [input, transcript] : stages) {
+        SCOPED_TRACE(input);
+        expectRun(input, transcript);
+    }
+}
 
 // ---------------------------------------------------------------- track length
 

@@ -16,6 +16,7 @@
 
 #include "console/settings.hpp"
 #include "files/settings_file.hpp"
+#include "support/audio_support.hpp"
 #include "support/test_support.hpp"
 
 namespace {

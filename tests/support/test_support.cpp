@@ -42,15 +42,6 @@ void writeFile(const std::string& path, const std::string& text) {
 
 bool fileExists(const std::string& path) { return std::filesystem::exists(path); }
 
-uint32_t u32At(const std::vector<uint8_t>& bytes, size_t at) {
-    return uint32_t{bytes.at(at)} | uint32_t{bytes.at(at + 1)} << 8 |
-           uint32_t{bytes.at(at + 2)} << 16 | uint32_t{bytes.at(at + 3)} << 24;
-}
-
-uint16_t u16At(const std::vector<uint8_t>& bytes, size_t at) {
-    return static_cast<uint16_t>(bytes.at(at) | bytes.at(at + 1) << 8);
-}
-
 TextSink::TextSink() : file_(::open_memstream(&buffer_, &size_)) {
     if (!file_) throw std::runtime_error("open_memstream failed");
 }

@@ -27,10 +27,6 @@ std::vector<uint8_t> readBytes(const std::string& path);
 void writeFile(const std::string& path, const std::string& text);
 bool fileExists(const std::string& path);
 
-// Little-endian fields of a wave file read into memory.
-uint32_t u32At(const std::vector<uint8_t>& bytes, size_t at);
-uint16_t u16At(const std::vector<uint8_t>& bytes, size_t at);
-
 // A FILE* writing into memory, for code that prints to a stream.
 class TextSink {
 public:
