@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <ostream>
 #include <string>
 #include <tuple>
 #include <utility>
@@ -41,6 +42,7 @@ struct LimitCase {
     int32_t harmonics, cycles, clickLength;
     bool warns;
 };
+void PrintTo(const LimitCase& c, std::ostream* os) { *os << c.name; }
 
 class LimitClickTest : public ::testing::TestWithParam<LimitCase> {};
 
