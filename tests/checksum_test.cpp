@@ -64,10 +64,11 @@ TEST_P(IdenticalOutput, MatchesTheReferenceSum) {
 // 3 at 160 (4233600 + 793800 samples).
 INSTANTIATE_TEST_SUITE_P(
     Tracks, IdenticalOutput,
-    ::testing::Values(
-        TrackCase{"DefaultTrack", "default.wav", "1\n2\nw\nx\n", 44 + 4233600ull * 3},
-        TrackCase{"Rate48000At16Bits", "rate48000-16bit.wav", "2\n1\nw\nx\n", 44 + 4608000ull * 2},
-        TrackCase{"TwoSectionTempoMap", "tempo-map.wav", "1\n2\nrtm\nx\n", 44 + (4233600ull + 793800ull) * 3}),
+    ::testing::Values(TrackCase{"DefaultTrack", "default.wav", "1\n2\nw\nx\n", 44 + 4233600ull * 3},
+                      TrackCase{"Rate48000At16Bits", "rate48000-16bit.wav", "2\n1\nw\nx\n",
+                                44 + 4608000ull * 2},
+                      TrackCase{"TwoSectionTempoMap", "tempo-map.wav", "1\n2\nrtm\nx\n",
+                                44 + (4233600ull + 793800ull) * 3}),
     [](const ::testing::TestParamInfo<TrackCase>& info) { return info.param.name; });
 
 }  // namespace

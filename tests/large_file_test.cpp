@@ -53,7 +53,8 @@ TEST_P(BigFileAppend, AddsTheTrackAtTheEndAndRepairsBothSizes) {
     ASSERT_EQ(runProgram(fresh.path(), kOneMeasure + "w\nx\n").status, 2);
     const Bytes written = readBytes(fresh.file("click.wav"));
     ASSERT_EQ(written.size(), 44 + kTrackBytes);
-    EXPECT_TRUE(readRange(big, c.length, kTrackBytes) == Bytes(written.begin() + 44, written.end()));
+    EXPECT_TRUE(readRange(big, c.length, kTrackBytes) ==
+                Bytes(written.begin() + 44, written.end()));
     EXPECT_EQ(readRange(big, c.length - 3, 3), Bytes(3, 0));
 }
 
@@ -61,6 +62,8 @@ TEST_P(BigFileAppend, AddsTheTrackAtTheEndAndRepairsBothSizes) {
 INSTANTIATE_TEST_SUITE_P(Sizes, BigFileAppend,
                          ::testing::Values(BigFileCase{"StartingPast2GiB", 44 + 3ull * 716000000},
                                            BigFileCase{"Crossing2GiB", 44 + 3ull * 715800000}),
-                         [](const ::testing::TestParamInfo<BigFileCase>& info) { return info.param.name; });
+                         [](const ::testing::TestParamInfo<BigFileCase>& info) {
+                             return info.param.name;
+                         });
 
 }  // namespace

@@ -39,7 +39,8 @@ struct TextSink {
 // non-zero and differ from their neighbours, so that any misplaced frame shows.
 class Rig : public PcmDevice {
 public:
-    Rig(int64_t period, int frameBytes, int32_t clickFrames) : period_(period), frameBytes_(frameBytes) {
+    Rig(int64_t period, int frameBytes, int32_t clickFrames)
+        : period_(period), frameBytes_(frameBytes) {
         click.bytesPerSample = frameBytes;
         click.clickLength = clickFrames;
         click.silenceSample.assign(static_cast<size_t>(frameBytes), 0);
@@ -57,7 +58,8 @@ public:
         return deviceError("unable to write to pcm device: Input/output error");
     }
     void drainAndClose() override { ++closes; }
-    Outcome play(int32_t beatLength, int32_t total, int32_t beatsPerMeasure, int32_t firstMeasure = 1) {
+    Outcome play(int32_t beatLength, int32_t total, int32_t beatsPerMeasure,
+                 int32_t firstMeasure = 1) {
         return playBeat(*this, MAKE_BEAT(click, beatLength), total, beatsPerMeasure, firstMeasure,
                         console.file);
     }
@@ -76,67 +78,66 @@ private:
     int frameBytes_;
 };
 
-TEST(PlayerFrameCount, PlaysTotalLessOnePeriodRoundedUpToWholePeriods) {
+// Every write is a whole period: the total less one period, rounded up. The
+// stream is the beat looped (a beat shorter than the click holds the click's
+// first frames; one below a frame is silence), and a measure line follows
+// every `beatsPerMeasure` whole beats played.
+TEST(Player, PlaysWholePeriodsOfTheLoopedBeatAndAnnouncesMeasures) {
     struct Case {
+        int32_t beat, click;
         int64_t period;
         int32_t total;
+        int frameBytes;
+        int32_t beatsPerMeasure, firstMeasure;
         size_t periods;
+        int lastMeasure;
     };
     const Case cases[] = {
-        {1024, 441000, 430},  // the defaults: 440320 frames
-        {1024, 1025, 1},      // one frame past a period still takes a whole period
-        {1024, 2048, 1},      // total - P is exactly one period
-        {1024, 2049, 2},
-        {7, 100, 14},         // 93 frames to play: 14 periods of 7
-        {1, 5, 4},
+        {50, 5, 1024, 441000, 3, 1, 1, 430, 8807},  // the defaults: 440320 frames
+        {50, 5, 1024, 1025, 3, 1, 1, 1, 21},  // one frame past a period takes a whole one
+        {50, 5, 1024, 2048, 3, 1, 1, 1, 21},  // total - P is exactly one period
+        {50, 5, 1024, 2049, 3, 1, 1, 2, 41},
+        {50, 5, 7, 100, 3, 1, 1, 14, 2},  // 93 frames to play: 14 periods of 7
+        {50, 5, 1, 5, 3, 1, 1, 4, 1},
+        // A total not above one period plays nothing, yet announces measure 1.
+        {50, 5, 1024, 1024, 2, 1, 1, 0, 1},
+        {50, 5, 1024, 1000, 2, 1, 1, 0, 1},
+        {50, 5, 1024, 1, 2, 1, 1, 0, 1},
+        {50, 5, 1024, 0, 2, 1, 1, 0, 1},
+        {50, 5, 1024, -5, 2, 1, 1, 0, 1},
+        // Six beats of 10 in periods of 4: 60 frames, the sixth beat ending on
+        // the last of them, so six whole beats.
+        {10, 3, 4, 64, 3, 1, 1, 15, 7},  // beats end inside periods
+        {10, 3, 4, 64, 3, 3, 1, 15, 3},  // measures after beats 3 and 6
+        {10, 3, 4, 64, 3, 2, 1, 15, 4},
+        {10, 3, 4, 64, 3, 6, 1, 15, 2},
+        {10, 3, 4, 64, 3, 7, 1, 15, 1},  // the first measure never ends
+        {10, 3, 4, 64, 3, 0, 1, 15, 1},
+        {10, 3, 4, 64, 3, -1, 1, 15, 1},
+        {10, 3, 4, 64, 3, 2, 5, 15, 8},  // counting starts at the first measure given
+        {10, 3, 3, 50, 2, 1, 1, 16, 5},
+        {2, 1, 7, 100, 3, 1, 1, 14, 50},  // several beats in every period
+        {5, 5, 5, 30, 2, 1, 1, 5, 6},     // the click fills the beat; a beat per period
+        {7, 0, 4, 40, 3, 1, 1, 9, 6},     // a silent click
+        {1000, 40, 64, 5000, 3, 1, 1, 78, 5},
+        {4, 6, 5, 45, 2, 1, 1, 8, 11},  // beats shorter than the click
+        {4, 6, 5, 45, 3, 1, 1, 8, 11},
+        {1, 3, 4, 12, 3, 1, 1, 2, 9},  // a beat of one frame repeats the click's first
+        {0, 6, 4, 64, 3, 1, 1, 15, 1},  // beats below one frame: silence throughout
+        {-3, 6, 4, 64, 3, 1, 1, 15, 1},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE("P " + std::to_string(c.period) + ", total " + std::to_string(c.total));
-        Rig rig(c.period, 3, 5);
-        EXPECT_FALSE(rig.play(50, c.total, 4).has_value());
+        SCOPED_TRACE(::testing::Message() << "row " << &c - cases << ": beat " << c.beat << ", P "
+                                          << c.period << ", total " << c.total);
+        Rig rig(c.period, c.frameBytes, c.click);
+        EXPECT_FALSE(rig.play(c.beat, c.total, c.beatsPerMeasure, c.firstMeasure).has_value());
         EXPECT_EQ(rig.counts, std::vector<int64_t>(c.periods, c.period));
-        EXPECT_EQ(rig.bytes.size(), c.periods * static_cast<size_t>(c.period) * 3);
+        const int64_t frames = static_cast<int64_t>(c.periods) * c.period;
+        const Bytes expected = loopedBeat(rig.click.clickBytes, c.frameBytes, c.beat, frames);
+        EXPECT_TRUE(sameStream(rig.bytes, expected, c.frameBytes));
+        EXPECT_EQ(rig.console.text(), measureLines(c.firstMeasure, c.lastMeasure));
         EXPECT_EQ(rig.closes, 1);
         EXPECT_EQ(rig.writesAfterClose, 0);
-    }
-}
-
-TEST(PlayerFrameCount, TotalNotAbovePeriodPlaysNothingButAnnouncesAndClosesTheDevice) {
-    for (int32_t total : {1024, 1000, 1, 0, -5}) {
-        SCOPED_TRACE("total " + std::to_string(total));
-        Rig rig(1024, 2, 5);
-        EXPECT_FALSE(rig.play(50, total, 1).has_value());
-        EXPECT_TRUE(rig.counts.empty());
-        EXPECT_EQ(rig.closes, 1);
-        EXPECT_EQ(rig.console.text(), "\tMeasure  1\n");
-    }
-}
-
-// Six beats of 10 frames in periods of 4: 60 frames (total 64), and the sixth
-// beat ends on the last frame played.
-TEST(PlayerAnnouncements, MeasureLinesFollowTheBeatsPerMeasure) {
-    struct Case {
-        int32_t beatsPerMeasure;
-        int32_t firstMeasure;
-        std::string console;
-    };
-    const Case cases[] = {
-        {3, 1, measureLines(1, 3)},  // after beats 3 and 6
-        {1, 1, measureLines(1, 7)},  // after every beat
-        {2, 1, measureLines(1, 4)},
-        {6, 1, measureLines(1, 2)},
-        {7, 1, measureLines(1, 1)},  // the first measure never ends
-        {0, 1, measureLines(1, 1)},
-        {-1, 1, measureLines(1, 1)},
-        {2, 5, measureLines(5, 8)},  // counting starts at the first measure given
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE("beats per measure " + std::to_string(c.beatsPerMeasure) + ", first " +
-                     std::to_string(c.firstMeasure));
-        Rig rig(4, 3, 3);
-        rig.play(10, 64, c.beatsPerMeasure, c.firstMeasure);
-        EXPECT_EQ(rig.counts.size(), 15u);
-        EXPECT_EQ(rig.console.text(), c.console);
     }
 }
 
@@ -149,52 +150,6 @@ TEST(PlayerAnnouncements, MeasureIsAnnouncedWhenThePeriodWhereItBeginsIsFilled) 
     EXPECT_EQ(rig.consoleAtWrite[6], measureLines(1, 1));
     EXPECT_EQ(rig.consoleAtWrite[7], measureLines(1, 2));
     EXPECT_EQ(rig.consoleAtWrite[14], measureLines(1, 3));
-}
-
-// With one beat a measure, a measure line follows every whole beat played.
-TEST(PlayerStream, BeatRunsOnAcrossPeriodBoundaries) {
-    struct Case {
-        int32_t beatLength;
-        int32_t clickFrames;
-        int64_t period;
-        int32_t total;
-        int frameBytes;
-        int64_t framesPlayed;
-        int lastMeasure;
-    };
-    const Case cases[] = {
-        {10, 3, 4, 64, 3, 60, 7},  // beats end inside periods
-        {10, 3, 3, 50, 2, 48, 5},
-        {2, 1, 7, 100, 3, 98, 50},  // several beats in every period
-        {5, 5, 5, 30, 2, 25, 6},    // the click fills the beat; a beat per period
-        {7, 0, 4, 40, 3, 36, 6},    // a silent click
-        {1000, 40, 64, 5000, 3, 4992, 5},
-        {4, 6, 5, 45, 2, 40, 11},  // beats shorter than the click hold its first frames
-        {4, 6, 5, 45, 3, 40, 11},
-        {1, 3, 4, 12, 3, 8, 9},  // a beat of one frame repeats the click's first frame
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE("beat " + std::to_string(c.beatLength) + ", click " + std::to_string(c.clickFrames) +
-                     ", P " + std::to_string(c.period) + ", frame bytes " + std::to_string(c.frameBytes));
-        Rig rig(c.period, c.frameBytes, c.clickFrames);
-        EXPECT_FALSE(rig.play(c.beatLength, c.total, 1).has_value());
-        EXPECT_TRUE(sameStream(rig.bytes,
-                               loopedBeat(rig.click.clickBytes, c.frameBytes, c.beatLength, c.framesPlayed),
-                               c.frameBytes));
-        EXPECT_EQ(rig.console.text(), measureLines(1, c.lastMeasure));
-    }
-}
-
-TEST(PlayerStream, BeatLengthBelowOnePlaysSilenceForTheWholeCount) {
-    for (int32_t beatLength : {0, -3}) {
-        SCOPED_TRACE("beat length " + std::to_string(beatLength));
-        Rig rig(4, 3, 6);
-        EXPECT_FALSE(rig.play(beatLength, 64, 1).has_value());
-        EXPECT_EQ(rig.counts.size(), 15u);
-        EXPECT_EQ(rig.bytes, Bytes(60 * 3, 0));
-        EXPECT_EQ(rig.console.text(), "\tMeasure  1\n");
-        EXPECT_EQ(rig.closes, 1);
-    }
 }
 
 TEST(PlayerFailure, FailedWriteStopsPlaybackClosesTheDeviceAndComesBack) {
@@ -224,12 +179,14 @@ std::string startAt(int rateAnswer, int depthAnswer) {
 // What the program wrote after each menu: the prompts, the click stage's
 // empty line and the command's own output, one entry per command.
 std::vector<std::string> passOutputs(const std::string& out) {
-    const std::string menuEnd = "\tEnter 'rtm' to read tempo map file and write click track file.\n";
+    const std::string menuEnd =
+        "\tEnter 'rtm' to read tempo map file and write click track file.\n";
     std::vector<std::string> passes;
     for (size_t at = out.find(menuEnd); at != std::string::npos; at = out.find(menuEnd, at + 1)) {
         const size_t from = at + menuEnd.size();
         const size_t next = out.find("\nGlobal settings:\n", from);
-        passes.push_back(out.substr(from, next == std::string::npos ? std::string::npos : next - from));
+        passes.push_back(
+            out.substr(from, next == std::string::npos ? std::string::npos : next - from));
     }
     return passes;
 }
@@ -239,10 +196,10 @@ struct AuditionCase {
     std::string input;
     int32_t clickFrames;
     int frameBytes;
-    size_t passes;                                         // commands run
-    std::vector<std::pair<size_t, int>> announced;         // pass of an audition, its last measure
-    std::vector<std::pair<int32_t, int64_t>> played;       // beat length, frames played
-    std::vector<std::pair<size_t, int32_t>> clickSamples;  // at 48000, apart from the program
+    size_t passes;                                  // commands run
+    std::vector<std::pair<size_t, int>> announced;  // pass of an audition, its last measure
+    Sections played;                                // beat length and frames, per audition
+    std::vector<std::pair<size_t, int32_t>> clickSamples = {};  // at 48000, worked out apart
 };
 
 class Audition : public ::testing::TestWithParam<AuditionCase> {};
@@ -267,13 +224,10 @@ TEST_P(Audition, PlaysWholePeriodsOfTheBeatAndAnnouncesMeasures) {
     ASSERT_GE(track.size(), 44 + clickBytes);
     const Bytes click(track.begin() + 44, track.begin() + 44 + static_cast<long>(clickBytes));
     for (const auto& [index, value] : c.clickSamples) {
-        EXPECT_EQ(sampleAt(click, 0, index, static_cast<size_t>(c.frameBytes)), value) << "sample " << index;
+        EXPECT_EQ(sampleAt(click, 0, index, static_cast<size_t>(c.frameBytes)), value)
+            << "sample " << index;
     }
-    Bytes expected;
-    for (const auto& [beatLength, frames] : c.played) {
-        const Bytes audition = loopedBeat(click, c.frameBytes, beatLength, frames);
-        expected.insert(expected.end(), audition.begin(), audition.end());
-    }
+    const Bytes expected = loopedBeats(click, c.frameBytes, c.played);
     EXPECT_TRUE(sameStream(readCapture(capture, expected.size()), expected, c.frameBytes));
     EXPECT_TRUE(fileExists(capture));  // the device was opened and configured
 }
@@ -283,26 +237,27 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         // 44100 Hz, 24 bits, 120 bpm, 4 beats, 10 s: beats of 22050 frames,
         // total 441000; 430 periods are 440320 frames. Passes: o, m, w, a, x.
-        AuditionCase{"Defaults", startAt(1, 2) + "a\n", 2205, 3, 5, {{3, 5}}, {{22050, 440320}}, {}},
+        AuditionCase{"Defaults", startAt(1, 2) + "a\n", 2205, 3, 5, {{3, 5}}, {{22050, 440320}}},
         // 1500 bpm at 48000 Hz: beats of 1920 frames against a click of 2400.
         // One second is 48000 frames: 46 periods, 47104 frames, 24 whole beats.
-        AuditionCase{"SixteenBitsAt48000BeatShorterThanClick", startAt(2, 1) + "t\n1500\nb\n1\nal\n1\na\n",
-                     2400, 2, 8, {{6, 25}}, {{1920, 47104}}, {{100, 15942}, {500, -6704}}},
+        AuditionCase{"SixteenBitsAt48000BeatShorterThanClick",
+                     startAt(2, 1) + "t\n1500\nb\n1\nal\n1\na\n", 2400, 2, 8, {{6, 25}},
+                     {{1920, 47104}}, {{100, 15942}, {500, -6704}}},
         // 24 bits, beats of 24000 frames; 480000 frames asked, 468 periods =
         // 479232 played, 19 whole beats: measures begin after beats 3 to 18.
-        AuditionCase{"ThreeBeatMeasuresAt48000", startAt(2, 2) + "b\n3\na\n", 2400, 3, 6, {{4, 7}},
-                     {{24000, 479232}}, {{100, 4081237}}},
+        AuditionCase{"ThreeBeatMeasuresAt48000", startAt(2, 2) + "b\n3\na\n", 2400, 3, 6,
+                     {{4, 7}}, {{24000, 479232}}, {{100, 4081237}}},
         // 44100 Hz, 16 bits, 3 s: 132300 frames asked, 129 periods played.
-        AuditionCase{"NoBeatsPerMeasureAnnouncesOnlyTheFirst", startAt(1, 1) + "b\n0\nal\n3\na\n", 2205, 2,
-                     7, {{5, 1}}, {{22050, 132096}}, {}},
+        AuditionCase{"NoBeatsPerMeasureAnnouncesOnlyTheFirst",
+                     startAt(1, 1) + "b\n0\nal\n3\na\n", 2205, 2, 7, {{5, 1}}, {{22050, 132096}}},
         // 0.02 s at 44100 Hz is 882 frames, not above one period.
-        AuditionCase{"ShorterThanOnePeriodOpensTheDeviceButPlaysNothing", startAt(1, 2) + "al\n0.02\na\n",
-                     2205, 3, 6, {{4, 1}}, {{22050, 0}}, {}},
+        AuditionCase{"ShorterThanOnePeriodOpensTheDeviceButPlaysNothing",
+                     startAt(1, 2) + "al\n0.02\na\n", 2205, 3, 6, {{4, 1}}, {{22050, 0}}},
         // Two one-second auditions at 44100 Hz, one beat a measure, first at
         // 120 bpm, then at 60: 43 periods = 44032 frames each.
         AuditionCase{"EachOpensTheDeviceAfreshAndStartsAtMeasureOne",
-                     startAt(1, 2) + "b\n1\nal\n1\na\nt\n60\na\n", 2205, 3, 9, {{5, 2}, {7, 1}},
-                     {{22050, 44032}, {44100, 44032}}, {}}),
+                     startAt(1, 2) + "b\n1\nal\n1\na\nt\n60\na\n", 2205, 3, 9,
+                     {{5, 2}, {7, 1}}, {{22050, 44032}, {44100, 44032}}}),
     [](const ::testing::TestParamInfo<AuditionCase>& info) { return info.param.name; });
 
 TEST(AuditionDevice, UnknownDeviceReportsOpenFailureOnStderrAndExitsWithStatusOne) {
@@ -310,7 +265,8 @@ TEST(AuditionDevice, UnknownDeviceReportsOpenFailureOnStderrAndExitsWithStatusOn
     const RunResult run = runProgram(dir.path(), "1\n2\no\nnosuchdev\na\nx\n", dir.path());
     EXPECT_EQ(run.status, 1);
     // ALSA may write its own diagnostics first; the program's line comes last.
-    EXPECT_TRUE(endsWith(run.err, "unable to open pcm device: No such file or directory\n")) << run.err;
+    EXPECT_TRUE(endsWith(run.err, "unable to open pcm device: No such file or directory\n"))
+        << run.err;
     const std::vector<std::string> passes = passOutputs(run.out);
     ASSERT_EQ(passes.size(), 2u);  // o, then a: no menu after it
     EXPECT_EQ(passes[1], "\n");

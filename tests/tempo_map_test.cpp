@@ -2,7 +2,6 @@
 // wave file and `ptm` playing it section by section.
 #include <gtest/gtest.h>
 
-#include <cmath>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -13,30 +12,6 @@
 namespace {
 
 const char* const kHelpExample = "tmap\t120\t4\t48\ntmap\t160\t3\t16\n";
-
-// The default click at 44100 and 60 Hz (8 partials of 3 cycles, 2205
-// samples), encoded at 24 bits: made here from the click's definition.
-Bytes defaultClick24() {
-    std::vector<int32_t> samples(2205, 0);
-    for (int h = 1; h <= 8; ++h) {
-        const int f = h * 60;
-        const float w = static_cast<float>(6.283185307179586 * static_cast<float>(f) / 44100.0f);
-        const int period = static_cast<int>(44100.0f / static_cast<float>(f));
-        for (int c = 1, i = 0; c <= 3; ++c) {
-            const float a = static_cast<float>(std::pow(0.5, h) * 12582912.0 * std::pow(0.5, c));
-            for (; i < c * period && i < 2205; ++i) {
-                const float v = a * std::sin(static_cast<float>(i) * w);
-                samples[i] = static_cast<int32_t>(static_cast<float>(samples[i]) + v);
-            }
-        }
-    }
-    Bytes bytes;
-    for (int32_t v : samples) {
-        const uint32_t u = static_cast<uint32_t>(v);
-        bytes.insert(bytes.end(), {uint8_t(u), uint8_t(u >> 8), uint8_t(u >> 16)});
-    }
-    return bytes;
-}
 
 // The program's output from "Parsing tmap file.." up to the next menu.
 std::string mapTranscript(const std::string& out, size_t from = 0) {
@@ -63,11 +38,12 @@ void expectMap(std::string_view text, bool cutShort, const std::vector<TempoMapE
 TEST(TempoMapParsing, ReadsEntriesOutOfFreeText) {
     expectMap(kHelpExample, false, {{120.0f, 4, 48}, {160.0f, 3, 16}});
     // A blank after tmap or before it makes no entry.
-    for (const char* text : {"tmap 120\t4\t48\n", "   tmap\t120\t4\t48\n   tmap\t160\t3\t16\n", "", "\n\t\n",
-                             "tmap120\t4\t48\n", "TMAP\t120\t4\t48\n"}) {
+    for (const char* text : {"tmap 120\t4\t48\n", "   tmap\t120\t4\t48\n   tmap\t160\t3\t16\n", "",
+                             "\n\t\n", "tmap120\t4\t48\n", "TMAP\t120\t4\t48\n"}) {
         expectMap(text, false, {});
     }
-    expectMap("My song\nintro is slow\tand soft\n\ntmap\t100\t2\t8\nthe end (tmap)\n", false, {{100.0f, 2, 8}});
+    expectMap("My song\nintro is slow\tand soft\n\ntmap\t100\t2\t8\nthe end (tmap)\n", false,
+              {{100.0f, 2, 8}});
     // An entry may run over several lines: the tempo and the beats end only
     // at a tab, the measures at a line break.
     expectMap("tmap\n100\t2\t8\n", false, {{100.0f, 2, 8}});
@@ -78,12 +54,13 @@ TEST(TempoMapParsing, ReadsEntriesOutOfFreeText) {
     expectMap("tmap\t183.75\t010\t0x10\ntmap\tfast\t3x\t-2\ntmap\t120\t4\t48\r\n", false,
               {{183.75f, 10, 0}, {0.0f, 3, -2}, {120.0f, 4, 48}});
     // A zero byte ends the text.
-    expectMap(std::string_view("tmap\t120\t4\t48\n\0tmap\t160\t3\t16\n", 29), false, {{120.0f, 4, 48}});
+    expectMap(std::string_view("tmap\t120\t4\t48\n\0tmap\t160\t3\t16\n", 29), false,
+              {{120.0f, 4, 48}});
 }
 
 TEST(TempoMapParsing, AnEntryCutShortByTheEndOfTheTextIsNotStored) {
-    for (const char* tail : {"tmap", "tmap\t", "tmap\t90", "tmap\t90\t", "tmap\t90\t3", "tmap\t90\t3\t",
-                             "tmap\t90\t3\t\n\n"}) {
+    for (const char* tail : {"tmap", "tmap\t", "tmap\t90", "tmap\t90\t", "tmap\t90\t3",
+                             "tmap\t90\t3\t", "tmap\t90\t3\t\n\n"}) {
         expectMap(std::string("tmap\t120\t4\t48\n") + tail, true, {{120.0f, 4, 48}});
     }
     // The last measures may end at the end of the text.
@@ -97,19 +74,23 @@ std::string entryLine(int entry, const std::string& why) {
 }
 
 TEST(TempoMapChecking, EachUnusableEntryGetsALineNamingIt) {
-    const std::string tempo = "Tempo must be above 0 and at most 2646000 bpm (one beat per sample).";
+    const std::string tempo =
+        "Tempo must be above 0 and at most 2646000 bpm (one beat per sample).";
     const std::string tooLong = "the section is too long (over 2147483647 samples).";
     const std::pair<const char*, std::vector<std::string>> cases[] = {
         {kHelpExample, {}},
         // No beats or no measures make an empty section, which is allowed.
         {"tmap\t120\t0\t4\ntmap\t120\t4\t0\ntmap\t2646000\t1\t1\n", {}},
         {"tmap\t0\t4\t4\ntmap\t120\t-4\t4\ntmap\t120\t4\t-1\ntmap\t120\t4\t4\ntmap\t-5\t3\t3\n",
-         {entryLine(1, tempo), entryLine(2, "Beats per measure must be a whole number from 0 to 2147483647."),
-          entryLine(3, "Number of measures must be a whole number from 0 to 2147483647."), entryLine(5, tempo)}},
+         {entryLine(1, tempo),
+          entryLine(2, "Beats per measure must be a whole number from 0 to 2147483647."),
+          entryLine(3, "Number of measures must be a whole number from 0 to 2147483647."),
+          entryLine(5, tempo)}},
         // Tempos without a whole beat of samples.
         {"tmap\t2646001\t4\t4\n", {entryLine(1, tempo)}},
         {"tmap\t1e-30\t4\t1\n",
-         {entryLine(1, "Tempo must be high enough that one beat lasts at most 2147483647 samples.")}},
+         {entryLine(1,
+                    "Tempo must be high enough that one beat lasts at most 2147483647 samples.")}},
         {"tmap\tnan\t4\t1\ntmap\tinf\t4\t1\n", {entryLine(1, tempo), entryLine(2, tempo)}},
         // 2147483647 beats, or 100000 x 1000 at 1 bpm, are far longer than a wave file.
         {"tmap\t120\t2147483647\t2\n", {entryLine(1, tooLong)}},
@@ -117,7 +98,8 @@ TEST(TempoMapChecking, EachUnusableEntryGetsALineNamingIt) {
         {"tmap\t120\t4\t48\ntmap\t90\t3", {entryLine(2, "cut short by the end of the file.")}},
     };
     for (const auto& [text, lines] : cases) {
-        EXPECT_EQ(checkTempoMap(parseTempoMap(text), 44100), lines) << ::testing::PrintToString(text);
+        EXPECT_EQ(checkTempoMap(parseTempoMap(text), 44100), lines)
+            << ::testing::PrintToString(text);
     }
 }
 
@@ -173,108 +155,107 @@ TEST(TempoMapProgram, RtmOfTheHelpExampleWritesBothSectionsAndLeavesTempo160) {
     EXPECT_EQ(std::filesystem::file_size(dir.file("last.wav")), 44u + 793800u * 3u);
 }
 
-TEST(TempoMapProgram, PtmPlaysEachSectionCountingItsMeasuresFromOne) {
-    TempDir dir;
-    const std::string capture = dir.file("capture.raw");
-    writeCaptureAsoundrc(dir.path(), capture);
-    writeFile(dir.file("dodiradoz.txt"), "device\tcap\nmap\tsong map.txt\n");
-    writeFile(dir.file("song map.txt"), kHelpExample);
-    const RunResult r = runProgram(dir.path(), "ptm\nx\n");
-    EXPECT_EQ(r.status, 2);
-    EXPECT_EQ(r.err, "");
-    EXPECT_EQ(mapTranscript(r.out), "Parsing tmap file..\nFound 2 map entries.\n"
-                                    "\nPlaying section  1 \n\n" + measureLines(1, 48) +
-                                    "\nPlaying section  2 \n\n" + measureLines(1, 16));
-    // Periods of 1024 frames: section 1 plays 4134 of them (4233600 - 1024
-    // rounded up) of a 22050-frame beat; section 2 plays 775 (793800 - 1024
-    // rounded up) of a 16537-frame beat.
-    const Bytes click = defaultClick24();
-    Bytes expected = loopedBeat(click, 3, 22050, 4134 * 1024);
-    const Bytes second = loopedBeat(click, 3, 16537, 775 * 1024);
-    expected.insert(expected.end(), second.begin(), second.end());
-    EXPECT_TRUE(sameStream(readCapture(capture, expected.size()), expected, 3));
-}
-
-TEST(TempoMapProgram, At39_2BpmPtmPlays67499SamplesABeatAndTheAudition67500) {
-    TempDir dir;
-    const std::string capture = dir.file("capture.raw");
-    writeCaptureAsoundrc(dir.path(), capture);
-    writeFile(dir.file("dodiradoz.txt"), "device\tcap\n");
-    writeFile(dir.file("tmap.txt"), "tmap\t39.2\t1\t2\n");
-    const RunResult r = runProgram(dir.path(), "ptm\nt\n39.2\nal\n3\na\nx\n");
-    EXPECT_EQ(r.status, 2);
-    EXPECT_EQ(mapTranscript(r.out),
-              "Parsing tmap file..\nFound 1 map entries.\n\nPlaying section  1 \n\n" + measureLines(1, 2));
-    // ptm: 2 beats total 134999 frames, 131 periods played. a: 3 s are
-    // 132300 frames, 129 periods played.
-    const Bytes click = defaultClick24();
-    Bytes expected = loopedBeat(click, 3, 67499, 131 * 1024);
-    const Bytes audition = loopedBeat(click, 3, 67500, 129 * 1024);
-    expected.insert(expected.end(), audition.begin(), audition.end());
-    EXPECT_TRUE(sameStream(readCapture(capture, expected.size()), expected, 3));
-}
-
-TEST(TempoMapProgram, AMapWithoutEntriesEndsTheProgramWithStatus2) {
-    for (const char* text : {"tmap 120\t4\t48\n", "   tmap\t120\t4\t48\n   tmap\t160\t3\t16\n", "", "some notes\n"}) {
-        for (const char* command : {"rtm", "ptm"}) {
-            SCOPED_TRACE(std::string(command) + " of " + ::testing::PrintToString(text));
-            TempDir dir;
-            writeFile(dir.file("tmap.txt"), text);
-            writeCaptureAsoundrc(dir.path(), dir.file("capture.raw"));
-            const RunResult r = runProgram(dir.path(), startAnswers(2) + "o\ncap\n" + command + "\nx\nx\n");
-            EXPECT_EQ(r.status, 2);
-            EXPECT_TRUE(endsWith(r.out, "\n\nParsing tmap file..\nCould not find tempo entries in map file.\n"));
-            EXPECT_FALSE(fileExists(dir.file("click.wav")));
-            EXPECT_FALSE(fileExists(dir.file("capture.raw")));
-        }
+// ptm plays each section counting its measures from 1. At 39.2 bpm its beat
+// is 67499 samples, in double precision; the audition's is 67500. The click
+// is the one `w` writes first in the same session.
+TEST(TempoMapProgram, PtmPlaysEachSectionInWholePeriodsOfItsBeat) {
+    struct Case {
+        const char* settings;
+        const char* mapFile;
+        const char* map;
+        const char* input;
+        std::string transcript;
+        Sections played;
+    };
+    const Case cases[] = {
+        // Periods of 1024 frames: section 1 plays 4134 of them (4233600 - 1024
+        // rounded up) of a 22050-frame beat; section 2 plays 775 (793800 - 1024
+        // rounded up) of a 16537-frame beat.
+        {"device\tcap\nmap\tsong map.txt\n", "song map.txt", kHelpExample, "m\n1\nw\nptm\nx\n",
+         "Parsing tmap file..\nFound 2 map entries.\n\nPlaying section  1 \n\n" +
+             measureLines(1, 48) + "\nPlaying section  2 \n\n" + measureLines(1, 16),
+         {{22050, 4134 * 1024}, {16537, 775 * 1024}}},
+        // ptm: 2 beats total 134999 frames, 131 periods played. a: 3 s are
+        // 132300 frames, 129 periods played.
+        {"device\tcap\n", "tmap.txt", "tmap\t39.2\t1\t2\n", "m\n1\nw\nptm\nt\n39.2\nal\n3\na\nx\n",
+         "Parsing tmap file..\nFound 1 map entries.\n\nPlaying section  1 \n\n" +
+             measureLines(1, 2),
+         {{67499, 131 * 1024}, {67500, 129 * 1024}}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.input);
+        TempDir dir;
+        const std::string capture = dir.file("capture.raw");
+        writeCaptureAsoundrc(dir.path(), capture);
+        writeFile(dir.file("dodiradoz.txt"), c.settings);
+        writeFile(dir.file(c.mapFile), c.map);
+        const RunResult r = runProgram(dir.path(), c.input);
+        EXPECT_EQ(r.status, 2);
+        EXPECT_EQ(r.err, "");
+        EXPECT_EQ(mapTranscript(r.out), c.transcript);
+        const Bytes track = readBytes(dir.file("click.wav"));
+        ASSERT_GE(track.size(), 44u + 2205 * 3);
+        const Bytes click(track.begin() + 44, track.begin() + 44 + 2205 * 3);
+        const Bytes expected = loopedBeats(click, 3, c.played);
+        EXPECT_TRUE(sameStream(readCapture(capture, expected.size()), expected, 3));
     }
 }
 
-TEST(TempoMapProgram, AnUnusableMapTouchesNothingAndReturnsToTheMenu) {
-    TempDir dir;
-    const std::string old = "an earlier take, not a wave file";
-    writeFile(dir.file("click.wav"), old);
-    writeFile(dir.file("tmap.txt"), "tmap\t0\t4\t4\ntmap\t120\t-4\t4\ntmap\t90\t3\t8\n");
-    writeCaptureAsoundrc(dir.path(), dir.file("capture.raw"));
-    const RunResult r = runProgram(dir.path(), startAnswers(2) + "o\ncap\nrtm\nptm\nx\n");
-    EXPECT_EQ(r.status, 2);
-    const std::string refused =
-        "Parsing tmap file..\nFound 3 map entries.\n"
-        "Tempo map entry 1: Tempo must be above 0 and at most 2646000 bpm (one beat per sample).\n"
-        "Tempo map entry 2: Beats per measure must be a whole number from 0 to 2147483647.\n"
-        "The tempo map was not used.\n";
-    EXPECT_EQ(mapTranscript(r.out), refused);
-    EXPECT_EQ(mapTranscript(r.out, r.out.find("Parsing tmap file..") + 1), refused);
-    EXPECT_EQ(r.out.find("tempo (0.0 bpm)"), std::string::npos);
-    EXPECT_EQ(readFile(dir.file("click.wav")), old);
-    EXPECT_FALSE(fileExists(dir.file("capture.raw")));
-}
-
-TEST(TempoMapProgram, AMissingMapFileIsReportedAndTheMenuReturns) {
-    TempDir dir;
-    writeFile(dir.file("click.wav"), "an earlier take");
-    const RunResult r = runProgram(dir.path(), startAnswers(2) + "rtm\nptm\nx\n");
-    EXPECT_EQ(r.status, 2);
-    const std::string line =
-        "\n\nCan't open tempo map file 'tmap.txt': No such file or directory.\n\nGlobal settings:";
-    const size_t first = r.out.find(line);
-    ASSERT_NE(first, std::string::npos);
-    EXPECT_NE(r.out.find(line, first + 1), std::string::npos);
-    EXPECT_EQ(readFile(dir.file("click.wav")), "an earlier take");
-}
-
-TEST(TempoMapProgram, AMapTooLargeForAWaveFileEndsTheProgramAndTouchesNothing) {
-    TempDir dir;
-    writeFile(dir.file("click.wav"), "an earlier take");
+// A map that cannot be used leaves an earlier file as it was and plays
+// nothing: without entries, or too large for a wave file, it ends the program;
+// with unusable entries, or missing, it is refused and the menu returns.
+TEST(TempoMapProgram, ARefusedMapTouchesNothing) {
+    struct Case {
+        const char* map;  // nullptr: there is none
+        std::string input;
+        std::string says;
+        size_t times;
+        bool endsProgram;
+    };
+    std::vector<Case> cases;
+    for (const char* map : {"tmap 120\t4\t48\n", "   tmap\t120\t4\t48\n   tmap\t160\t3\t16\n",
+                            "", "some notes\n"}) {
+        for (const char* command : {"rtm\n", "ptm\n"}) {
+            cases.push_back({map, command,
+                             "\n\nParsing tmap file..\nCould not find tempo entries in map file.\n",
+                             1, true});
+        }
+    }
+    cases.push_back(
+        {"tmap\t0\t4\t4\ntmap\t120\t-4\t4\ntmap\t90\t3\t8\n", "rtm\nptm\n",
+         "\nParsing tmap file..\nFound 3 map entries.\n"
+         "Tempo map entry 1: Tempo must be above 0 and at most 2646000 bpm (one beat per sample).\n"
+         "Tempo map entry 2: Beats per measure must be a whole number from 0 to 2147483647.\n"
+         "The tempo map was not used.\n\nGlobal settings:",
+         2, false});
+    cases.push_back(
+        {nullptr, "rtm\nptm\n",
+         "\n\nCan't open tempo map file 'tmap.txt': No such file or directory.\n\nGlobal settings:",
+         2, false});
     // Three sections of 705600000 samples: 6.35 GB at 24 bits.
-    writeFile(dir.file("tmap.txt"), "tmap\t60\t1\t16000\ntmap\t60\t1\t16000\ntmap\t60\t1\t16000\n");
-    const RunResult r = runProgram(dir.path(), startAnswers(2) + "rtm\nx\n");
-    EXPECT_EQ(r.status, 2);
-    const size_t found = r.out.rfind("\nFound 3 map entries.\nThe track would make 'click.wav' ");
-    ASSERT_NE(found, std::string::npos);
-    EXPECT_EQ(r.out.find('\n', found + 22), r.out.size() - 1);
-    EXPECT_TRUE(endsWith(r.out, "; nothing was written.\n"));
-    EXPECT_EQ(readFile(dir.file("click.wav")), "an earlier take");
+    cases.push_back(
+        {"tmap\t60\t1\t16000\ntmap\t60\t1\t16000\ntmap\t60\t1\t16000\n", "rtm\n",
+         "\nFound 3 map entries.\n"
+         "The track would make 'click.wav' 4 GiB or larger; nothing was written.\n",
+         1, true});
+    for (const Case& c : cases) {
+        SCOPED_TRACE(::testing::PrintToString(c.input) + " with map " +
+                     (c.map ? ::testing::PrintToString(c.map) : "none"));
+        TempDir dir;
+        writeFile(dir.file("click.wav"), "an earlier take");
+        if (c.map) writeFile(dir.file("tmap.txt"), c.map);
+        writeCaptureAsoundrc(dir.path(), dir.file("capture.raw"));
+        const RunResult r =
+            runProgram(dir.path(), startAnswers(2) + "o\ncap\n" + c.input + "x\nx\n");
+        EXPECT_EQ(r.status, 2);
+        size_t times = 0;
+        for (size_t at = 0; (at = r.out.find(c.says, at)) != std::string::npos; ++at) ++times;
+        EXPECT_EQ(times, c.times) << r.out;
+        EXPECT_TRUE(!c.endsProgram || endsWith(r.out, c.says)) << "the program went on";
+        EXPECT_EQ(r.out.find("tempo (0.0 bpm)"), std::string::npos);
+        EXPECT_EQ(readFile(dir.file("click.wav")), "an earlier take");
+        EXPECT_FALSE(fileExists(dir.file("capture.raw")));
+    }
 }
 
 }  // namespace

@@ -24,7 +24,8 @@ constexpr size_t kClickLength = 2205;  // 3 periods of 60 Hz at 44100
 
 const std::string kNoTag = "Can't find data block in wave file!";
 const std::string kOtherFormat =
-    "'click.wav' is not a one-channel 24-bit wave file at 44100 samples per second; nothing was added.";
+    "'click.wav' is not a one-channel 24-bit wave file at 44100 samples per second; nothing was "
+    "added.";
 const std::string kTooLarge = "The track would make 'click.wav' 4 GiB or larger; nothing was ";
 
 struct HeaderCase {
@@ -54,13 +55,16 @@ void expectHeader(const Bytes& b, const HeaderCase& c) {
 
 // Checks that the samples after the header are the file's first click at
 // every start in `clickStarts` and zero everywhere else.
-void expectClicksOnGrid(const Bytes& file, const std::vector<int64_t>& clickStarts, size_t bytesPerSample) {
+void expectClicksOnGrid(const Bytes& file, const std::vector<int64_t>& clickStarts,
+                        size_t bytesPerSample) {
     const size_t clickBytes = kClickLength * bytesPerSample;
     ASSERT_GE(file.size(), kHeader + clickBytes);
-    const Bytes click(file.begin() + kHeader, file.begin() + static_cast<long>(kHeader + clickBytes));
+    const Bytes click(file.begin() + kHeader,
+                      file.begin() + static_cast<long>(kHeader + clickBytes));
     auto expectSilence = [&](size_t from, size_t to) {
-        const auto sound = std::find_if(file.begin() + static_cast<long>(from), file.begin() + static_cast<long>(to),
-                                        [](uint8_t v) { return v != 0; });
+        const auto sound =
+            std::find_if(file.begin() + static_cast<long>(from),
+                         file.begin() + static_cast<long>(to), [](uint8_t v) { return v != 0; });
         EXPECT_EQ(sound, file.begin() + static_cast<long>(to))
             << "a sound at byte " << (sound - file.begin()) << " where silence belongs";
     };
@@ -91,10 +95,10 @@ struct ClickSample {
     int32_t value16;
 };
 constexpr ClickSample kDefaultClickSamples[] = {
-    {0, 0, 0},               {1, 105448, 411},       {2, 210811, 823},
-    {10, 1040480, 4064},     {74, 4195988, 16390},   {100, 3976330, 15532},
-    {367, 11133, 43},        {500, -2291201, -8951}, {608, -3408947, -13317},
-    {735, 0, 0},             {1000, 821731, 3209},   {1470, 0, 0},
+    {0, 0, 0},           {1, 105448, 411},       {2, 210811, 823},
+    {10, 1040480, 4064}, {74, 4195988, 16390},   {100, 3976330, 15532},
+    {367, 11133, 43},    {500, -2291201, -8951}, {608, -3408947, -13317},
+    {735, 0, 0},         {1000, 821731, 3209},   {1470, 0, 0},
     {2204, -6722, -27},
 };
 
@@ -117,12 +121,12 @@ std::string caseName(const ::testing::TestParamInfo<Case>& info) {
 // The header and the "data" tag
 
 TEST(HeaderBytes, HoldEveryFieldLeastSignificantByteFirst) {
-    for (const HeaderCase& c : {HeaderCase{44100, 24, 4233600, 12700836, 132300, 3, 12700800},
-                                HeaderCase{44100, 16, 4233600, 8467236, 88200, 2, 8467200},
-                                HeaderCase{96000, 24, 0, 36, 288000, 3, 0},
-                                HeaderCase{48000, 16, 1, 38, 96000, 2, 2},
-                                // the largest data block whose RIFF size still fits 32 bits
-                                HeaderCase{44100, 24, 1431655753, 4294967295u, 132300, 3, 4294967259u}}) {
+    for (const HeaderCase& c :
+         {HeaderCase{44100, 24, 4233600, 12700836, 132300, 3, 12700800},
+          HeaderCase{44100, 16, 4233600, 8467236, 88200, 2, 8467200},
+          HeaderCase{96000, 24, 0, 36, 288000, 3, 0}, HeaderCase{48000, 16, 1, 38, 96000, 2, 2},
+          // the largest data block whose RIFF size still fits 32 bits
+          HeaderCase{44100, 24, 1431655753, 4294967295u, 132300, 3, 4294967259u}}) {
         SCOPED_TRACE(std::to_string(c.rate) + " Hz, " + std::to_string(c.bits) + " bits");
         const auto h = headerBytes(c.rate, c.bits, c.frames);
         expectHeader(Bytes(h.begin(), h.end()), c);
@@ -141,7 +145,8 @@ long findTagPutAt(size_t at, size_t size) {
 }
 
 TEST(FindDataTag, FindsTheTagAtEveryEvenOffsetFrom2To15000) {
-    for (size_t at = 2; at <= 15000; at += 2) ASSERT_EQ(findTagPutAt(at, 15100), static_cast<long>(at)) << at;
+    for (size_t at = 2; at <= 15000; at += 2)
+        ASSERT_EQ(findTagPutAt(at, 15100), static_cast<long>(at)) << at;
 }
 
 TEST(FindDataTag, MissesTheTagAtOddOffsetsAtZeroAndPast15000) {
@@ -199,7 +204,8 @@ std::vector<GridRun> gridRuns(uint32_t rate, float tempo, int64_t count, int32_t
 TEST(BeatGrid, StartsEachBeatAtTheFirstSampleAtOrAfterItsTime) {
     // 10 samples a second at 70 bpm: beats every 8.571 samples, clicks of 3,
     // so clicks start at 0, 9, 18, 26 and 35 and the track ends at 40.
-    const std::vector<GridRun> expected = {{0, true}, {6, true}, {6, true}, {5, true}, {6, true}, {2, false}};
+    const std::vector<GridRun> expected = {{0, true}, {6, true}, {6, true},
+                                           {5, true}, {6, true}, {2, false}};
     EXPECT_EQ(gridRuns(10, 70.0f, 40, 3), expected);
 }
 
@@ -240,7 +246,8 @@ TEST_P(WrittenTrack, HasATrueHeaderAndTheClickOnEveryBeat) {
     ASSERT_EQ(file.size(), kHeader + c.samples * bytesPerSample);
     expectHeader(file, c.header);
     for (const ClickSample& s : kDefaultClickSamples) {
-        EXPECT_EQ(sampleAt(file, kHeader, s.index, bytesPerSample), bytesPerSample == 3 ? s.value24 : s.value16)
+        EXPECT_EQ(sampleAt(file, kHeader, s.index, bytesPerSample),
+                  bytesPerSample == 3 ? s.value24 : s.value16)
             << "click sample " << s.index;
     }
     expectClicksOnGrid(file, c.clickStarts, bytesPerSample);
@@ -258,12 +265,13 @@ INSTANTIATE_TEST_SUITE_P(
                     evenlySpaced(384, 22050), 8467200},
         // A beat of 1764 samples, shorter than the click: 338688 planned
         // samples take 154 whole clicks and no silence at all.
-        WrittenCase{"Tempo1500ClicksBackToBack", 2, "t\n1500\nw\n", {44100, 24, 0, 1018746, 132300, 3, 1018710},
-                    evenlySpaced(154, 2205), 339570},
+        WrittenCase{"Tempo1500ClicksBackToBack", 2, "t\n1500\nw\n",
+                    {44100, 24, 0, 1018746, 132300, 3, 1018710}, evenlySpaced(154, 2205), 339570},
         // 16934400 samples planned, beats 88200 apart. Past 2^24 the sample
         // count rounds to an even float, so beat 191 starts at 16846199 and a
         // 193rd click at 16934399, one sample before the end, written whole.
-        WrittenCase{"Tempo30Writes193rdClickWhole", 2, "t\n30\nw\n", {44100, 24, 0, 50809848, 132300, 3, 50809812},
+        WrittenCase{"Tempo30Writes193rdClickWhole", 2, "t\n30\nw\n",
+                    {44100, 24, 0, 50809848, 132300, 3, 50809812},
                     evenlySpaced(191, 88200, {16846199, 16934399}), 16936604}),
     caseName<WrittenCase>);
 
@@ -325,7 +333,8 @@ TEST_F(WaveProgram, AppendFillsAFileUpTo4GibibytesLessOneAndNoFurther) {
 // A chunk claiming 4294967288 bytes ahead of the data tag: walking past it
 // must leave the file, not come round to the same place.
 const std::string kHugeChunkWave = std::string("RIFF\x2a\0\0\0WAVEJUNK\xf8\xff\xff\xff", 20) +
-                                   std::string(16, '\0') + std::string("data\x06\0\0\0\0\0\0\0\0\0", 14);
+                                   std::string(16, '\0') +
+                                   std::string("data\x06\0\0\0\0\0\0\0\0\0", 14);
 
 struct Refusal {
     const char* name;
@@ -333,7 +342,7 @@ struct Refusal {
     const char* target;  // the file the commands act on
     std::string before;  // its content beforehand; empty: it does not exist
     std::string message;
-    mode_t mode = 0;     // when set, the target's permissions, or its folder's if it does not exist
+    mode_t mode = 0;  // when set, the target's permissions, or its folder's if it does not exist
 };
 
 class RefusedTrack : public WaveProgram, public ::testing::WithParamInterface<Refusal> {};
@@ -363,11 +372,14 @@ TEST_P(RefusedTrack, SaysWhyEndsWithStatus2AndLeavesTheFileAsItWas) {
 INSTANTIATE_TEST_SUITE_P(
     Append, RefusedTrack,
     ::testing::Values(
-        Refusal{"MissingFile", "n\nmissing.wav\n+\n", "missing.wav", "", "The requested filename does not exist!"},
+        Refusal{"MissingFile", "n\nmissing.wav\n+\n", "missing.wav", "",
+                "The requested filename does not exist!"},
         Refusal{"ReadOnlyFile", "+\n", "click.wav", handMadeWave(44100, 24, 1, 6),
                 "The requested filename does not exist!", 0444},
-        Refusal{"TextFile", "n\nnotes.txt\n+\n", "notes.txt", "some notes, not a wave file\n", kNoTag},
-        Refusal{"TagOnlyAtAnOddOffset", "n\nodd.wav\n+\n", "odd.wav", "RIFFxdata and more text", kNoTag},
+        Refusal{"TextFile", "n\nnotes.txt\n+\n", "notes.txt", "some notes, not a wave file\n",
+                kNoTag},
+        Refusal{"TagOnlyAtAnOddOffset", "n\nodd.wav\n+\n", "odd.wav", "RIFFxdata and more text",
+                kNoTag},
         Refusal{"TagPast15000", "+\n", "click.wav", handMadeWave(44100, 24, 1, 6, 15002), kNoTag},
         Refusal{"OtherDepth", "+\n", "click.wav", handMadeWave(44100, 16, 1, 4), kOtherFormat},
         Refusal{"OtherRate", "+\n", "click.wav", handMadeWave(48000, 24, 1, 6), kOtherFormat},
@@ -379,14 +391,14 @@ INSTANTIATE_TEST_SUITE_P(
 
 INSTANTIATE_TEST_SUITE_P(
     Write, RefusedTrack,
-    ::testing::Values(
-        Refusal{"UnderARegularFile", "n\nafile/click.wav\nw\n", "afile/click.wav", "",
-                "Can't create 'afile/click.wav': Not a directory"},
-        Refusal{"InAReadOnlyFolder", "n\nlocked/click.wav\nw\n", "locked/click.wav", "",
-                "Can't create 'locked/click.wav': Permission denied", 0555},
-        Refusal{"PastFourGibibytes", "m\n20000\nw\n", "click.wav", "an older file\n", kTooLarge + "written."},
-        Refusal{"PastTwoToThe31Samples", "m\n1000000\nw\n", "click.wav", "an older file\n",
-                kTooLarge + "written."}),
+    ::testing::Values(Refusal{"UnderARegularFile", "n\nafile/click.wav\nw\n", "afile/click.wav", "",
+                              "Can't create 'afile/click.wav': Not a directory"},
+                      Refusal{"InAReadOnlyFolder", "n\nlocked/click.wav\nw\n", "locked/click.wav",
+                              "", "Can't create 'locked/click.wav': Permission denied", 0555},
+                      Refusal{"PastFourGibibytes", "m\n20000\nw\n", "click.wav", "an older file\n",
+                              kTooLarge + "written."},
+                      Refusal{"PastTwoToThe31Samples", "m\n1000000\nw\n", "click.wav",
+                              "an older file\n", kTooLarge + "written."}),
     caseName<Refusal>);
 
 TEST_F(WaveProgram, WriteToAFullDeviceFailsWithStatus2) {
@@ -398,7 +410,8 @@ TEST_F(WaveProgram, WriteToAFullDeviceFailsWithStatus2) {
 
 // `w` to /dev/full already fails at the header; here the track itself fails.
 TEST(WriteFile, ReportsAFailedTrackWrite) {
-    const Outcome r = WRITE_FILE(44100, 24, 120.0f, 4233600, "/dev/full", Bytes(2205 * 3, 0x11), Bytes(3, 0), 2205);
+    const Outcome r = WRITE_FILE(44100, 24, 120.0f, 4233600, "/dev/full", Bytes(2205 * 3, 0x11),
+                                 Bytes(3, 0), 2205);
     ASSERT_TRUE(r.has_value());
     EXPECT_EQ(r->status, 2);
     EXPECT_EQ(r->message, "Can't write '/dev/full': No space left on device");
@@ -420,25 +433,28 @@ TEST(FixSize, LeavesAFileWithoutTagAlone) {
 // Another reader: sox takes the files as they are, without a warning
 
 TEST_F(WaveProgram, SoxReadsTheWrittenFilesWithoutWarning) {
-    if (std::system("command -v soxi >/dev/null 2>&1") != 0) GTEST_SKIP() << "soxi is not installed";
+    if (std::system("command -v soxi >/dev/null 2>&1") != 0)
+        GTEST_SKIP() << "soxi is not installed";
     struct Case {
         int depthAnswer;
         const char* commands;
         std::string precision;
         std::string samples;
     };
-    for (const Case& c : {Case{2, "w\n", "24-bit", "4233600"}, Case{1, "w\n", "16-bit", "4233600"},
-                          Case{2, "w\n+\n", "24-bit", "8467200"},  // appended
-                          Case{2, "t\n1500\nw\n", "24-bit", "339570"}}) {  // the last click past the end
+    for (const Case& c :
+         {Case{2, "w\n", "24-bit", "4233600"}, Case{1, "w\n", "16-bit", "4233600"},
+          Case{2, "w\n+\n", "24-bit", "8467200"},          // appended
+          Case{2, "t\n1500\nw\n", "24-bit", "339570"}}) {  // the last click past the end
         SCOPED_TRACE(c.commands);
         ASSERT_EQ(run(c.commands, c.depthAnswer).status, 2);
-        const std::string command =
-            "soxi '" + path("click.wav") + "' >'" + path("soxi.out") + "' 2>'" + path("soxi.err") + "'";
+        const std::string command = "soxi '" + path("click.wav") + "' >'" + path("soxi.out") +
+                                    "' 2>'" + path("soxi.err") + "'";
         EXPECT_EQ(std::system(command.c_str()), 0);
         EXPECT_EQ(readFile(path("soxi.err")), "");
         const std::string info = readFile(path("soxi.out"));
-        for (const std::string& line : {std::string("Channels       : 1\n"), std::string("Sample Rate    : 44100\n"),
-                                       "Precision      : " + c.precision + "\n", " = " + c.samples + " samples"}) {
+        for (const std::string& line :
+             {std::string("Channels       : 1\n"), std::string("Sample Rate    : 44100\n"),
+              "Precision      : " + c.precision + "\n", " = " + c.samples + " samples"}) {
             EXPECT_NE(info.find(line), std::string::npos) << line << " is missing from:\n" << info;
         }
     }

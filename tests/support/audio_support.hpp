@@ -22,7 +22,9 @@ inline uint32_t u32At(const Bytes& b, size_t at) {
            uint32_t{b[at + 3]} << 24;
 }
 
-inline uint16_t u16At(const Bytes& b, size_t at) { return static_cast<uint16_t>(b[at] | b[at + 1] << 8); }
+inline uint16_t u16At(const Bytes& b, size_t at) {
+    return static_cast<uint16_t>(b[at] | b[at + 1] << 8);
+}
 
 inline std::string textAt(const Bytes& b, size_t at) {
     return std::string(b.begin() + static_cast<long>(at), b.begin() + static_cast<long>(at) + 4);
@@ -32,7 +34,9 @@ inline std::string textAt(const Bytes& b, size_t at) {
 inline int32_t sampleAt(const Bytes& b, size_t start, size_t index, size_t bytesPerSample) {
     const size_t at = start + index * bytesPerSample;
     if (bytesPerSample == 2) return static_cast<int16_t>(u16At(b, at));
-    return static_cast<int32_t>(uint32_t{b[at]} << 8 | uint32_t{b[at + 1]} << 16 | uint32_t{b[at + 2]} << 24) >> 8;
+    return static_cast<int32_t>(uint32_t{b[at]} << 8 | uint32_t{b[at + 1]} << 16 |
+                                uint32_t{b[at + 2]} << 24) >>
+           8;
 }
 
 inline void putLE(std::string& s, uint32_t v, int bytes) {
@@ -48,8 +52,13 @@ inline std::string waveHeader(uint32_t rate, uint16_t bits, uint16_t channels, u
     std::string s = "RIFF";
     putLE(s, static_cast<uint32_t>(dataTagAt + dataBytes), 4);
     s += "WAVEfmt ";
-    for (const auto& [v, n] : {std::pair<uint32_t, int>{16, 4}, {1, 2}, {channels, 2}, {rate, 4},
-                               {rate * align, 4}, {align, 2}, {bits, 2}}) {
+    for (const auto& [v, n] : {std::pair<uint32_t, int>{16, 4},
+                               {1, 2},
+                               {channels, 2},
+                               {rate, 4},
+                               {rate * align, 4},
+                               {align, 2},
+                               {bits, 2}}) {
         putLE(s, v, n);
     }
     if (dataTagAt > 36) {
@@ -79,7 +88,8 @@ inline Bytes readRange(const std::string& path, uint64_t offset, size_t size) {
 }
 
 inline bool endsWith(const std::string& text, const std::string& tail) {
-    return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
+    return text.size() >= tail.size() &&
+           text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
 }
 
 inline std::string measureLines(int first, int last) {
@@ -89,31 +99,46 @@ inline std::string measureLines(int first, int last) {
 }
 
 // `frames` frames of a beat looped: frame f is frame f mod beatLength of the
-// beat, the click's frame while the click lasts and silence after it.
+// beat, the click's frame while the click lasts and silence after it. A beat
+// below one frame is silence throughout.
 inline Bytes loopedBeat(const Bytes& click, int frameBytes, int64_t beatLength, int64_t frames) {
     const int64_t clickFrames = static_cast<int64_t>(click.size()) / frameBytes;
     Bytes stream;
     stream.reserve(static_cast<size_t>(frames * frameBytes));
     for (int64_t f = 0; f < frames; ++f) {
-        const int64_t pos = f % beatLength;
+        const int64_t pos = beatLength > 0 ? f % beatLength : clickFrames;
         for (int b = 0; b < frameBytes; ++b) {
-            stream.push_back(pos < clickFrames ? click[static_cast<size_t>(pos * frameBytes + b)] : 0);
+            stream.push_back(pos < clickFrames ? click[static_cast<size_t>(pos * frameBytes + b)]
+                                               : 0);
         }
     }
     return stream;
 }
 
+// Sections played one after another, each a beat length and the frames played.
+using Sections = std::vector<std::pair<int64_t, int64_t>>;
+inline Bytes loopedBeats(const Bytes& click, int frameBytes, const Sections& sections) {
+    Bytes stream;
+    for (const auto& [beatLength, frames] : sections) {
+        const Bytes section = loopedBeat(click, frameBytes, beatLength, frames);
+        stream.insert(stream.end(), section.begin(), section.end());
+    }
+    return stream;
+}
+
 // Compares two streams and names the first frame that differs.
-inline ::testing::AssertionResult sameStream(const Bytes& actual, const Bytes& expected, int frameBytes) {
+inline ::testing::AssertionResult sameStream(const Bytes& actual, const Bytes& expected,
+                                             int frameBytes) {
     if (actual.size() != expected.size()) {
-        return ::testing::AssertionFailure() << "stream holds " << actual.size() / frameBytes
-                                             << " frames, expected " << expected.size() / frameBytes;
+        return ::testing::AssertionFailure()
+               << "stream holds " << actual.size() / frameBytes << " frames, expected "
+               << expected.size() / frameBytes;
     }
     for (size_t i = 0; i < actual.size(); ++i) {
         if (actual[i] != expected[i]) {
-            return ::testing::AssertionFailure() << "first difference at frame " << i / frameBytes << " (byte "
-                                                 << i << "): " << int{actual[i]} << " instead of "
-                                                 << int{expected[i]};
+            return ::testing::AssertionFailure()
+                   << "first difference at frame " << i / frameBytes << " (byte " << i
+                   << "): " << int{actual[i]} << " instead of " << int{expected[i]};
         }
     }
     return ::testing::AssertionSuccess();
