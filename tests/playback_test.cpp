@@ -2,8 +2,6 @@
 // played through ALSA into a capture file.
 #include <gtest/gtest.h>
 
-#include <cstdio>
-#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -17,23 +15,6 @@ namespace {
 
 // ---------------------------------------------------------------------------
 // The period loop against a device that records what it is given
-
-// Console text written into memory.
-struct TextSink {
-    char* buffer = nullptr;
-    size_t size = 0;
-    FILE* file = open_memstream(&buffer, &size);
-    TextSink() = default;
-    TextSink(const TextSink&) = delete;
-    ~TextSink() {
-        std::fclose(file);
-        std::free(buffer);
-    }
-    std::string text() {
-        std::fflush(file);
-        return std::string(buffer, size);
-    }
-};
 
 // A device that records what it is given, and a click whose bytes are all
 // non-zero and differ from their neighbours, so that any misplaced frame shows.
@@ -61,7 +42,7 @@ public:
     Outcome play(int32_t beatLength, int32_t total, int32_t beatsPerMeasure,
                  int32_t firstMeasure = 1) {
         return playBeat(*this, MAKE_BEAT(click, beatLength), total, beatsPerMeasure, firstMeasure,
-                        console.file);
+                        console.file());
     }
 
     TextSink console;
