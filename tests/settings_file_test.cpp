@@ -379,6 +379,23 @@ TEST(SettingsFileSaving, AWriteThatFailsLeavesTheOldFileByteForByte) {
     EXPECT_EQ(folderEntries(dir.path()), (std::vector<std::string>{kFile, "stdin"}));
 }
 
+// A settings file kept elsewhere behind a link stays there, with its mode.
+TEST(SettingsFileSaving, SavingThroughALinkReplacesTheFileItNamesAndKeepsItsMode) {
+    TempDir dir;
+    writeFile(dir.file("kept.txt"), "tempo\t90\n");
+    ASSERT_EQ(::chmod(dir.file("kept.txt").c_str(), 0640), 0);
+    ASSERT_EQ(::symlink("kept.txt", dir.file(kFile).c_str()), 0);
+    const RunResult r = runProgram(dir.path(), "t\n100\ns\nx\n");
+    EXPECT_TRUE(shows(r.out, "\nSaved Settings\n"));
+    struct stat link {}, target {};
+    ASSERT_EQ(::lstat(dir.file(kFile).c_str(), &link), 0);
+    EXPECT_TRUE(S_ISLNK(link.st_mode));
+    ASSERT_EQ(::stat(dir.file("kept.txt").c_str(), &target), 0);
+    EXPECT_EQ(target.st_mode & 07777, 0640u);
+    EXPECT_TRUE(shows(readFile(dir.file("kept.txt")), "tempo\t100.00\n"));
+    EXPECT_EQ(folderEntries(dir.path()), (std::vector<std::string>{kFile, "kept.txt"}));
+}
+
 TEST(SettingsFileSaving, AFolderWithoutWriteAccessLeavesTheOldFileAndSaysSo) {
     if (::geteuid() == 0) GTEST_SKIP() << "root may write into any folder";
     TempDir dir;

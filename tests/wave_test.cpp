@@ -385,6 +385,10 @@ INSTANTIATE_TEST_SUITE_P(
         Refusal{"OtherRate", "+\n", "click.wav", handMadeWave(48000, 24, 1, 6), kOtherFormat},
         Refusal{"TwoChannels", "+\n", "click.wav", handMadeWave(44100, 24, 2, 12), kOtherFormat},
         Refusal{"NoFormatBeforeAHugeChunk", "+\n", "click.wav", kHugeChunkWave, kOtherFormat},
+        // Samples appended there would bury the chunk inside the audio.
+        Refusal{"ChunkAfterTheAudio", "+\n", "click.wav",
+                handMadeWave(44100, 24, 1, 6) + std::string("LIST\x04\0\0\0INFO", 12),
+                "'click.wav' has another chunk after its audio; nothing was added."},
         Refusal{"PastFourGibibytes", "m\n20000\n+\n", "click.wav", handMadeWave(44100, 24, 1, 6),
                 kTooLarge + "added."}),
     caseName<Refusal>);
