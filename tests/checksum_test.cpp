@@ -4,6 +4,8 @@
 // which builds the same files without the program's code.
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -37,6 +39,8 @@ struct TrackCase {
     const char* input;      // the whole session
     uint64_t bytes;         // the file's length by the design's figures
 };
+// Shown in test listings instead of the row's bytes.
+void PrintTo(const TrackCase& row, std::ostream* os) { *os << row.name; }
 
 class IdenticalOutput : public ::testing::TestWithParam<TrackCase> {};
 

@@ -194,6 +194,8 @@ struct DepthCase {
     size_t bytesPerSample;
     Bytes sample1, sample184, sample500;  // encoded samples of the default click
 };
+// Shown in test listings instead of the row's bytes.
+void PrintTo(const DepthCase& row, std::ostream* os) { *os << row.bits << " bits"; }
 
 class MakeClickDepthTest : public ::testing::TestWithParam<DepthCase> {};
 
@@ -227,6 +229,8 @@ struct EncodeCase {
     int32_t sample;
     Bytes bytes24, bytes16;
 };
+// Shown in test listings instead of the row's bytes.
+void PrintTo(const EncodeCase& row, std::ostream* os) { *os << row.sample; }
 
 class EncodeTest : public ::testing::TestWithParam<EncodeCase> {};
 

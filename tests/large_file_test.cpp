@@ -4,6 +4,8 @@
 // The big files are sparse, so they cost no disk space.
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include <sys/types.h>
 #include <unistd.h>
 
@@ -25,6 +27,8 @@ struct BigFileCase {
     const char* name;
     uint64_t length;  // bytes before the append; (length - 44) is whole samples
 };
+// Shown in test listings instead of the row's bytes.
+void PrintTo(const BigFileCase& row, std::ostream* os) { *os << row.name; }
 
 class BigFileAppend : public ::testing::TestWithParam<BigFileCase> {};
 

@@ -2,6 +2,8 @@
 // and whole files written by `w` and `+` through the program.
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -233,6 +235,8 @@ struct WrittenCase {
     std::vector<int64_t> clickStarts;
     uint64_t samples;
 };
+// Shown in test listings instead of the row's bytes.
+void PrintTo(const WrittenCase& row, std::ostream* os) { *os << row.name; }
 
 class WrittenTrack : public WaveProgram, public ::testing::WithParamInterface<WrittenCase> {};
 
@@ -344,6 +348,8 @@ struct Refusal {
     std::string message;
     mode_t mode = 0;  // when set, the target's permissions, or its folder's if it does not exist
 };
+// Shown in test listings instead of the row's bytes.
+void PrintTo(const Refusal& row, std::ostream* os) { *os << row.name; }
 
 class RefusedTrack : public WaveProgram, public ::testing::WithParamInterface<Refusal> {};
 
