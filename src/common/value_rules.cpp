@@ -49,8 +49,8 @@ double longestAudition(uint32_t rate) {
     return longest;
 }
 
-// Rates at or above a limit that only rises with the rate: the lowest one
-// that works, by bisection.
+// The lowest rate from which `works` holds, for a condition that, once it
+// holds, holds for every higher rate too; 0 when it never holds.
 template <typename Works>
 uint32_t lowestWorkingRate(Works works) {
     uint32_t low = 1, high = kHighestRate;
@@ -60,17 +60,6 @@ uint32_t lowestWorkingRate(Works works) {
         if (works(mid)) high = mid; else low = mid + 1;
     }
     return low;
-}
-
-template <typename Works>
-uint32_t highestWorkingRate(Works works) {
-    uint32_t low = 1, high = kHighestRate;
-    if (!works(low)) return 0;
-    while (low < high) {
-        const uint32_t mid = high - (high - low) / 2;
-        if (works(mid)) low = mid; else high = mid - 1;
-    }
-    return high;
 }
 
 }  // namespace
@@ -92,9 +81,10 @@ std::string checkRateFor(long long rate, float tempo, float hz, float atime) {
     const uint32_t lowest = lowestWorkingRate([&](uint32_t r) {
         return beatAtLeastOneSample(tempo, r) && frequencyFits(hz, r);
     });
-    const uint32_t highest = highestWorkingRate([&](uint32_t r) {
-        return beatFitsCounters(tempo, r) && auditionFits(atime, r);
+    const uint32_t firstTooHigh = lowestWorkingRate([&](uint32_t r) {
+        return !(beatFitsCounters(tempo, r) && auditionFits(atime, r));
     });
+    const uint32_t highest = firstTooHigh == 0 ? kHighestRate : firstTooHigh - 1;
     return format("Sample rate must be a whole number from %.0f to %.0f for the tempo, "
                   "frequency and audition length in force",
                   lowest, highest);
