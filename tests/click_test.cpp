@@ -74,6 +74,9 @@ INSTANTIATE_TEST_SUITE_P(
         LimitCase{"Hz1Point5KeepsOneCycle", 1.5f, 44100, 8, 1, 29400, false},
         LimitCase{"Hz1IsTooLow", 1.0f, 44100, 8, 0, 0, true},  // p equals the rate
         LimitCase{"HalfHzIsTooLow", 0.5f, 44100, 8, 0, 0, true},
+        // Above 2^24 the rate as a float rounds down to p = 16777216, yet the
+        // whole-number comparison with 16777217 still fits one cycle.
+        LimitCase{"Hz1AtARateAbove2To24", 1.0f, 16777217, 8, 1, 16777216, false},
         LimitCase{"HalfTheRate", 22050.0f, 44100, 1, 3, 6, false},  // lowest partial only
         LimitCase{"Hz30000", 30000.0f, 44100, 0, 3, 3, false}),  // no partial; p = 1, no word
     [](const ::testing::TestParamInfo<LimitCase>& info) { return std::string(info.param.name); });

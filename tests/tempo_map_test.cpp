@@ -232,12 +232,18 @@ TEST(TempoMapProgram, ARefusedMapTouchesNothing) {
         {nullptr, "rtm\nptm\n",
          "\n\nCan't open tempo map file 'tmap.txt': No such file or directory.\n\nGlobal settings:",
          2, false});
-    // Three sections of 705600000 samples: 6.35 GB at 24 bits.
+    // Three sections of 705600000 samples, 2.1 GB each at 24 bits: the third passes 4 GiB.
     cases.push_back(
         {"tmap\t60\t1\t16000\ntmap\t60\t1\t16000\ntmap\t60\t1\t16000\n", "rtm\n",
          "\nFound 3 map entries.\n"
-         "The track would make 'click.wav' 4 GiB or larger; nothing was written.\n",
-         1, true});
+         "Tempo map entry 3: 'click.wav' would reach 4 GiB or more.\n"
+         "The tempo map was not used.\n\nGlobal settings:",
+         1, false});
+    // An entry cut short with nothing before it: no entry at all.
+    cases.push_back({"tmap\t120\t4\n", "rtm\n",
+                     "\n\nParsing tmap file..\nTempo map entry 1: cut short by the end of the "
+                     "file.\nCould not find tempo entries in map file.\n",
+                     1, true});
     for (const Case& c : cases) {
         SCOPED_TRACE(::testing::PrintToString(c.input) + " with map " +
                      (c.map ? ::testing::PrintToString(c.map) : "none"));

@@ -20,11 +20,11 @@ int32_t partialsThatFit(float hz, uint32_t rate) {
     return n;
 }
 
-// Period of the lowest frequency in samples, or -1 when it is a second or more
-// (then no whole period fits below the rate, whatever the cycle count).
+// Period of the lowest frequency in whole samples, or -1 when it is far
+// longer than any rate (then no whole period fits in a second).
 int64_t lowestPeriod(float hz, uint32_t rate) {
     const float p = static_cast<float>(rate) / hz;
-    if (!(p < static_cast<float>(rate))) return -1;
+    if (!(p < 4294967296.0f)) return -1;
     return static_cast<int64_t>(p);
 }
 

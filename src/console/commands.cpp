@@ -88,8 +88,12 @@ Outcome renderTempoMap(Session& s) {
     for (size_t i = 0; i < map.size(); ++i) {
         sectionWriteFrames(map[i], st.rate, frames[i]);
         bytes += trackBytes(s, map[i].tempo, frames[i]);
+        if (!fitsWaveSize(bytes)) {
+            reportUnusedTempoMap(s.io.out, {entryLine(i + 1, "'" + st.save +
+                                                               "' would reach 4 GiB or more")});
+            return std::nullopt;
+        }
     }
-    if (!fitsWaveSize(bytes)) return tooLarge(s, "written");
     if (Outcome r = MAKE_HEADER(st.save, st.rate, static_cast<uint32_t>(st.bits), 0)) return r;
     for (size_t i = 0; i < map.size(); ++i) {
         st.tempo = map[i].tempo;

@@ -44,9 +44,15 @@ float toDecimal(std::string_view field) {
     return static_cast<float>(std::strtod(std::string(field).c_str(), nullptr));
 }
 
+constexpr const char* kCutShort = "cut short by the end of the file";
+
+}  // namespace
+
 std::string entryLine(size_t number, const std::string& problem) {
     return "Tempo map entry " + std::to_string(number) + ": " + problem + ".";
 }
+
+namespace {
 
 // Beats in the section, or -1 when there are more than 2147483647.
 int64_t sectionBeats(const TempoMapEntry& e) {
@@ -117,7 +123,7 @@ TempoMapText parseTempoMap(std::string_view text) {
 std::vector<std::string> checkTempoMap(const TempoMapText& map, uint32_t rate) {
     std::vector<std::string> problems;
     if (map.cutShort) {
-        problems.push_back(entryLine(map.entryCount + 1, "cut short by the end of the file"));
+        problems.push_back(entryLine(map.entryCount + 1, kCutShort));
     }
     if (map.entryCount > kMaxTempoMapEntries) {
         problems.push_back("The tempo map has " + std::to_string(map.entryCount) +
@@ -177,16 +183,22 @@ Outcome READ_TMAP(const std::string& path, uint32_t rate, FILE* out,
     }
     std::fputs("Parsing tmap file..\n", out);
     TempoMapText map = parseTempoMap(text);
-    if (map.entryCount == 0 && !map.cutShort) {
+    if (map.entryCount == 0) {
+        // A lone entry cut short by the end of the file is no entry either.
+        if (map.cutShort) std::fprintf(out, "%s\n", entryLine(1, kCutShort).c_str());
         return programError("Could not find tempo entries in map file.");
     }
     std::fprintf(out, "Found %i map entries.\n", static_cast<int>(map.entryCount));
     const std::vector<std::string> problems = checkTempoMap(map, rate);
-    for (const std::string& line : problems) std::fprintf(out, "%s\n", line.c_str());
     if (!problems.empty()) {
-        std::fputs("The tempo map was not used.\n", out);
+        reportUnusedTempoMap(out, problems);
         return std::nullopt;
     }
     entries = std::move(map.entries);
     return std::nullopt;
+}
+
+void reportUnusedTempoMap(FILE* out, const std::vector<std::string>& problems) {
+    for (const std::string& line : problems) std::fprintf(out, "%s\n", line.c_str());
+    std::fputs("The tempo map was not used.\n", out);
 }

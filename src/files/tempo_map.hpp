@@ -55,6 +55,12 @@ bool sectionPlayFrames(const TempoMapEntry& entry, uint32_t rate, int32_t& total
 // for each entry that cannot be used; none when the map is ready.
 std::vector<std::string> checkTempoMap(const TempoMapText& map, uint32_t rate);
 
+// "Tempo map entry N: <problem>."
+std::string entryLine(size_t number, const std::string& problem);
+
+// Writes why the map cannot be used, then "The tempo map was not used.".
+void reportUnusedTempoMap(FILE* out, const std::vector<std::string>& problems);
+
 // Reads and checks the map file: writes "Parsing tmap file.." and the count
 // of entries. A map without entries ends the program; a map that cannot be
 // used leaves `entries` empty after writing why.
