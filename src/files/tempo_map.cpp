@@ -46,14 +46,6 @@ float toDecimal(std::string_view field) {
 
 constexpr const char* kCutShort = "cut short by the end of the file";
 
-}  // namespace
-
-std::string entryLine(size_t number, const std::string& problem) {
-    return "Tempo map entry " + std::to_string(number) + ": " + problem + ".";
-}
-
-namespace {
-
 // Beats in the section, or -1 when there are more than 2147483647.
 int64_t sectionBeats(const TempoMapEntry& e) {
     if (e.beats < 0 || e.measures < 0) return -1;
@@ -67,6 +59,10 @@ bool sectionFits(const TempoMapEntry& e, uint32_t rate) {
 }
 
 }  // namespace
+
+std::string entryLine(size_t number, const std::string& problem) {
+    return "Tempo map entry " + std::to_string(number) + ": " + problem + ".";
+}
 
 bool sectionWriteFrames(const TempoMapEntry& e, uint32_t rate, int32_t& frames) {
     const int64_t beats = sectionBeats(e);
