@@ -11,10 +11,9 @@
 #include <optional>
 
 #include "common/value_rules.hpp"
+#include "files/tokens.hpp"
 
 namespace {
-
-constexpr std::string_view kSeparators = " \t\n";
 
 enum Key { kRate, kDevice, kBits, kTempo, kHz, kAtime, kSave, kMeter, kMeas, kMap, kKeyCount };
 
@@ -32,25 +31,18 @@ std::optional<Key> keyOf(std::string_view token) {
 // The last value found for each key.
 using RawValues = std::array<std::optional<std::string>, kKeyCount>;
 
-// Splits the text into tokens; a key's value is the rest of its line after
-// the one separator that ended the key, or the next line that is not empty.
+// Splits the text into tokens at blanks, tabs and line breaks. A key's value
+// is the rest of its line after the one separator that ended the key, or the
+// next line that is not empty; reading goes on after the value.
 RawValues scanKeys(std::string_view text) {
     RawValues raw;
-    size_t at = 0;
-    while (at < text.size()) {
-        const size_t start = text.find_first_not_of(kSeparators, at);
-        if (start == std::string_view::npos) break;
-        size_t end = text.find_first_of(kSeparators, start);
-        if (end == std::string_view::npos) end = text.size();
-        at = end < text.size() ? end + 1 : end;
-        const std::optional<Key> key = keyOf(text.substr(start, end - start));
+    Tokens tokens(text);
+    while (const std::optional<std::string_view> token = tokens.next(" \t\n")) {
+        const std::optional<Key> key = keyOf(*token);
         if (!key) continue;
-        const size_t valueStart = text.find_first_not_of('\n', at);
-        if (valueStart == std::string_view::npos) break;  // a key with no value: ignored
-        size_t valueEnd = text.find('\n', valueStart);
-        if (valueEnd == std::string_view::npos) valueEnd = text.size();
-        raw[*key] = std::string(text.substr(valueStart, valueEnd - valueStart));
-        at = valueEnd < text.size() ? valueEnd + 1 : valueEnd;
+        const std::optional<std::string_view> value = tokens.next("\n");
+        if (!value) break;  // a key with no value: ignored
+        raw[*key] = std::string(*value);
     }
     return raw;
 }

@@ -10,31 +10,9 @@
 
 #include "common/value_rules.hpp"
 #include "console/settings.hpp"
+#include "files/tokens.hpp"
 
 namespace {
-
-// Splits text into tokens the way strtok does: each call skips separators of
-// its own set, and the separator that ends a token is used up with it.
-class Tokens {
-public:
-    explicit Tokens(std::string_view text) : text_(text) {}
-
-    std::optional<std::string_view> next(std::string_view separators) {
-        const size_t start = text_.find_first_not_of(separators, at_);
-        if (start == std::string_view::npos) {
-            at_ = text_.size();
-            return std::nullopt;
-        }
-        size_t end = text_.find_first_of(separators, start);
-        if (end == std::string_view::npos) end = text_.size();
-        at_ = end < text_.size() ? end + 1 : end;
-        return text_.substr(start, end - start);
-    }
-
-private:
-    std::string_view text_;
-    size_t at_ = 0;
-};
 
 long long toInteger(std::string_view field) {
     return std::strtoll(std::string(field).c_str(), nullptr, 10);
