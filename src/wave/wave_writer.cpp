@@ -205,9 +205,10 @@ Outcome WRITE_FILE(uint32_t rate, int32_t bits, float tempo, int32_t count,
     file.fd = ::open(path.c_str(), O_RDWR);
     if (file.fd < 0) return programError("The requested filename does not exist!");
     if (::lseek(file.fd, 0, SEEK_END) < 0) return programError(failure("Can't write", path, errno));
-    const size_t b = silence.size();
+    const size_t b = bytesPerSample(static_cast<uint32_t>(bits));
     const size_t clickBytes = static_cast<size_t>(clickLength > 0 ? clickLength : 0) * b;
-    (void)bits;
+    // A silence sample is all zero bytes: runs of it are taken from one block of zeros.
+    (void)silence;
     TrackWriter writer(file.fd, path);
     BeatGrid grid(rate, tempo, count, clickLength);
     int64_t rest = 0;
