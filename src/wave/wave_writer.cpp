@@ -134,6 +134,14 @@ bool fileLength(FILE* f, uint64_t& length) {
     return true;
 }
 
+// Where the "data" tag stands (-1 when it is not in reach) and how long the
+// file is; false when the length cannot be read.
+bool locateData(FILE* f, std::vector<uint8_t>& head, long& tag, uint64_t& length) {
+    head = readTagSearchRange(f);
+    tag = findDataTag(head.data(), head.size());
+    return fileLength(f, length);
+}
+
 // Whether the chunks before the data tag describe one-channel PCM at rate and bits.
 bool formatMatches(const std::vector<uint8_t>& head, long dataTag, uint32_t rate, int32_t bits) {
     if (head.size() < 12 || std::memcmp(&head[0], "RIFF", 4) != 0 ||
@@ -229,11 +237,13 @@ Outcome WRITE_FILE(uint32_t rate, int32_t bits, float tempo, int32_t count,
 Outcome FIX_SIZE(const std::string& path) {
     File f(std::fopen(path.c_str(), "r+b"));
     if (!f) return programError("The requested filename does not exist!");
-    const std::vector<uint8_t> head = readTagSearchRange(f.get());
-    const long tag = findDataTag(head.data(), head.size());
-    if (tag < 0) return programError("Can't find data block in wave file!");
+    std::vector<uint8_t> head;
+    long tag = -1;
     uint64_t length = 0;
-    if (!fileLength(f.get(), length)) return programError(failure("Can't write", path, errno));
+    if (!locateData(f.get(), head, tag, length)) {
+        return programError(failure("Can't write", path, errno));
+    }
+    if (tag < 0) return programError("Can't find data block in wave file!");
     uint8_t field[4];
     putU32le(field, static_cast<uint32_t>(length - (static_cast<uint64_t>(tag) + 8)));
     if (fseeko(f.get(), tag + 4, SEEK_SET) != 0) {
@@ -251,9 +261,11 @@ Outcome FIX_SIZE(const std::string& path) {
 Outcome checkAppendTarget(const std::string& path, uint32_t rate, int32_t bits, uint64_t& bytes) {
     File f(std::fopen(path.c_str(), "r+b"));
     if (!f) return programError("The requested filename does not exist!");
-    const std::vector<uint8_t> head = readTagSearchRange(f.get());
-    const long tag = findDataTag(head.data(), head.size());
-    if (!fileLength(f.get(), bytes)) return programError(failure("Can't read", path, errno));
+    std::vector<uint8_t> head;
+    long tag = -1;
+    if (!locateData(f.get(), head, tag, bytes)) {
+        return programError(failure("Can't read", path, errno));
+    }
     if (tag < 0 || bytes < static_cast<uint64_t>(tag) + 8) {
         return programError("Can't find data block in wave file!");
     }
