@@ -7,7 +7,7 @@
 #include "playback/player.hpp"
 #include "wave/beat_grid.hpp"
 #include "wave/header.hpp"
-#include "wave/wave_writer.hpp"
+#include "wave/wave_file.hpp"
 
 bool trackFrames(uint32_t rate, float trackSeconds, int32_t& frames) {
     const float samples = static_cast<float>(rate) * trackSeconds;
@@ -29,38 +29,39 @@ Stop tooLarge(const Session& s, const char* outcome) {
                         "' 4 GiB or larger; nothing was " + outcome + ".");
 }
 
-Outcome writeTrack(Session& s, float tempo, int32_t frames) {
-    const Settings& st = s.settings;
-    return WRITE_FILE(st.rate, st.bits, tempo, frames, st.save, s.click.clickBytes,
-                      s.click.silenceSample, s.click.clickLength);
+Outcome writeTrack(Session& s, WaveFile& file, float tempo, int32_t frames) {
+    return file.writeTrack(tempo, frames, s.click.clickBytes, s.click.clickLength);
 }
+
+uint32_t bitsOf(const Settings& st) { return static_cast<uint32_t>(st.bits); }
 
 // `w`: a new file holding one track of the current length.
 Outcome writeNew(Session& s) {
-    int32_t frames = 0;
-    if (!trackFrames(s.settings.rate, s.trackSeconds, frames) ||
-        !fitsWaveSize(kHeaderBytes + trackBytes(s, s.settings.tempo, frames))) {
-        return tooLarge(s, "written");
-    }
     const Settings& st = s.settings;
-    if (Outcome r = MAKE_HEADER(st.save, st.rate, static_cast<uint32_t>(st.bits), frames)) return r;
-    if (Outcome r = writeTrack(s, st.tempo, frames)) return r;
-    // The last click may run past the planned length: the header states it all.
-    return FIX_SIZE(st.save);
-}
-
-// `+`: one more track at the end of the existing file.
-Outcome appendTrack(Session& s) {
-    const Settings& st = s.settings;
-    uint64_t existing = 0;
-    if (Outcome r = checkAppendTarget(st.save, st.rate, st.bits, existing)) return r;
     int32_t frames = 0;
     if (!trackFrames(st.rate, s.trackSeconds, frames) ||
-        !fitsWaveSize(existing + trackBytes(s, st.tempo, frames))) {
+        !fitsWaveSize(kHeaderBytes + paddedBytes(trackBytes(s, st.tempo, frames)))) {
+        return tooLarge(s, "written");
+    }
+    WaveFile file(st.save, st.rate, bitsOf(st));
+    if (Outcome r = file.create(frames)) return r;
+    if (Outcome r = writeTrack(s, file, st.tempo, frames)) return r;
+    // The last click may run past the planned length: the header states it all.
+    return file.commit();
+}
+
+// `+`: one more track at the end of the existing file's audio.
+Outcome appendTrack(Session& s) {
+    const Settings& st = s.settings;
+    WaveFile file(st.save, st.rate, bitsOf(st));
+    if (Outcome r = file.openForAppend()) return r;
+    int32_t frames = 0;
+    if (!trackFrames(st.rate, s.trackSeconds, frames) ||
+        !fitsWaveSize(file.lengthAfter(trackBytes(s, st.tempo, frames)))) {
         return tooLarge(s, "added");
     }
-    if (Outcome r = writeTrack(s, st.tempo, frames)) return r;
-    return FIX_SIZE(st.save);
+    if (Outcome r = writeTrack(s, file, st.tempo, frames)) return r;
+    return file.commit();
 }
 
 // `a`: the beat at the current tempo for the audition length.
@@ -88,19 +89,20 @@ Outcome renderTempoMap(Session& s) {
     for (size_t i = 0; i < map.size(); ++i) {
         sectionWriteFrames(map[i], st.rate, frames[i]);
         bytes += trackBytes(s, map[i].tempo, frames[i]);
-        if (!fitsWaveSize(bytes)) {
+        if (!fitsWaveSize(kHeaderBytes + paddedBytes(bytes - kHeaderBytes))) {
             reportUnusedTempoMap(s.io.out, {entryLine(i + 1, "'" + st.save +
                                                                "' would reach 4 GiB or more")});
             return std::nullopt;
         }
     }
-    if (Outcome r = MAKE_HEADER(st.save, st.rate, static_cast<uint32_t>(st.bits), 0)) return r;
+    WaveFile file(st.save, st.rate, bitsOf(st));
+    if (Outcome r = file.create(0)) return r;
     for (size_t i = 0; i < map.size(); ++i) {
         st.tempo = map[i].tempo;
         s.trackSeconds = sectionSeconds(map[i].beats, map[i].measures, map[i].tempo);
-        if (Outcome r = writeTrack(s, st.tempo, frames[i])) return r;
+        if (Outcome r = writeTrack(s, file, st.tempo, frames[i])) return r;
     }
-    return FIX_SIZE(st.save);
+    return file.commit();
 }
 
 // `ptm`: the sections one after another, each counting its measures from 1.

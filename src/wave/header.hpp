@@ -38,5 +38,8 @@ uint32_t getU32le(const uint8_t* at);
 // The header for a file holding `frames` samples.
 std::array<uint8_t, kHeaderBytes> headerBytes(uint32_t rate, uint32_t bits, int32_t frames);
 
+// Audio bytes with the pad byte that follows an odd number of them.
+constexpr uint64_t paddedBytes(uint64_t dataBytes) { return dataBytes + (dataBytes & 1u); }
+
 // Whether a file of `bytes` bytes still has exact size fields.
 bool fitsWaveSize(uint64_t bytes);

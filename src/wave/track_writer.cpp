@@ -1,0 +1,118 @@
+#include "wave/track_writer.hpp"
+
+#include <sys/uio.h>
+#include <unistd.h>
+
+#include <array>
+#include <cerrno>
+
+#include "common/interrupt.hpp"
+#include "wave/beat_grid.hpp"
+#include "wave/header.hpp"
+
+namespace {
+
+constexpr size_t kSilenceBlock = 1 << 16;   // bytes in the block of zeros
+constexpr size_t kGatherPieces = 1024;      // pieces handed over in one write
+constexpr size_t kGatherBytes = 1 << 20;    // bytes after which they are handed over
+
+WriteResult failedWith(int error) { return WriteStop{error, 0}; }
+
+// Hands a track to the file as a list of pieces, copies of the click and
+// runs of zeros, gathered into large writes. The pieces point into the
+// click and into one block of zeros, so no byte of the track is copied on
+// the way and memory stays the same whatever the track's length.
+class GatherWriter {
+public:
+    explicit GatherWriter(int fd) : fd_(fd), zeros_(kSilenceBlock) {}
+
+    // `data` must stay valid until the next flush.
+    WriteResult add(const uint8_t* data, size_t size) {
+        if (size == 0) return std::nullopt;
+        if (count_ == pieces_.size()) {
+            if (WriteResult r = flush()) return r;
+        }
+        pieces_[count_++] = iovec{const_cast<uint8_t*>(data), size};
+        queued_ += size;
+        if (queued_ >= kGatherBytes) return flush();
+        return std::nullopt;
+    }
+
+    WriteResult addZeros(uint64_t size) {
+        while (size > 0) {
+            const size_t piece = size < zeros_.size() ? static_cast<size_t>(size) : zeros_.size();
+            if (WriteResult r = add(zeros_.data(), piece)) return r;
+            size -= piece;
+        }
+        return std::nullopt;
+    }
+
+    // Writes every queued piece, carrying on after a short write. A stop
+    // signal is looked for before each write.
+    WriteResult flush() {
+        size_t first = 0;
+        while (first < count_) {
+            if (const int signal = interruptSignal()) return WriteStop{0, signal};
+            const ssize_t done = ::writev(fd_, &pieces_[first], static_cast<int>(count_ - first));
+            if (done < 0 && errno == EINTR) continue;
+            if (done <= 0) return failedWith(done < 0 ? errno : EIO);
+            written_ += static_cast<uint64_t>(done);
+            size_t left = static_cast<size_t>(done);
+            while (first < count_ && left >= pieces_[first].iov_len) {
+                left -= pieces_[first].iov_len;
+                ++first;
+            }
+            if (left > 0) {
+                pieces_[first].iov_base = static_cast<uint8_t*>(pieces_[first].iov_base) + left;
+                pieces_[first].iov_len -= left;
+            }
+        }
+        count_ = 0;
+        queued_ = 0;
+        return std::nullopt;
+    }
+
+    uint64_t written() const { return written_; }
+
+private:
+    int fd_;
+    std::vector<uint8_t> zeros_;
+    std::array<iovec, kGatherPieces> pieces_{};
+    size_t count_ = 0;
+    size_t queued_ = 0;
+    uint64_t written_ = 0;
+};
+
+}  // namespace
+
+WriteResult writeTrackSamples(int fd, uint32_t rate, uint32_t bits, float tempo, int32_t count,
+                              const std::vector<uint8_t>& click, int32_t clickLength,
+                              uint64_t& written) {
+    const size_t b = bytesPerSample(bits);
+    const size_t clickBytes = static_cast<size_t>(clickLength > 0 ? clickLength : 0) * b;
+    GatherWriter writer(fd);
+    BeatGrid grid(rate, tempo, count, clickLength);
+    int64_t rest = 0;
+    bool withClick = false;
+    WriteResult result;
+    while (!result && grid.next(rest, withClick)) {
+        // A silence sample is all zero bytes: runs of it come from one block of zeros.
+        result = writer.addZeros(static_cast<uint64_t>(rest) * b);
+        if (!result && withClick) result = writer.add(click.data(), clickBytes);
+    }
+    if (!result) result = writer.flush();
+    written += writer.written();
+    return result;
+}
+
+WriteResult writeAll(int fd, const void* data, size_t size) {
+    const uint8_t* at = static_cast<const uint8_t*>(data);
+    while (size > 0) {
+        const ssize_t done = ::write(fd, at, size);
+        if (done < 0 && errno == EINTR) continue;
+        if (done <= 0) return failedWith(done < 0 ? errno : EIO);
+        at += done;
+        size -= static_cast<size_t>(done);
+    }
+    return std::nullopt;
+}

@@ -1,0 +1,86 @@
+// A wave file being written: the one object through which `w`, `+` and the
+// tempo map reach the output file.
+//
+// It owns the file's descriptor from the first check to the last byte, and
+// holds an advisory lock on the user's file all the while, so that two
+// programs writing the same file take turns. Work goes in three steps:
+//
+//   create → write tracks → commit   a new file is written beside the old
+//                                    one and renamed over it when complete
+//   openForAppend → write → commit   samples go where the audio ends; the
+//                                    sizes are written only after them
+//
+// Dropped without commit, or stopped by a failure or a signal, it rolls
+// back: the new file is removed, an append is cut back to the old length.
+// The user's file is then as it was.
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "common/interrupt.hpp"
+#include "common/outcome.hpp"
+#include "wave/track_writer.hpp"
+
+class WaveFile {
+public:
+    // `path` is the name the user gave; messages use it.
+    WaveFile(std::string path, uint32_t rate, uint32_t bits);
+    ~WaveFile();
+    WaveFile(const WaveFile&) = delete;
+    WaveFile& operator=(const WaveFile&) = delete;
+
+    // Starts a new file whose header states `plannedFrames` samples.
+    Outcome create(int32_t plannedFrames);
+
+    // Opens the existing file to add to it: it must be a one-channel PCM
+    // wave file at this rate and depth, its audio within reach, nothing
+    // after it.
+    Outcome openForAppend();
+
+    // Where the file ends once `bytes` more bytes of audio are written.
+    uint64_t lengthAfter(uint64_t bytes) const;
+
+    // Writes one track of at least `count` samples at `tempo`.
+    Outcome writeTrack(float tempo, int32_t count, const std::vector<uint8_t>& click,
+                       int32_t clickLength);
+
+    // Makes the file whole: true sizes, data on disk, the new file in place.
+    Outcome commit();
+
+private:
+    enum class Mode { None, Create, Append };
+
+    Outcome refuse(const std::string& problem) const;
+    Outcome stopped(const WriteStop& why);
+    Outcome checkByteRate() const;
+    Outcome lockUserFile(int openFlags, bool mustExist);
+    Outcome createTemporary();
+    Outcome readLayout();
+    Outcome finishAppend();
+    Outcome finishCreate();
+    void rollBack();
+    void closeAll();
+
+    std::string path_;      // as the user named it
+    std::string target_;    // the file itself, a link followed
+    std::string temporary_; // the new file beside it, while it is written
+    uint32_t rate_;
+    uint32_t bits_;
+    Mode mode_ = Mode::None;
+    bool existed_ = false;  // the user's file was there before
+    mode_t oldMode_ = 0;
+    int lockFd_ = -1;       // the user's file: locked, and appended to
+    int writeFd_ = -1;      // where samples go: the new file, or lockFd_
+    uint64_t dataTag_ = 0;  // offset of the data chunk's id
+    uint64_t audioStart_ = 0;
+    uint64_t writeAt_ = 0;  // where the next sample goes
+    uint64_t oldLength_ = 0;
+    std::vector<uint8_t> oldTail_;  // bytes from the old end of the audio, restored on roll back
+    bool committed_ = false;
+    std::optional<InterruptGuard> guard_;  // while the work runs
+};
