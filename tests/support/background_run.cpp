@@ -1,0 +1,67 @@
+#include "support/background_run.hpp"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <stdexcept>
+#include <vector>
+
+BackgroundRun::BackgroundRun(const std::string& workDir, const std::string& input,
+                             uint64_t fileBytes) {
+    writeFile(streams_.file("stdin"), input);
+    pid_ = ::fork();
+    if (pid_ < 0) throw std::runtime_error("fork failed");
+    if (pid_ != 0) return;
+    const int in = ::open(streams_.file("stdin").c_str(), O_RDONLY);
+    const int out = ::open(streams_.file("stdout").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    const int err = ::open(streams_.file("stderr").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (in < 0 || out < 0 || err < 0 || ::chdir(workDir.c_str()) != 0) ::_exit(127);
+    ::dup2(in, 0);
+    ::dup2(out, 1);
+    ::dup2(err, 2);
+    ::setenv("HOME", workDir.c_str(), 1);
+    if (fileBytes > 0) {
+        const rlimit size{static_cast<rlim_t>(fileBytes), static_cast<rlim_t>(fileBytes)};
+        ::setrlimit(RLIMIT_FSIZE, &size);
+        ::signal(SIGXFSZ, SIG_IGN);  // an ignored signal stays ignored across exec
+    }
+    ::alarm(120);
+    ::execl(CLICKTRACK_BIN, CLICKTRACK_BIN, static_cast<char*>(nullptr));
+    ::_exit(127);
+}
+
+BackgroundRun::~BackgroundRun() {
+    if (pid_ > 0) {
+        ::kill(pid_, SIGKILL);
+        ::waitpid(pid_, nullptr, 0);
+    }
+}
+
+void BackgroundRun::signal(int number) const { ::kill(pid_, number); }
+
+RunResult BackgroundRun::wait() {
+    int status = 0;
+    ::waitpid(pid_, &status, 0);
+    pid_ = -1;
+    RunResult result;
+    result.out = readFile(streams_.file("stdout"));
+    result.err = readFile(streams_.file("stderr"));
+    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return result;
+}
+
+std::string namesIn(const std::string& folder) {
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+        names.push_back(entry.path().filename().string());
+    }
+    std::sort(names.begin(), names.end());
+    std::string joined;
+    for (const std::string& name : names) joined += (joined.empty() ? "" : " ") + name;
+    return joined;
+}

@@ -1,0 +1,47 @@
+// Running the built program in the background, for tests that act on it
+// while it works: send it a signal, run two at once, hold a lock it waits for.
+#pragma once
+
+#include <sys/types.h>
+
+#include <string>
+
+#include "support/test_support.hpp"
+
+class BackgroundRun {
+public:
+    // Starts the program in `workDir` with `input` as standard input. With
+    // `fileBytes`, writes past that many bytes fail ("File too large")
+    // instead of ending the program.
+    BackgroundRun(const std::string& workDir, const std::string& input, uint64_t fileBytes = 0);
+    ~BackgroundRun();
+    BackgroundRun(const BackgroundRun&) = delete;
+    BackgroundRun& operator=(const BackgroundRun&) = delete;
+
+    void signal(int number) const;
+    RunResult wait();  // standard output, standard error and the exit status
+
+private:
+    TempDir streams_;
+    pid_t pid_ = -1;
+};
+
+// Waits up to `seconds` until `condition` holds; false when it never did.
+template <typename Condition>
+bool waitFor(Condition condition, double seconds = 20.0);
+
+// The names in `folder`, sorted.
+std::string namesIn(const std::string& folder);
+
+#include <chrono>
+#include <thread>
+
+template <typename Condition>
+bool waitFor(Condition condition, double seconds) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > end) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    return true;
+}
