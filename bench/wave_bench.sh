@@ -12,8 +12,9 @@
 # RUNS:    timed runs of each command; the median is reported (default 5).
 #
 # Every timed command starts after a sync, so that neither pays for writing
-# back the file before it; one untimed pair warms up the caches first. Both
-# write to the page cache only, as the program does not sync its files.
+# back the file before it; one untimed pair warms up the caches first. The
+# program puts a new file in place only once it is on disk, so dd is asked
+# to do the same (conv=fsync): the baseline is the same bytes made durable.
 set -eu
 
 program=${1:-build/clicktrack}
@@ -76,7 +77,7 @@ time_dd() {
     sync
     start=$(now)
     (cd "$folder" && /usr/bin/time -v -o "$scratch/time.txt" \
-        dd if=/dev/zero of=zeros.bin bs=1M count="$1" iflag=count_bytes status=none)
+        dd if=/dev/zero of=zeros.bin bs=1M count="$1" iflag=count_bytes conv=fsync status=none)
     end=$(now)
     echo "$((end - start)) $(usage)"
     rm -f "$folder/zeros.bin"
@@ -120,7 +121,7 @@ bench "default track (44100/24, 96 s)" '1\n2\nw\nx\n' 12700844
 bench "one hour (96000/24, 3600 s)" '4\n2\nm\n1800\nw\nx\n' 1036814396
 
 verdict="aim missed"
-if awk -v r="$last_ratio" -v k="$last_kib" 'BEGIN { exit !(r <= 1.3 && k < 8192) }'; then
+if awk -v r="$last_ratio" -v k="$last_kib" 'BEGIN { exit !(r <= 1.1 && k < 8192) }'; then
     verdict="aim met"
 fi
-echo "one hour: time ratio $last_ratio (aim 1.30 or less), peak $last_kib KiB (aim under 8192): $verdict"
+echo "one hour: time ratio $last_ratio (aim 1.10 or less), peak $last_kib KiB (aim under 8192): $verdict"

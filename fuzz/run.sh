@@ -1,6 +1,7 @@
 #!/bin/sh
 # Builds the libFuzzer targets with clang and fuzzes each for a while.
 # Usage: fuzz/run.sh [seconds-per-target [build-folder]]
+# TARGETS="wave_append" fuzzes only the targets named.
 # Needs clang and its libFuzzer runtime (Debian: clang libclang-rt-14-dev).
 # New inputs go to <build-folder>/fuzz-corpus, crashes to <build-folder>/fuzz-findings.
 set -eu
@@ -10,10 +11,10 @@ build=${2:-"$here/build-fuzz"}
 "$here/scripts/apt-install-missing.sh" clang libclang-rt-14-dev
 cmake -S "$here" -B "$build" -DCMAKE_CXX_COMPILER=clang++ -DCLICKTRACK_FUZZ=ON \
   -DCLICKTRACK_TESTS=OFF >/dev/null
-cmake --build "$build" -j "$(nproc)" --target settings_reader_fuzz tempo_map_reader_fuzz
+cmake --build "$build" -j "$(nproc)" --target settings_reader_fuzz tempo_map_reader_fuzz wave_append_fuzz
 mkdir -p "$build/fuzz-findings"
 status=0
-for target in settings_reader tempo_map_reader; do
+for target in ${TARGETS:-settings_reader tempo_map_reader wave_append}; do
   mkdir -p "$build/fuzz-corpus/$target"
   echo "== $target: $seconds s"
   "$build/fuzz/${target}_fuzz" -max_total_time="$seconds" -print_final_stats=1 \
