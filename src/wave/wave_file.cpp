@@ -148,6 +148,8 @@ Outcome WaveFile::lockUserFile(int openFlags, bool mustExist) {
         if (::stat(path_.c_str(), &named) == 0 && sameFile(named, opened) &&
             ::fstat(fd, &opened) == 0) {
             oldMode_ = opened.st_mode & 07777;
+            oldOwner_ = opened.st_uid;
+            oldGroup_ = opened.st_gid;
             oldLength_ = static_cast<uint64_t>(opened.st_size);
             return std::nullopt;
         }
@@ -181,8 +183,13 @@ Outcome WaveFile::createTemporary() {
         temporary_.clear();
         return programError("Can't create " + quoted(path_) + ": " + std::strerror(error));
     }
-    if (existed_ && ::fchmod(writeFd_, oldMode_) != 0) {
-        return stopped(WriteStop{errno, 0});
+    if (existed_) {
+        // The old file's owner keeps it (possible only for root; otherwise
+        // the file is already the user's own), and its permissions stay.
+        if (::fchown(writeFd_, oldOwner_, oldGroup_) != 0) {
+            // Not permitted: the new file belongs to whoever writes it.
+        }
+        if (::fchmod(writeFd_, oldMode_) != 0) return stopped(WriteStop{errno, 0});
     }
     return std::nullopt;
 }

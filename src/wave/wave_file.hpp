@@ -74,6 +74,8 @@ private:
     Mode mode_ = Mode::None;
     bool existed_ = false;  // the user's file was there before
     mode_t oldMode_ = 0;
+    uid_t oldOwner_ = 0;
+    gid_t oldGroup_ = 0;
     int lockFd_ = -1;       // the user's file: locked, and appended to
     int writeFd_ = -1;      // where samples go: the new file, or lockFd_
     uint64_t dataTag_ = 0;  // offset of the data chunk's id
