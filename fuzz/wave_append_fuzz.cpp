@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "core/timing.hpp"
 #include "fuzz_check.hpp"
 #include "wave/chunk_walk.hpp"
 #include "wave/header.hpp"
@@ -57,7 +58,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         WaveFile file(path, rate, bits);
         if (!file.openForAppend()) {
             FUZZ_REQUIRE(layout.hasData && formatMatches(layout.format, rate, bits));
-            FUZZ_REQUIRE(!file.writeTrack(static_cast<float>(rate) * 60.0f / 4.0f, 9, click, 5));
+            const float tempo = static_cast<float>(rate) * 60.0f / 4.0f;  // 4 samples a beat
+            FUZZ_REQUIRE(!file.writeTrack(BeatSchedule({fileSection(rate, tempo, 9, 5)}), click));
             appended = !file.commit();
             FUZZ_REQUIRE(appended);
         }

@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "support/audio_support.hpp"
-#include "wave/beat_grid.hpp"
+#include "core/timing.hpp"
 #include "wave/header.hpp"
 
 namespace {
@@ -160,19 +160,24 @@ TEST(TrackLength, CountsTheLastClickWhole) {
         {10, 70.0f, 40, 3, 40},                    // beats 8.571 samples apart
     };
     for (const Case& c : cases) {
-        EXPECT_EQ(trackSamples(c.rate, c.tempo, c.count, c.clickLength), c.samples)
+        EXPECT_EQ(trackLength({fileSection(c.rate, c.tempo, c.count, c.clickLength)}), c.samples)
             << c.rate << " Hz, " << c.tempo << " bpm, " << c.count << " samples";
     }
 }
 
-// Each run of the grid: the silent samples, then whether a click follows.
+// Each run of the track: the silent samples, then whether a click follows.
 using GridRun = std::pair<int64_t, bool>;
 
 std::vector<GridRun> gridRuns(uint32_t rate, float tempo, int64_t count, int32_t clickLength) {
-    BeatGrid grid(rate, tempo, count, clickLength);
+    BeatSchedule schedule({fileSection(rate, tempo, count, clickLength)});
     std::vector<GridRun> runs;
-    GridRun r{0, false};
-    while (grid.next(r.first, r.second) && runs.size() < 1000) runs.push_back(r);
+    int64_t at = 0;
+    BeatEvent beat;
+    while (schedule.next(beat) && runs.size() < 1000) {
+        runs.push_back({beat.frame - at, true});
+        at = beat.frame + clickLength;
+    }
+    if (schedule.end() > at) runs.push_back({schedule.end() - at, false});
     return runs;
 }
 

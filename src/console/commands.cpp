@@ -5,23 +5,20 @@
 #include "common/value_rules.hpp"
 #include "files/tempo_map.hpp"
 #include "playback/player.hpp"
-#include "wave/beat_grid.hpp"
+#include "core/timing.hpp"
 #include "wave/header.hpp"
 #include "wave/wave_file.hpp"
 
-bool trackFrames(uint32_t rate, float trackSeconds, int32_t& frames) {
-    const float samples = static_cast<float>(rate) * trackSeconds;
-    if (!(samples >= 0.0f && samples < 2147483648.0f)) return false;
-    frames = static_cast<int32_t>(samples);
-    return true;
-}
-
 namespace {
 
-uint64_t trackBytes(const Session& s, float tempo, int32_t frames) {
-    const uint64_t samples = static_cast<uint64_t>(
-        trackSamples(s.settings.rate, tempo, frames, s.click.clickLength));
-    return samples * static_cast<uint64_t>(s.click.bytesPerSample);
+// The track of the current tempo and length, as sections for the writer.
+std::vector<ScheduledSection> trackAt(const Session& s, float tempo, int32_t frames) {
+    return {fileSection(s.settings.rate, tempo, frames, s.click.clickLength)};
+}
+
+uint64_t trackBytes(const Session& s, const std::vector<ScheduledSection>& sections) {
+    return static_cast<uint64_t>(trackLength(sections)) *
+           static_cast<uint64_t>(s.click.bytesPerSample);
 }
 
 Stop tooLarge(const Session& s, const char* outcome) {
@@ -29,23 +26,20 @@ Stop tooLarge(const Session& s, const char* outcome) {
                         "' 4 GiB or larger; nothing was " + outcome + ".");
 }
 
-Outcome writeTrack(Session& s, WaveFile& file, float tempo, int32_t frames) {
-    return file.writeTrack(tempo, frames, s.click.clickBytes, s.click.clickLength);
-}
-
 uint32_t bitsOf(const Settings& st) { return static_cast<uint32_t>(st.bits); }
 
 // `w`: a new file holding one track of the current length.
 Outcome writeNew(Session& s) {
     const Settings& st = s.settings;
-    int32_t frames = 0;
-    if (!trackFrames(st.rate, s.trackSeconds, frames) ||
-        !fitsWaveSize(kHeaderBytes + paddedBytes(trackBytes(s, st.tempo, frames)))) {
+    const std::optional<int32_t> frames = trackFrames(st.rate, s.trackSeconds);
+    if (!frames) return tooLarge(s, "written");
+    const std::vector<ScheduledSection> track = trackAt(s, st.tempo, *frames);
+    if (!fitsWaveSize(kHeaderBytes + paddedBytes(trackBytes(s, track)))) {
         return tooLarge(s, "written");
     }
     WaveFile file(st.save, st.rate, bitsOf(st));
-    if (Outcome r = file.create(frames)) return r;
-    if (Outcome r = writeTrack(s, file, st.tempo, frames)) return r;
+    if (Outcome r = file.create(*frames)) return r;
+    if (Outcome r = file.writeTrack(BeatSchedule(track), s.click.clickBytes)) return r;
     // The last click may run past the planned length: the header states it all.
     return file.commit();
 }
@@ -55,12 +49,11 @@ Outcome appendTrack(Session& s) {
     const Settings& st = s.settings;
     WaveFile file(st.save, st.rate, bitsOf(st));
     if (Outcome r = file.openForAppend()) return r;
-    int32_t frames = 0;
-    if (!trackFrames(st.rate, s.trackSeconds, frames) ||
-        !fitsWaveSize(file.lengthAfter(trackBytes(s, st.tempo, frames)))) {
-        return tooLarge(s, "added");
-    }
-    if (Outcome r = writeTrack(s, file, st.tempo, frames)) return r;
+    const std::optional<int32_t> frames = trackFrames(st.rate, s.trackSeconds);
+    if (!frames) return tooLarge(s, "added");
+    const std::vector<ScheduledSection> track = trackAt(s, st.tempo, *frames);
+    if (!fitsWaveSize(file.lengthAfter(trackBytes(s, track)))) return tooLarge(s, "added");
+    if (Outcome r = file.writeTrack(BeatSchedule(track), s.click.clickBytes)) return r;
     return file.commit();
 }
 
@@ -70,12 +63,10 @@ Outcome audition(Session& s) {
     const int32_t beatLength = beatSamples(st.rate, st.tempo);
     // The audition length is checked against the rate when it is set; this
     // keeps the conversion safe whatever the path that set it.
-    int32_t total = 0;
-    if (!trackFrames(st.rate, st.atime, total)) {
-        return programError("The audition is too long for this sample rate.");
-    }
+    const std::optional<int32_t> total = trackFrames(st.rate, st.atime);
+    if (!total) return programError("The audition is too long for this sample rate.");
     const Beat beat = MAKE_BEAT(s.click, beatLength);
-    return PLAY(beat, total, st.device, st.rate, st.meter, 1, st.bits, s.io.out);
+    return PLAY(beat, *total, st.device, st.rate, st.meter, 1, st.bits, s.io.out);
 }
 
 // `rtm`: every section of the tempo map, in order, into one new file.
@@ -84,24 +75,26 @@ Outcome renderTempoMap(Session& s) {
     std::vector<TempoMapEntry> map;
     if (Outcome r = READ_TMAP(st.map, st.rate, s.io.out, map)) return r;
     if (map.empty()) return std::nullopt;
-    std::vector<int32_t> frames(map.size());
-    uint64_t bytes = kHeaderBytes;
+    std::vector<ScheduledSection> sections;
+    uint64_t audioBytes = 0;
     for (size_t i = 0; i < map.size(); ++i) {
-        sectionWriteFrames(map[i], st.rate, frames[i]);
-        bytes += trackBytes(s, map[i].tempo, frames[i]);
-        if (!fitsWaveSize(kHeaderBytes + paddedBytes(bytes - kHeaderBytes))) {
+        int32_t frames = 0;
+        sectionWriteFrames(map[i], st.rate, frames);
+        sections.push_back(fileSection(st.rate, map[i].tempo, frames, s.click.clickLength));
+        // Each section's length is its own: it starts where the one before ended.
+        audioBytes += trackBytes(s, {sections.back()});
+        if (!fitsWaveSize(kHeaderBytes + paddedBytes(audioBytes))) {
             reportUnusedTempoMap(s.io.out, {entryLine(i + 1, "'" + st.save +
                                                                "' would reach 4 GiB or more")});
             return std::nullopt;
         }
     }
+    // The menu then shows the last section's tempo, and `w` and `+` use its length.
+    st.tempo = map.back().tempo;
+    s.trackSeconds = sectionSeconds(map.back().beats, map.back().measures, map.back().tempo);
     WaveFile file(st.save, st.rate, bitsOf(st));
     if (Outcome r = file.create(0)) return r;
-    for (size_t i = 0; i < map.size(); ++i) {
-        st.tempo = map[i].tempo;
-        s.trackSeconds = sectionSeconds(map[i].beats, map[i].measures, map[i].tempo);
-        if (Outcome r = writeTrack(s, file, st.tempo, frames[i])) return r;
-    }
+    if (Outcome r = file.writeTrack(BeatSchedule(sections), s.click.clickBytes)) return r;
     return file.commit();
 }
 

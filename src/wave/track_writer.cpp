@@ -7,7 +7,6 @@
 #include <cerrno>
 
 #include "common/interrupt.hpp"
-#include "wave/beat_grid.hpp"
 #include "wave/header.hpp"
 
 namespace {
@@ -85,20 +84,22 @@ private:
 
 }  // namespace
 
-WriteResult writeTrackSamples(int fd, uint32_t rate, uint32_t bits, float tempo, int32_t count,
-                              const std::vector<uint8_t>& click, int32_t clickLength,
-                              uint64_t& written) {
-    const size_t b = bytesPerSample(bits);
-    const size_t clickBytes = static_cast<size_t>(clickLength > 0 ? clickLength : 0) * b;
+WriteResult writeTrackSamples(int fd, BeatSchedule& schedule, const std::vector<uint8_t>& click,
+                              uint32_t bytesPerSample, uint64_t& written) {
+    const uint64_t b = bytesPerSample;
+    const int64_t clickFrames = static_cast<int64_t>(click.size() / b);
     GatherWriter writer(fd);
-    BeatGrid grid(rate, tempo, count, clickLength);
-    int64_t rest = 0;
-    bool withClick = false;
+    int64_t at = 0;  // frames written
+    BeatEvent beat;
     WriteResult result;
-    while (!result && grid.next(rest, withClick)) {
+    while (!result && schedule.next(beat)) {
         // A silence sample is all zero bytes: runs of it come from one block of zeros.
-        result = writer.addZeros(static_cast<uint64_t>(rest) * b);
-        if (!result && withClick) result = writer.add(click.data(), clickBytes);
+        result = writer.addZeros(static_cast<uint64_t>(beat.frame - at) * b);
+        if (!result) result = writer.add(click.data(), click.size());
+        at = beat.frame + clickFrames;
+    }
+    if (!result && schedule.end() > at) {
+        result = writer.addZeros(static_cast<uint64_t>(schedule.end() - at) * b);
     }
     if (!result) result = writer.flush();
     written += writer.written();

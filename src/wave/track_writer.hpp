@@ -1,10 +1,12 @@
-// Writing the samples of a track to an open file: each beat starts with the
-// whole click, the rest is silence, on the beat grid.
+// Writing the samples of a track to an open file: each beat of the schedule
+// starts with the whole click, the rest is silence.
 #pragma once
 
 #include <cstdint>
 #include <optional>
 #include <vector>
+
+#include "core/beat_schedule.hpp"
 
 // Why writing stopped: a failed write (its errno) or a caught signal.
 struct WriteStop {
@@ -13,12 +15,11 @@ struct WriteStop {
 };
 using WriteResult = std::optional<WriteStop>;
 
-// Writes one track of at least `count` samples at `tempo` at the
-// descriptor's current offset, and adds the bytes written to `written`.
-// Checks for a stop signal between writes.
-WriteResult writeTrackSamples(int fd, uint32_t rate, uint32_t bits, float tempo, int32_t count,
-                              const std::vector<uint8_t>& click, int32_t clickLength,
-                              uint64_t& written);
+// Writes the track of `schedule` at the descriptor's current offset: the
+// click at every beat, silence between and after, up to the schedule's end.
+// Adds the bytes written to `written`; checks for a stop signal between writes.
+WriteResult writeTrackSamples(int fd, BeatSchedule& schedule, const std::vector<uint8_t>& click,
+                              uint32_t bytesPerSample, uint64_t& written);
 
 // Writes all of `size` bytes at the descriptor's current offset.
 WriteResult writeAll(int fd, const void* data, size_t size);

@@ -258,14 +258,13 @@ uint64_t WaveFile::lengthAfter(uint64_t bytes) const {
     return end + ((end - audioStart_) & 1u);
 }
 
-Outcome WaveFile::writeTrack(float tempo, int32_t count, const std::vector<uint8_t>& click,
-                             int32_t clickLength) {
+Outcome WaveFile::writeTrack(BeatSchedule schedule, const std::vector<uint8_t>& click) {
     if (::lseek(writeFd_, static_cast<off_t>(writeAt_), SEEK_SET) < 0) {
         return stopped(WriteStop{errno, 0});
     }
     uint64_t written = 0;
     const WriteResult r =
-        writeTrackSamples(writeFd_, rate_, bits_, tempo, count, click, clickLength, written);
+        writeTrackSamples(writeFd_, schedule, click, bytesPerSample(bits_), written);
     writeAt_ += written;
     if (r) return stopped(*r);
     return std::nullopt;

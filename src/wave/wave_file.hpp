@@ -45,9 +45,8 @@ public:
     // Where the file ends once `bytes` more bytes of audio are written.
     uint64_t lengthAfter(uint64_t bytes) const;
 
-    // Writes one track of at least `count` samples at `tempo`.
-    Outcome writeTrack(float tempo, int32_t count, const std::vector<uint8_t>& click,
-                       int32_t clickLength);
+    // Writes the track of `schedule`, the encoded `click` at every beat.
+    Outcome writeTrack(BeatSchedule schedule, const std::vector<uint8_t>& click);
 
     // Makes the file whole: true sizes, data on disk, the new file in place.
     Outcome commit();
