@@ -43,8 +43,11 @@ public:
     void drainAndClose() override { ++closes; }
     Outcome play(int32_t beatLength, int32_t total, int32_t beatsPerMeasure,
                  int32_t firstMeasure = 1) {
-        return playBeat(*this, MAKE_BEAT(click, beatLength), total, beatsPerMeasure, firstMeasure,
-                        console.file());
+        return playBeat(*this, makeBeat(click, beatLength), total, beatsPerMeasure, firstMeasure,
+                        [this](int64_t measure) {
+                            std::fprintf(console.file(), "\tMeasure  %lld\n",
+                                         static_cast<long long>(measure));
+                        });
     }
 
     TextSink console;

@@ -28,6 +28,17 @@ Stop tooLarge(const Session& s, const char* outcome) {
 
 uint32_t bitsOf(const Settings& st) { return static_cast<uint32_t>(st.bits); }
 
+PlaybackTarget targetOf(const Settings& st) { return PlaybackTarget{st.device, st.rate, st.bits}; }
+
+// Writes "\tMeasure  N" as each measure begins; flushed at once, so that a
+// pipe shows it in time.
+MeasureListener measureAnnouncer(FILE* out) {
+    return [out](int64_t measure) {
+        std::fprintf(out, "\tMeasure  %lld\n", static_cast<long long>(measure));
+        std::fflush(out);
+    };
+}
+
 // `w`: a new file holding one track of the current length.
 Outcome writeNew(Session& s) {
     const Settings& st = s.settings;
@@ -65,8 +76,8 @@ Outcome audition(Session& s) {
     // keeps the conversion safe whatever the path that set it.
     const std::optional<int32_t> total = trackFrames(st.rate, st.atime);
     if (!total) return programError("The audition is too long for this sample rate.");
-    const Beat beat = MAKE_BEAT(s.click, beatLength);
-    return PLAY(beat, *total, st.device, st.rate, st.meter, 1, st.bits, s.io.out);
+    const Beat beat = makeBeat(s.click, beatLength);
+    return playOnDevice(targetOf(st), beat, *total, st.meter, measureAnnouncer(s.io.out));
 }
 
 // `rtm`: every section of the tempo map, in order, into one new file.
@@ -107,10 +118,10 @@ Outcome playTempoMap(Session& s) {
         const int32_t beatLength = sectionBeatLength(map[i], st.rate);
         int32_t total = 0;
         sectionPlayFrames(map[i], st.rate, total);
-        const Beat beat = MAKE_BEAT(s.click, beatLength);
+        const Beat beat = makeBeat(s.click, beatLength);
         std::fprintf(s.io.out, "\nPlaying section  %i \n\n", static_cast<int>(i + 1));
         const int32_t beats = static_cast<int32_t>(map[i].beats);
-        if (Outcome r = PLAY(beat, total, st.device, st.rate, beats, 1, st.bits, s.io.out)) {
+        if (Outcome r = playOnDevice(targetOf(st), beat, total, beats, measureAnnouncer(s.io.out))) {
             return r;
         }
     }

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-Beat MAKE_BEAT(const ClickState& click, int32_t beatLength) {
+Beat makeBeat(const ClickState& click, int32_t beatLength) {
     Beat beat;
     beat.click = click.clickBytes.data();
     beat.length = beatLength > 0 ? beatLength : 0;

@@ -16,7 +16,7 @@ struct Beat {
 };
 
 // The beat of `beatLength` frames made from the pass's click.
-Beat MAKE_BEAT(const ClickState& click, int32_t beatLength);
+Beat makeBeat(const ClickState& click, int32_t beatLength);
 
 // Copies `frames` frames of the beat, starting at frame `pos`, to `dest`.
 // The range must lie inside the beat.

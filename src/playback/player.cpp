@@ -3,76 +3,92 @@
 #include <algorithm>
 #include <vector>
 
+#include "core/beat_schedule.hpp"
+
 namespace {
 
-// Where the player stands in the running beat; carried from period to period.
-struct BeatPosition {
-    int64_t pos = 0;      // frame within the beat
-    int64_t beat = 1;     // beat within the measure
-    int64_t measure = 1;  // number of the current measure
-};
-
-void announce(FILE* out, int64_t measure) {
-    std::fprintf(out, "\tMeasure  %lld\n", static_cast<long long>(measure));
-    std::fflush(out);
-}
-
-// Fills one period with the running beat, announcing measures as they begin.
-void fillPeriod(const Beat& beat, int32_t beatsPerMeasure, BeatPosition& at,
-                std::vector<uint8_t>& period, int64_t frames, FILE* out) {
-    if (beat.length < 1) {
-        std::fill(period.begin(), period.end(), 0);
-        return;
+// Fills periods with the looped beat as the schedule lays it out, and tells
+// of each measure whose first frame a period reaches.
+class BeatFiller {
+public:
+    BeatFiller(const Beat& beat, int64_t frames, int32_t beatsPerMeasure, int32_t firstMeasure,
+               const MeasureListener& onMeasure)
+        : beat_(beat),
+          schedule_({wholeBeats(beat, frames, beatsPerMeasure)}),
+          measureOffset_(int64_t{firstMeasure} - 1),
+          onMeasure_(onMeasure) {
+        hasCurrent_ = schedule_.next(current_);
+        hasNext_ = hasCurrent_ && schedule_.next(next_);
     }
-    int64_t filled = 0;
-    while (filled < frames) {
-        const int64_t run = std::min(frames - filled, beat.length - at.pos);
-        copyBeatFrames(beat, at.pos, run, period.data() + filled * beat.frameBytes);
-        filled += run;
-        at.pos += run;
-        if (at.pos == beat.length) {
-            if (at.beat == beatsPerMeasure) {
-                ++at.measure;
-                announce(out, at.measure);
-                at.beat = 1;
+
+    void fill(uint8_t* period, int64_t frames) {
+        const size_t fb = static_cast<size_t>(beat_.frameBytes);
+        const int64_t end = at_ + frames;
+        while (at_ < end) {
+            const int64_t runEnd = hasNext_ ? std::min(end, next_.frame) : end;
+            uint8_t* dest = period + static_cast<size_t>(frames - (end - at_)) * fb;
+            if (hasCurrent_) {
+                copyBeatFrames(beat_, at_ - current_.frame, runEnd - at_, dest);
             } else {
-                ++at.beat;
+                std::fill(dest, dest + static_cast<size_t>(runEnd - at_) * fb, 0);
             }
-            at.pos = 0;
+            at_ = runEnd;
+            if (hasNext_ && at_ == next_.frame) {
+                if (next_.beat == 1) onMeasure_(next_.measure + measureOffset_);
+                current_ = next_;
+                hasNext_ = schedule_.next(next_);
+            }
         }
     }
-}
+
+private:
+    // Beats of whole frames, up to and including the last frame played.
+    static ScheduledSection wholeBeats(const Beat& beat, int64_t frames, int32_t beatsPerMeasure) {
+        ScheduledSection s;
+        s.rounding = BeatRounding::WholeBeats;
+        s.beatLength = beat.length;
+        s.beatsPerMeasure = beatsPerMeasure;
+        s.frames = frames;
+        return s;
+    }
+
+    const Beat& beat_;
+    BeatSchedule schedule_;
+    int64_t measureOffset_;
+    const MeasureListener& onMeasure_;
+    BeatEvent current_, next_;
+    bool hasCurrent_ = false, hasNext_ = false;
+    int64_t at_ = 0;  // frames filled so far
+};
 
 }  // namespace
 
 Outcome playBeat(PcmDevice& device, const Beat& beat, int32_t total, int32_t beatsPerMeasure,
-                 int32_t firstMeasure, FILE* out) {
-    announce(out, firstMeasure);
+                 int32_t firstMeasure, const MeasureListener& onMeasure) {
+    onMeasure(firstMeasure);
     const int64_t p = device.periodFrames();
     const int64_t toPlay = int64_t{total} - p;
     Outcome result;
     if (p > 0 && toPlay > 0) {
+        const int64_t periods = (toPlay + p - 1) / p;
         std::vector<uint8_t> period(static_cast<size_t>(p) * static_cast<size_t>(beat.frameBytes));
-        BeatPosition at;
-        at.measure = firstMeasure;
-        int64_t written = 0;
-        do {
-            fillPeriod(beat, beatsPerMeasure, at, period, p, out);
+        BeatFiller filler(beat, periods * p, beatsPerMeasure, firstMeasure, onMeasure);
+        for (int64_t i = 0; i < periods && !result; ++i) {
+            filler.fill(period.data(), p);
             result = device.writePeriod(period.data(), p);
-            written += p;
-        } while (!result && written < toPlay);
+        }
     }
     device.drainAndClose();
     return result;
 }
 
-Outcome PLAY(const Beat& beat, int32_t total, const std::string& device, uint32_t rate,
-             int32_t beatsPerMeasure, int32_t firstMeasure, int32_t bits, FILE* out) {
+Outcome playOnDevice(const PlaybackTarget& target, const Beat& beat, int32_t total,
+                     int32_t beatsPerMeasure, const MeasureListener& onMeasure) {
     // The device's frames must be the beat's frames, or the writes would read past them.
-    if (beat.frameBytes != (bits == 16 ? 2 : 3)) {
+    if (beat.frameBytes != (target.bits == 16 ? 2 : 3)) {
         return programError("Only 16- and 24-bit samples can be played.");
     }
     std::unique_ptr<PcmDevice> pcm;
-    if (Outcome r = openAlsaPcm(device, rate, bits, pcm)) return r;
-    return playBeat(*pcm, beat, total, beatsPerMeasure, firstMeasure, out);
+    if (Outcome r = openAlsaPcm(target.device, target.rate, target.bits, pcm)) return r;
+    return playBeat(*pcm, beat, total, beatsPerMeasure, 1, onMeasure);
 }

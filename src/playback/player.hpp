@@ -1,20 +1,32 @@
-// Loops one beat on the playback device, announcing each measure.
+// Loops one beat on the playback device, telling when each measure begins.
 #pragma once
 
-#include <cstdio>
+#include <cstdint>
+#include <functional>
 #include <string>
 
 #include "common/outcome.hpp"
 #include "playback/beat.hpp"
 #include "playback/pcm_device.hpp"
 
-// Plays `beat` repeated for total - P frames rounded up to whole periods of
-// P frames (nothing when total is not above P), writing "\tMeasure  N" to
-// `out` at the start and whenever a measure of `beatsPerMeasure` beats ends.
-// Drains and closes the device at the end.
-Outcome playBeat(PcmDevice& device, const Beat& beat, int32_t total, int32_t beatsPerMeasure,
-                 int32_t firstMeasure, FILE* out);
+// Called with a measure's number as the period in which it begins is
+// filled, ahead of the moment the listener hears it.
+using MeasureListener = std::function<void(int64_t measure)>;
 
-// Opens `device` and plays the beat on it as playBeat does.
-Outcome PLAY(const Beat& beat, int32_t total, const std::string& device, uint32_t rate,
-             int32_t beatsPerMeasure, int32_t firstMeasure, int32_t bits, FILE* out);
+// Plays `beat` repeated for total - P frames rounded up to whole periods of
+// P frames (nothing when total is not above P). Tells `onMeasure` of
+// `firstMeasure` at the start and of each measure of `beatsPerMeasure` beats
+// that begins after it. Drains and closes the device at the end.
+Outcome playBeat(PcmDevice& device, const Beat& beat, int32_t total, int32_t beatsPerMeasure,
+                 int32_t firstMeasure, const MeasureListener& onMeasure);
+
+// Where and how to play: the device's name, the rate and the sample size.
+struct PlaybackTarget {
+    std::string device;
+    uint32_t rate = 44100;
+    int32_t bits = 24;
+};
+
+// Opens the device and plays the beat on it as playBeat does.
+Outcome playOnDevice(const PlaybackTarget& target, const Beat& beat, int32_t total,
+                     int32_t beatsPerMeasure, const MeasureListener& onMeasure);
