@@ -11,7 +11,7 @@
 #include <string_view>
 #include <vector>
 
-#include "common/value_rules.hpp"
+#include "core/value_rules.hpp"
 #include "files/settings_file.hpp"
 #include "fuzz_check.hpp"
 

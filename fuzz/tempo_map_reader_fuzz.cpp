@@ -7,7 +7,8 @@
 #include <string_view>
 #include <vector>
 
-#include "common/value_rules.hpp"
+#include "core/value_rules.hpp"
+#include "core/timing.hpp"
 #include "files/tempo_map.hpp"
 #include "fuzz_check.hpp"
 
@@ -27,12 +28,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         for (const TempoMapEntry& entry : map.entries) {
             // `ptm` plays each section, `rtm` writes it and leaves its tempo
             // for `a` and `w`.
-            FUZZ_REQUIRE(sectionBeatLength(entry, rate) >= 1);
+            FUZZ_REQUIRE(sectionBeatLength(rate, entry.tempo) >= 1);
             FUZZ_REQUIRE(beatSamples(rate, entry.tempo) >= 1);
-            int32_t frames = -1;
-            FUZZ_REQUIRE(sectionWriteFrames(entry, rate, frames) && frames >= 0);
-            int32_t total = -1;
-            FUZZ_REQUIRE(sectionPlayFrames(entry, rate, total) && total >= 0);
+            const auto frames = sectionWriteFrames(rate, entry.tempo, entry.beats, entry.measures);
+            FUZZ_REQUIRE(frames && *frames >= 0);
+            const auto total = sectionPlayFrames(rate, entry.tempo, entry.beats, entry.measures);
+            FUZZ_REQUIRE(total && *total >= 0);
         }
     }
     return 0;

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "core/timing.hpp"
-#include "console/settings.hpp"
+#include "core/settings.hpp"
 #include "support/audio_support.hpp"
 #include "support/test_support.hpp"
 

@@ -14,7 +14,7 @@
 #include <thread>
 #include <vector>
 
-#include "console/settings.hpp"
+#include "core/settings.hpp"
 #include "files/settings_file.hpp"
 #include "support/audio_support.hpp"
 #include "support/test_support.hpp"

@@ -2,7 +2,7 @@
 
 #include <vector>
 
-#include "common/value_rules.hpp"
+#include "core/value_rules.hpp"
 #include "files/tempo_map.hpp"
 #include "playback/player.hpp"
 #include "core/timing.hpp"
@@ -89,8 +89,9 @@ Outcome renderTempoMap(Session& s) {
     std::vector<ScheduledSection> sections;
     uint64_t audioBytes = 0;
     for (size_t i = 0; i < map.size(); ++i) {
-        int32_t frames = 0;
-        sectionWriteFrames(map[i], st.rate, frames);
+        // The map was checked: every section's counts fit.
+        const int32_t frames =
+            *sectionWriteFrames(st.rate, map[i].tempo, map[i].beats, map[i].measures);
         sections.push_back(fileSection(st.rate, map[i].tempo, frames, s.click.clickLength));
         // Each section's length is its own: it starts where the one before ended.
         audioBytes += trackBytes(s, {sections.back()});
@@ -115,9 +116,9 @@ Outcome playTempoMap(Session& s) {
     std::vector<TempoMapEntry> map;
     if (Outcome r = READ_TMAP(st.map, st.rate, s.io.out, map)) return r;
     for (size_t i = 0; i < map.size(); ++i) {
-        const int32_t beatLength = sectionBeatLength(map[i], st.rate);
-        int32_t total = 0;
-        sectionPlayFrames(map[i], st.rate, total);
+        const int32_t beatLength = sectionBeatLength(st.rate, map[i].tempo);
+        const int32_t total =
+            *sectionPlayFrames(st.rate, map[i].tempo, map[i].beats, map[i].measures);
         const Beat beat = makeBeat(s.click, beatLength);
         std::fprintf(s.io.out, "\nPlaying section  %i \n\n", static_cast<int>(i + 1));
         const int32_t beats = static_cast<int32_t>(map[i].beats);

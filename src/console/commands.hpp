@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "common/outcome.hpp"
+#include "core/outcome.hpp"
 #include "console/session.hpp"
 
 // Runs the action of `word`, if it has one (`a`, `rtm`, `ptm`, `w`, `+`).

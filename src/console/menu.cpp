@@ -5,7 +5,8 @@
 
 #include "console/commands.hpp"
 #include "console/input.hpp"
-#include "common/value_rules.hpp"
+#include "core/timing.hpp"
+#include "core/value_rules.hpp"
 #include "files/settings_file.hpp"
 
 namespace {

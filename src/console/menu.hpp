@@ -3,7 +3,7 @@
 
 #include <cstdio>
 
-#include "common/outcome.hpp"
+#include "core/outcome.hpp"
 #include "console/session.hpp"
 
 // Writes the whole menu with the current settings.

@@ -5,7 +5,7 @@
 #include <cstdio>
 
 #include "click/click.hpp"
-#include "console/settings.hpp"
+#include "core/settings.hpp"
 
 // The three standard streams, passed explicitly so that every path can be
 // driven from a test.

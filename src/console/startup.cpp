@@ -1,6 +1,7 @@
 #include "console/startup.hpp"
 
-#include "common/value_rules.hpp"
+#include "core/timing.hpp"
+#include "core/value_rules.hpp"
 #include "console/input.hpp"
 #include "files/settings_file.hpp"
 

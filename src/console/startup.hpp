@@ -1,7 +1,7 @@
 // Start-up: settings from the settings file, or from two questions.
 #pragma once
 
-#include "common/outcome.hpp"
+#include "core/outcome.hpp"
 #include "console/session.hpp"
 
 // Fills the session's settings and track length, fixes the click's per-run

@@ -8,9 +8,44 @@
 #include <vector>
 
 #include "core/beat_schedule.hpp"
+#include "core/settings.hpp"
 
-// Largest frame count of a track or a section: counts are signed 32-bit.
-constexpr float kFrameCountLimit = 2147483648.0f;  // 2^31
+// Frame counts are signed 32-bit: a track or a section holds fewer than
+// 2^31 frames, and so does a beat.
+constexpr float kFrameCountLimit = 2147483648.0f;
+constexpr double kFrameCountLimitDouble = 2147483648.0;
+constexpr int64_t kMaxFrameCount = 2147483647;
+
+// Track length at start-up: meter x meas / (tempo / 60), all in single precision.
+float startupTrackSeconds(const Settings& s);
+
+// Track length after `t`, `b` or `m`: the product as float times the double
+// quotient 60 / tempo, stored as float. Differs from the start-up value in the
+// last bits for some tempos.
+float recomputedTrackSeconds(const Settings& s);
+
+// Length in seconds of a section of `beats` x `measures` beats at `tempo`,
+// computed the same way as recomputedTrackSeconds.
+float sectionSeconds(int64_t beats, int64_t measures, float tempo);
+
+// Frames in one beat when the beat is played at the menu's tempo:
+// rate / (tempo / 60) in single precision, truncated.
+int32_t beatSamples(uint32_t rate, float tempo);
+
+// Frames in one beat when a tempo map section is played: (rate x 60) /
+// tempo in double precision, truncated.
+int32_t sectionBeatLength(uint32_t rate, float tempo);
+
+// Frames written for a tempo map section of beats x measures at `tempo`:
+// rate x its length in seconds, in single precision, truncated. Nothing when
+// the count is negative or does not fit 31 bits.
+std::optional<int32_t> sectionWriteFrames(uint32_t rate, float tempo, int64_t beats,
+                                          int64_t measures);
+
+// Frames played for the section: rate x measures x beats times the quotient
+// 60 / tempo, in double precision, truncated. Nothing as above.
+std::optional<int32_t> sectionPlayFrames(uint32_t rate, float tempo, int64_t beats,
+                                         int64_t measures);
 
 // Frames of a track of `seconds`: rate x seconds in single precision,
 // truncated; nothing when that is no 32-bit frame count.

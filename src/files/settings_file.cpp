@@ -10,7 +10,7 @@
 #include <cstring>
 #include <optional>
 
-#include "common/value_rules.hpp"
+#include "core/value_rules.hpp"
 #include "files/tokens.hpp"
 
 namespace {

@@ -17,7 +17,7 @@
 #include <string_view>
 #include <vector>
 
-#include "console/settings.hpp"
+#include "core/settings.hpp"
 
 // The reader looks at no more than this many bytes of the file.
 constexpr size_t kSettingsReadLimit = 1023;

@@ -8,8 +8,8 @@
 #include <memory>
 #include <optional>
 
-#include "common/value_rules.hpp"
-#include "console/settings.hpp"
+#include "core/value_rules.hpp"
+#include "core/timing.hpp"
 #include "files/tokens.hpp"
 
 namespace {
@@ -24,46 +24,15 @@ float toDecimal(std::string_view field) {
 
 constexpr const char* kCutShort = "cut short by the end of the file";
 
-// Beats in the section, or -1 when there are more than 2147483647.
-int64_t sectionBeats(const TempoMapEntry& e) {
-    if (e.beats < 0 || e.measures < 0) return -1;
-    if (e.beats != 0 && e.measures > 2147483647LL / e.beats) return -1;
-    return e.beats * e.measures;
-}
-
 bool sectionFits(const TempoMapEntry& e, uint32_t rate) {
-    int32_t frames = 0;
-    return sectionWriteFrames(e, rate, frames) && sectionPlayFrames(e, rate, frames);
+    return sectionWriteFrames(rate, e.tempo, e.beats, e.measures) &&
+           sectionPlayFrames(rate, e.tempo, e.beats, e.measures);
 }
 
 }  // namespace
 
 std::string entryLine(size_t number, const std::string& problem) {
     return "Tempo map entry " + std::to_string(number) + ": " + problem + ".";
-}
-
-bool sectionWriteFrames(const TempoMapEntry& e, uint32_t rate, int32_t& frames) {
-    const int64_t beats = sectionBeats(e);
-    if (beats < 0) return false;
-    const float seconds = sectionSeconds(e.beats, e.measures, e.tempo);
-    const float samples = static_cast<float>(rate) * seconds;
-    if (!(samples < 2147483648.0f)) return false;
-    frames = static_cast<int32_t>(samples);
-    return true;
-}
-
-int32_t sectionBeatLength(const TempoMapEntry& e, uint32_t rate) {
-    return static_cast<int32_t>((static_cast<double>(rate) * 60.0) / static_cast<double>(e.tempo));
-}
-
-bool sectionPlayFrames(const TempoMapEntry& e, uint32_t rate, int32_t& total) {
-    const int64_t beats = sectionBeats(e);
-    if (beats < 0) return false;
-    const uint64_t product = uint64_t{rate} * static_cast<uint64_t>(beats);
-    const double samples = static_cast<double>(product) * (60.0 / static_cast<double>(e.tempo));
-    if (!(samples < 2147483648.0)) return false;
-    total = static_cast<int32_t>(samples);
-    return true;
 }
 
 TempoMapText parseTempoMap(std::string_view text) {

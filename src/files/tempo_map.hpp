@@ -17,7 +17,7 @@
 #include <string_view>
 #include <vector>
 
-#include "common/outcome.hpp"
+#include "core/outcome.hpp"
 
 constexpr size_t kMaxTempoMapEntries = 255;
 // A larger map file is refused before it is read.
@@ -37,19 +37,6 @@ struct TempoMapText {
 
 // Parses the text of a tempo map; a zero byte ends the text.
 TempoMapText parseTempoMap(std::string_view text);
-
-// Samples `rtm` writes for the section: rate x its length in seconds, in
-// single precision, truncated. False when that does not fit 31 bits.
-bool sectionWriteFrames(const TempoMapEntry& entry, uint32_t rate, int32_t& frames);
-
-// Samples in one beat when `ptm` plays the section: (rate x 60) / tempo in
-// double precision, truncated.
-int32_t sectionBeatLength(const TempoMapEntry& entry, uint32_t rate);
-
-// Frames `ptm` plays for the section: rate x measures x beats times the
-// quotient 60 / tempo, in double precision, truncated. False when that does
-// not fit 31 bits.
-bool sectionPlayFrames(const TempoMapEntry& entry, uint32_t rate, int32_t& total);
 
 // Checks every entry before anything is written or played. Returns one line
 // for each entry that cannot be used; none when the map is ready.

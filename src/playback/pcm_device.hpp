@@ -6,7 +6,7 @@
 #include <memory>
 #include <string>
 
-#include "common/outcome.hpp"
+#include "core/outcome.hpp"
 
 class PcmDevice {
 public:

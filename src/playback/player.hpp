@@ -5,7 +5,7 @@
 #include <functional>
 #include <string>
 
-#include "common/outcome.hpp"
+#include "core/outcome.hpp"
 #include "playback/beat.hpp"
 #include "playback/pcm_device.hpp"
 

@@ -6,7 +6,7 @@
 #include <array>
 #include <cerrno>
 
-#include "common/interrupt.hpp"
+#include "core/interrupt.hpp"
 #include "wave/header.hpp"
 
 namespace {

@@ -22,8 +22,8 @@
 #include <string>
 #include <vector>
 
-#include "common/interrupt.hpp"
-#include "common/outcome.hpp"
+#include "core/interrupt.hpp"
+#include "core/outcome.hpp"
 #include "wave/track_writer.hpp"
 
 class WaveFile {

@@ -1,4 +1,4 @@
-#include "common/value_rules.hpp"
+#include "core/value_rules.hpp"
 
 #include <cmath>
 #include <cstdio>
@@ -132,8 +132,4 @@ std::string checkAuditionLength(float atime, uint32_t rate) {
 std::string checkName(const std::string& name, size_t maxChars, const char* what) {
     if (!name.empty() && name.size() <= maxChars) return "";
     return std::string(what) + " must be 1 to " + std::to_string(maxChars) + " characters long";
-}
-
-int32_t beatSamples(uint32_t rate, float tempo) {
-    return static_cast<int32_t>(beatSamplesF(rate, tempo));
 }

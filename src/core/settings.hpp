@@ -21,15 +21,3 @@ struct Settings {
 constexpr size_t kDeviceMaxChars = 15;
 constexpr size_t kSaveMaxChars = 63;
 constexpr size_t kMapMaxChars = 127;
-
-// Track length at start-up: meter x meas / (tempo / 60), all in single precision.
-float startupTrackSeconds(const Settings& s);
-
-// Track length after `t`, `b` or `m`: the product as float times the double
-// quotient 60 / tempo, stored as float. Differs from the start-up value in the
-// last bits for some tempos.
-float recomputedTrackSeconds(const Settings& s);
-
-// Length in seconds of a section of `beats` x `measures` beats at `tempo`,
-// computed the same way as recomputedTrackSeconds.
-float sectionSeconds(int64_t beats, int64_t measures, float tempo);

@@ -36,7 +36,3 @@ std::string checkAuditionLength(float atime, uint32_t rate);
 
 // Names: not empty, and no longer than their field.
 std::string checkName(const std::string& name, size_t maxChars, const char* what);
-
-// Samples in one beat at `tempo`, in single precision, truncated; valid when
-// checkTempo accepted the tempo.
-int32_t beatSamples(uint32_t rate, float tempo);

@@ -1,4 +1,4 @@
-#include "common/interrupt.hpp"
+#include "core/interrupt.hpp"
 
 #include <signal.h>
 
