@@ -43,7 +43,7 @@ public:
     void drainAndClose() override { ++closes; }
     Outcome play(int32_t beatLength, int32_t total, int32_t beatsPerMeasure,
                  int32_t firstMeasure = 1) {
-        return playBeat(*this, makeBeat(click, beatLength), total, beatsPerMeasure, firstMeasure,
+        return playBeat(*this, makeBeat(click.clickBytes, click.bytesPerSample, beatLength), total, beatsPerMeasure, firstMeasure,
                         [this](int64_t measure) {
                             std::fprintf(console.file(), "\tMeasure  %lld\n",
                                          static_cast<long long>(measure));

@@ -76,7 +76,7 @@ Outcome audition(Session& s) {
     // keeps the conversion safe whatever the path that set it.
     const std::optional<int32_t> total = trackFrames(st.rate, st.atime);
     if (!total) return programError("The audition is too long for this sample rate.");
-    const Beat beat = makeBeat(s.click, beatLength);
+    const Beat beat = makeBeat(s.click.clickBytes, s.click.bytesPerSample, beatLength);
     return playOnDevice(targetOf(st), beat, *total, st.meter, measureAnnouncer(s.io.out));
 }
 
@@ -119,7 +119,7 @@ Outcome playTempoMap(Session& s) {
         const int32_t beatLength = sectionBeatLength(st.rate, map[i].tempo);
         const int32_t total =
             *sectionPlayFrames(st.rate, map[i].tempo, map[i].beats, map[i].measures);
-        const Beat beat = makeBeat(s.click, beatLength);
+        const Beat beat = makeBeat(s.click.clickBytes, s.click.bytesPerSample, beatLength);
         std::fprintf(s.io.out, "\nPlaying section  %i \n\n", static_cast<int>(i + 1));
         const int32_t beats = static_cast<int32_t>(map[i].beats);
         if (Outcome r = playOnDevice(targetOf(st), beat, total, beats, measureAnnouncer(s.io.out))) {

@@ -3,12 +3,13 @@
 #include <algorithm>
 #include <cstring>
 
-Beat makeBeat(const ClickState& click, int32_t beatLength) {
+Beat makeBeat(const std::vector<uint8_t>& click, int32_t frameBytes, int32_t beatLength) {
     Beat beat;
-    beat.click = click.clickBytes.data();
+    beat.click = click.data();
     beat.length = beatLength > 0 ? beatLength : 0;
-    beat.clickFrames = std::min(std::max(click.clickLength, 0), beat.length);
-    beat.frameBytes = click.bytesPerSample;
+    const int32_t clickFrames = static_cast<int32_t>(click.size() / static_cast<size_t>(frameBytes));
+    beat.clickFrames = std::min(clickFrames, beat.length);
+    beat.frameBytes = frameBytes;
     return beat;
 }
 

@@ -5,8 +5,7 @@
 #pragma once
 
 #include <cstdint>
-
-#include "click/click.hpp"
+#include <vector>
 
 struct Beat {
     const uint8_t* click = nullptr;  // the encoded click
@@ -15,8 +14,9 @@ struct Beat {
     int32_t frameBytes = 3;          // bytes per frame
 };
 
-// The beat of `beatLength` frames made from the pass's click.
-Beat makeBeat(const ClickState& click, int32_t beatLength);
+// The beat of `beatLength` frames made from the encoded click, whose frames
+// are `frameBytes` bytes each. The click must outlive the beat.
+Beat makeBeat(const std::vector<uint8_t>& click, int32_t frameBytes, int32_t beatLength);
 
 // Copies `frames` frames of the beat, starting at frame `pos`, to `dest`.
 // The range must lie inside the beat.
