@@ -94,7 +94,8 @@ Outcome WaveFile::refuse(const std::string& problem) const {
 
 // What the user is told when writing stopped; the file is rolled back first.
 Outcome WaveFile::stopped(const WriteStop& why) {
-    const std::string state = existed_ || mode_ == Mode::Append
+    const std::string state = mode_ == Mode::Stream ? "the wave file is incomplete."
+                              : existed_ || mode_ == Mode::Append
                                   ? quoted(path_) + " is unchanged."
                                   : quoted(path_) + " was not written.";
     rollBack();
@@ -208,6 +209,23 @@ Outcome WaveFile::create(int32_t plannedFrames) {
     return std::nullopt;
 }
 
+Outcome WaveFile::openStream(int fd, uint64_t audioBytes) {
+    mode_ = Mode::Stream;
+    if (Outcome r = checkByteRate()) return r;
+    guard_.emplace();
+    writeFd_ = fd;
+    announced_ = audioBytes;
+    auto header = headerBytes(rate_, bits_, 0);
+    putU32le(&header[4], static_cast<uint32_t>(kHeaderBytes - kRiffHeaderBytes +
+                                               paddedBytes(audioBytes)));
+    putU32le(&header[40], static_cast<uint32_t>(audioBytes));
+    if (WriteResult r = writeAll(fd, header.data(), header.size())) return stopped(*r);
+    dataTag_ = kHeaderBytes - 8;
+    audioStart_ = kHeaderBytes;
+    writeAt_ = kHeaderBytes;
+    return std::nullopt;
+}
+
 Outcome WaveFile::readLayout() {
     std::vector<uint8_t> head(kWalkHeadBytes);
     if (!readAt(lockFd_, 0, head)) {
@@ -259,7 +277,7 @@ uint64_t WaveFile::lengthAfter(uint64_t bytes) const {
 }
 
 Outcome WaveFile::writeTrack(BeatSchedule schedule, const std::vector<uint8_t>& click) {
-    if (::lseek(writeFd_, static_cast<off_t>(writeAt_), SEEK_SET) < 0) {
+    if (mode_ != Mode::Stream && ::lseek(writeFd_, static_cast<off_t>(writeAt_), SEEK_SET) < 0) {
         return stopped(WriteStop{errno, 0});
     }
     uint64_t written = 0;
@@ -275,6 +293,7 @@ Outcome WaveFile::writeTrack(BeatSchedule schedule, const std::vector<uint8_t>& 
 // that a file cut off before then still reads as it did.
 Outcome WaveFile::commit() {
     if (const int signal = interruptSignal()) return stopped(WriteStop{0, signal});
+    if (mode_ == Mode::Stream) return finishStream();
     const uint64_t dataBytes = writeAt_ - audioStart_;
     const uint64_t end = lengthAfter(0);
     if (!fitsWaveSize(end)) return stopped(WriteStop{EFBIG, 0});
@@ -306,6 +325,20 @@ Outcome WaveFile::finishCreate() {
     return std::nullopt;
 }
 
+// A stream cannot be repaired: its audio must be what the header said.
+Outcome WaveFile::finishStream() {
+    const uint64_t dataBytes = writeAt_ - audioStart_;
+    if (dataBytes != announced_) return stopped(WriteStop{EIO, 0});
+    if (dataBytes % 2 == 1) {
+        const uint8_t pad = 0;
+        if (WriteResult r = writeAll(writeFd_, &pad, 1)) return stopped(*r);
+    }
+    committed_ = true;
+    writeFd_ = -1;  // the caller's
+    guard_.reset();
+    return std::nullopt;
+}
+
 Outcome WaveFile::finishAppend() {
     committed_ = true;
     writeFd_ = -1;
@@ -328,10 +361,12 @@ void WaveFile::rollBack() {
         }
         ::fsync(writeFd_);
     }
+    if (mode_ == Mode::Stream) writeFd_ = -1;  // the caller's descriptor stays open
     mode_ = Mode::None;
 }
 
 void WaveFile::closeAll() {
+    if (mode_ == Mode::Stream) writeFd_ = -1;  // the caller's descriptor stays open
     if (writeFd_ >= 0 && writeFd_ != lockFd_) ::close(writeFd_);
     writeFd_ = -1;
     if (lockFd_ >= 0) ::close(lockFd_);

@@ -9,6 +9,8 @@
 //                                    one and renamed over it when complete
 //   openForAppend → write → commit   samples go where the audio ends; the
 //                                    sizes are written only after them
+//   openStream → write → commit      to a pipe: the header states the sizes
+//                                    planned, and the audio must match them
 //
 // Dropped without commit, or stopped by a failure or a signal, it rolls
 // back: the new file is removed, an append is cut back to the old length.
@@ -37,6 +39,10 @@ public:
     // Starts a new file whose header states `plannedFrames` samples.
     Outcome create(int32_t plannedFrames);
 
+    // Writes the file to `fd`, which may be a pipe: the header states the
+    // `audioBytes` that will follow, since nothing can be repaired later.
+    Outcome openStream(int fd, uint64_t audioBytes);
+
     // Opens the existing file to add to it: it must be a one-channel PCM
     // wave file at this rate and depth, its audio within reach, nothing
     // after it.
@@ -52,7 +58,7 @@ public:
     Outcome commit();
 
 private:
-    enum class Mode { None, Create, Append };
+    enum class Mode { None, Create, Append, Stream };
 
     Outcome refuse(const std::string& problem) const;
     Outcome stopped(const WriteStop& why);
@@ -62,6 +68,7 @@ private:
     Outcome readLayout();
     Outcome finishAppend();
     Outcome finishCreate();
+    Outcome finishStream();
     void rollBack();
     void closeAll();
 
@@ -81,6 +88,7 @@ private:
     uint64_t audioStart_ = 0;
     uint64_t writeAt_ = 0;  // where the next sample goes
     uint64_t oldLength_ = 0;
+    uint64_t announced_ = 0;  // audio bytes a streamed header states
     std::vector<uint8_t> oldTail_;  // bytes from the old end of the audio, restored on roll back
     bool committed_ = false;
     std::optional<InterruptGuard> guard_;  // while the work runs
