@@ -41,6 +41,7 @@ public:
         return deviceError("unable to write to pcm device: Input/output error");
     }
     void drainAndClose() override { ++closes; }
+    void dropAndClose() override { ++closes; }
     Outcome play(int32_t beatLength, int32_t total, int32_t beatsPerMeasure,
                  int32_t firstMeasure = 1) {
         return playBeat(*this, makeBeat(click.clickBytes, click.bytesPerSample, beatLength), total, beatsPerMeasure, firstMeasure,

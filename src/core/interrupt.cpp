@@ -46,4 +46,4 @@ InterruptGuard::~InterruptGuard() {
     }
 }
 
-int interruptSignal() { return caughtSignal; }
+int interruptSignal() { return guardDepth > 0 ? caughtSignal : 0; }

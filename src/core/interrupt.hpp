@@ -17,5 +17,6 @@ private:
     bool outermost_;
 };
 
-// The first signal caught since the outermost guard was set up, or 0.
+// The first signal caught since the outermost guard was set up, or 0;
+// always 0 outside a guard.
 int interruptSignal();

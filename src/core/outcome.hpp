@@ -13,6 +13,9 @@ struct Stop {
     bool onStderr = false;   // sound device failures go to standard error
 };
 
+// Work stopped by a signal ends with 128 + the signal's number.
+constexpr int kSignalStatusBase = 128;
+
 // nullopt: the operation finished and the program carries on.
 using Outcome = std::optional<Stop>;
 

@@ -59,6 +59,12 @@ public:
         handle_ = nullptr;
     }
 
+    void dropAndClose() override {
+        snd_pcm_drop(handle_);
+        snd_pcm_close(handle_);
+        handle_ = nullptr;
+    }
+
 private:
     snd_pcm_t* handle_;
     int64_t period_;

@@ -21,6 +21,9 @@ public:
 
     // Waits until everything written has played, then closes the device.
     virtual void drainAndClose() = 0;
+
+    // Drops what is still waiting to be played and closes the device at once.
+    virtual void dropAndClose() = 0;
 };
 
 // Opens the named ALSA device for one-channel playback at `rate` and `bits`

@@ -1,9 +1,11 @@
 #include "playback/player.hpp"
 
 #include <algorithm>
+#include <limits>
 #include <vector>
 
 #include "core/beat_schedule.hpp"
+#include "core/interrupt.hpp"
 
 namespace {
 
@@ -63,17 +65,22 @@ private:
 
 }  // namespace
 
-Outcome playBeat(PcmDevice& device, const Beat& beat, int32_t total, int32_t beatsPerMeasure,
-                 int32_t firstMeasure, const MeasureListener& onMeasure) {
+Outcome playBeat(PcmDevice& device, const Beat& beat, std::optional<int64_t> total,
+                 int32_t beatsPerMeasure, int32_t firstMeasure, const MeasureListener& onMeasure) {
     onMeasure(firstMeasure);
     const int64_t p = device.periodFrames();
-    const int64_t toPlay = int64_t{total} - p;
+    // Without a total the beat runs on until it is stopped: longer than anyone listens.
+    const int64_t toPlay = total ? *total - p : std::numeric_limits<int64_t>::max() / 4;
     Outcome result;
     if (p > 0 && toPlay > 0) {
         const int64_t periods = (toPlay + p - 1) / p;
         std::vector<uint8_t> period(static_cast<size_t>(p) * static_cast<size_t>(beat.frameBytes));
         BeatFiller filler(beat, periods * p, beatsPerMeasure, firstMeasure, onMeasure);
         for (int64_t i = 0; i < periods && !result; ++i) {
+            if (const int signal = interruptSignal()) {
+                device.dropAndClose();
+                return Stop{kSignalStatusBase + signal, "", false};
+            }
             filler.fill(period.data(), p);
             result = device.writePeriod(period.data(), p);
         }
@@ -82,7 +89,7 @@ Outcome playBeat(PcmDevice& device, const Beat& beat, int32_t total, int32_t bea
     return result;
 }
 
-Outcome playOnDevice(const PlaybackTarget& target, const Beat& beat, int32_t total,
+Outcome playOnDevice(const PlaybackTarget& target, const Beat& beat, std::optional<int64_t> total,
                      int32_t beatsPerMeasure, const MeasureListener& onMeasure) {
     // The device's frames must be the beat's frames, or the writes would read past them.
     if (beat.frameBytes != (target.bits == 16 ? 2 : 3)) {

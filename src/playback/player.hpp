@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 
 #include "core/outcome.hpp"
@@ -14,11 +15,14 @@
 using MeasureListener = std::function<void(int64_t measure)>;
 
 // Plays `beat` repeated for total - P frames rounded up to whole periods of
-// P frames (nothing when total is not above P). Tells `onMeasure` of
-// `firstMeasure` at the start and of each measure of `beatsPerMeasure` beats
-// that begins after it. Drains and closes the device at the end.
-Outcome playBeat(PcmDevice& device, const Beat& beat, int32_t total, int32_t beatsPerMeasure,
-                 int32_t firstMeasure, const MeasureListener& onMeasure);
+// P frames (nothing when total is not above P), or without end when there
+// is no total. Tells `onMeasure` of `firstMeasure` at the start and of each
+// measure of `beatsPerMeasure` beats that begins after it. Drains and closes
+// the device at the end. Inside an InterruptGuard, a stop signal ends the
+// playing before the next period: what waits to be played is dropped, and
+// the Stop carries status 128 + the signal's number.
+Outcome playBeat(PcmDevice& device, const Beat& beat, std::optional<int64_t> total,
+                 int32_t beatsPerMeasure, int32_t firstMeasure, const MeasureListener& onMeasure);
 
 // Where and how to play: the device's name, the rate and the sample size.
 struct PlaybackTarget {
@@ -28,5 +32,5 @@ struct PlaybackTarget {
 };
 
 // Opens the device and plays the beat on it as playBeat does.
-Outcome playOnDevice(const PlaybackTarget& target, const Beat& beat, int32_t total,
+Outcome playOnDevice(const PlaybackTarget& target, const Beat& beat, std::optional<int64_t> total,
                      int32_t beatsPerMeasure, const MeasureListener& onMeasure);

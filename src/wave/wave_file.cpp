@@ -21,7 +21,6 @@ namespace {
 constexpr uint64_t kMaxKeptTail = 1 << 20;
 // Attempts at locking a file that other programs keep replacing.
 constexpr int kLockAttempts = 100;
-constexpr int kSignalStatusBase = 128;
 constexpr uint32_t kRiffHeaderBytes = 8;
 
 std::string quoted(const std::string& path) { return "'" + path + "'"; }
