@@ -34,7 +34,7 @@ const char* const kProgramHelp =
     "  -a, --append         add to the end of an existing file\n"
     "Options of play:\n"
     "  -d, --device NAME    ALSA device (default \"default\")\n"
-    "      --seconds S      stop after S seconds (default: when the measures are done)\n"
+    "      --seconds S      stop after S seconds (default: when the measures end)\n"
     "      --loop           start again at the end, until stopped\n"
     "\n"
     "Exit status: 0 success, 1 file or device failure, 2 usage error, 130 Ctrl-C.";
@@ -72,7 +72,7 @@ const char* const kPlayHelp =
     "      --settings FILE  start from a settings file in the menu's format;\n"
     "                       options override it\n"
     "  -d, --device NAME    ALSA device (default \"default\")\n"
-    "      --seconds S      stop after S seconds (default: when the measures are done)\n"
+    "      --seconds S      stop after S seconds (default: when the measures end)\n"
     "      --loop           start again at the end, until stopped\n"
     "  -q, --quiet          no progress display\n"
     "  -h, --help           this text";
