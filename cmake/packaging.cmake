@@ -21,6 +21,8 @@ install(FILES ${CMAKE_CURRENT_BINARY_DIR}/doc/clicktrack.1.gz
 install(FILES ${CMAKE_CURRENT_BINARY_DIR}/doc/changelog.gz docs/copyright
         DESTINATION ${CMAKE_INSTALL_DOCDIR})
 install(FILES examples/tmap.txt DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples)
+# Bash completion, where bash-completion loads it when clicktrack is first completed.
+install(FILES completion/clicktrack DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions)
 
 set(CLICKTRACK_MAINTAINER "clicktrack developers <clicktrack@example.org>"
     CACHE STRING "Maintainer named in the Debian package")

@@ -1,0 +1,66 @@
+// The command line: `clicktrack render` and `clicktrack play` with their
+// options, read into values without touching any file or stream.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <variant>
+#include <vector>
+
+#include "core/outcome.hpp"
+
+enum class Command { menu, render, play };
+
+// What the arguments ask for. A value that is not given stays empty, so that
+// the caller can lay the defaults, then the settings file, then these over
+// each other. Every value here passed the checks that depend on it alone;
+// those that depend on the sample rate are the caller's.
+struct CommandLine {
+    Command command = Command::menu;
+
+    std::optional<uint32_t> rate;       // -r, --rate: 1 to 2147483647
+    std::optional<int32_t> bits;        // --bits: 16 or 24
+    // -t, --tempo: one tempo gives tempoFrom == tempoTo; "A-B" is a ramp from
+    // A to B (tempoRamp). Both above 0 and finite.
+    std::optional<float> tempoFrom;
+    std::optional<float> tempoTo;
+    bool tempoRamp = false;
+    std::optional<int32_t> beats;       // -b, --beats: 0 to 2147483647
+    std::optional<int32_t> measures;    // -m, --measures: 0 to 2147483647
+    std::optional<float> freq;          // -f, --freq: above 0, finite
+    std::optional<std::string> map;     // --map FILE (never with -t, -b or -m)
+    std::optional<std::string> settings;  // --settings FILE
+
+    // render only
+    std::optional<std::string> output;  // -o, --output FILE; "-" is standard output
+    bool append = false;                // -a, --append (never with -o -)
+
+    // play only
+    std::optional<std::string> device;  // -d, --device NAME
+    std::optional<float> seconds;       // --seconds: 0 or more, finite
+    bool loop = false;                  // --loop
+
+    bool quiet = false;                 // -q, --quiet
+
+    bool toStandardOutput() const { return output && *output == "-"; }
+};
+
+// Either the command line to run, or how the program ends at once:
+//  - help or version text: status 0, on standard output;
+//  - a usage error: status 2, on standard error, two lines: what is wrong,
+//    then "Try 'clicktrack --help'.".
+using ParsedArguments = std::variant<CommandLine, Stop>;
+
+// Reads the arguments that follow the program's name. No arguments at all
+// give Command::menu. Uses getopt_long, whose position it resets first.
+ParsedArguments parseArguments(const std::vector<std::string>& args);
+
+// A usage error naming what is wrong, e.g. "--tempo ... not '0'.", in the
+// form parseArguments gives its own, for the checks made later.
+Stop usageError(const std::string& sentence);
+
+// The help texts (Command::menu gives the program's, the others the
+// command's) and the version line, without their last line break.
+const char* helpText(Command command);
+const char* versionText();

@@ -1,0 +1,152 @@
+// The command line's arguments: every option read, each refused at its
+// limits with its message, and help and version.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "cli/options.hpp"
+
+namespace {
+
+using Args = std::vector<std::string>;
+
+CommandLine accepted(const Args& args) {
+    const ParsedArguments parsed = parseArguments(args);
+    if (const Stop* stop = std::get_if<Stop>(&parsed)) ADD_FAILURE() << stop->message;
+    const CommandLine* line = std::get_if<CommandLine>(&parsed);
+    return line ? *line : CommandLine{};
+}
+
+Stop stopped(const Args& args) {
+    const ParsedArguments parsed = parseArguments(args);
+    const Stop* stop = std::get_if<Stop>(&parsed);
+    EXPECT_TRUE(stop) << "accepted";
+    return stop ? *stop : Stop{-1, "", false};
+}
+
+TEST(CliOptions, ReadsEveryOption) {
+    EXPECT_EQ(accepted({}).command, Command::menu);
+    const CommandLine none = accepted({"render"});
+    EXPECT_EQ(none.command, Command::render);
+    EXPECT_FALSE(none.rate || none.bits || none.tempoFrom || none.beats || none.measures ||
+                 none.freq || none.map || none.settings || none.output || none.append ||
+                 none.quiet);
+
+    const CommandLine r = accepted({"render", "-r", "48000", "--bits=16", "-t", "96.5", "-b3",
+                                    "--measures", "0", "-f", "1e2", "--settings", "s.txt", "-qa",
+                                    "--out", "x.wav", "-r", "2147483647"});
+    EXPECT_EQ(r.rate, 2147483647u);  // the last one wins
+    EXPECT_EQ(r.bits, 16);
+    EXPECT_EQ(r.tempoFrom, 96.5f);
+    EXPECT_EQ(r.tempoTo, 96.5f);
+    EXPECT_FALSE(r.tempoRamp);
+    EXPECT_EQ(r.beats, 3);
+    EXPECT_EQ(r.measures, 0);
+    EXPECT_EQ(r.freq, 100.0f);
+    EXPECT_EQ(r.settings, "s.txt");
+    EXPECT_TRUE(r.quiet && r.append);
+    EXPECT_EQ(r.output, "x.wav");
+
+    const CommandLine p = accepted({"play", "--map", "song.txt", "-d", "hw:1,0", "--seconds", "0.5",
+                                    "--loop", "--bits", "24", "-r", "1"});
+    EXPECT_EQ(p.command, Command::play);
+    EXPECT_EQ(p.map, "song.txt");
+    EXPECT_EQ(p.device, "hw:1,0");
+    EXPECT_EQ(p.seconds, 0.5f);
+    EXPECT_TRUE(p.loop);
+    EXPECT_EQ(p.rate, 1u);
+    EXPECT_EQ(accepted({"play", "-b", "2147483647"}).beats, 2147483647);
+
+    const CommandLine ramp = accepted({"render", "-t", "60-1.5e2"});
+    EXPECT_TRUE(ramp.tempoRamp);
+    EXPECT_EQ(ramp.tempoFrom, 60.0f);
+    EXPECT_EQ(ramp.tempoTo, 150.0f);
+    EXPECT_TRUE(accepted({"render", "-o", "-"}).toStandardOutput());
+}
+
+TEST(CliOptions, RefusesWithALineNamingTheOption) {
+    const std::pair<Args, std::string> cases[] = {
+        {{"render", "--bits", "20"}, "--bits must be 16 or 24, not '20'."},
+        {{"play", "-r", "0"}, "--rate must be a whole number from 1 to 2147483647, not '0'."},
+        {{"play", "-r2147483648"},
+         "--rate must be a whole number from 1 to 2147483647, not '2147483648'."},
+        {{"play", "-r", "0x10"}, "--rate must be a whole number from 1 to 2147483647, not '0x10'."},
+        {{"play", "-r", "99999999999999999999"},
+         "--rate must be a whole number from 1 to 2147483647, not '99999999999999999999'."},
+        {{"render", "-b", "-1"}, "--beats must be a whole number from 0 to 2147483647, not '-1'."},
+        {{"render", "-m", "2147483648"},
+         "--measures must be a whole number from 0 to 2147483647, not '2147483648'."},
+        {{"render", "-m", " 4"},
+         "--measures must be a whole number from 0 to 2147483647, not ' 4'."},
+        {{"render", "-t", "0"}, "--tempo must be a number of beats per minute above 0, not '0'."},
+        {{"render", "-t", "1e39"},
+         "--tempo must be a number of beats per minute above 0, not '1e39'."},
+        {{"render", "-t", "inf"},
+         "--tempo must be a number of beats per minute above 0, not 'inf'."},
+        {{"render", "-t", "90-"},
+         "--tempo must be a number of beats per minute above 0, not '90-'."},
+        {{"render", "-t", "90--5"},
+         "--tempo must be a number of beats per minute above 0, not '90--5'."},
+        {{"render", "-t", "9\n0"},
+         "--tempo must be a number of beats per minute above 0, not '9?0'."},
+        {{"render", "-f", "0"}, "--freq must be a frequency in Hz above 0, not '0'."},
+        {{"play", "--seconds", "-0.1"},
+         "--seconds must be a number of seconds, 0 or more, not '-0.1'."},
+        {{"render", "-o", ""}, "--output must be a file name, not ''."},
+        {{"play", "--device="}, "--device must be a device name, not ''."},
+        {{"render", "--rate"}, "option '--rate' needs a value."},
+        {{"render", "-t"}, "option '--tempo' needs a value."},
+        {{"render", "--foo=1"}, "unknown option '--foo'."},
+        {{"render", "-qx"}, "unknown option '-x'."},
+        {{"render", "--b", "3"}, "option '--b' is ambiguous: --bits, --beats."},
+        {{"render", "--quiet=yes"}, "option '--quiet' takes no value."},
+        {{"render", "--version"}, "unknown option '--version'."},
+        {{"render", "-o", "-", "--append"},
+         "--append cannot be used with '-o -' (standard output)."},
+        {{"render", "--map", "m.txt", "-b", "3"},
+         "--map and --beats cannot be used together: the map gives each section its tempo,"
+         " beats and measures."},
+        {{"play", "-o", "x.wav"},
+         "--output is an option of 'clicktrack render', not of 'clicktrack play'."},
+        {{"render", "-d", "hw"},
+         "--device is an option of 'clicktrack play', not of 'clicktrack render'."},
+        {{"render", "--seconds", "1"},
+         "--seconds is an option of 'clicktrack play', not of 'clicktrack render'."},
+        {{"render", "x.wav"}, "unexpected argument 'x.wav'."},
+        {{"play", "--", "-q"}, "unexpected argument '-q'."},
+        {{"-t", "96", "render"},
+         "--tempo goes after a command: 'clicktrack render' or 'clicktrack play'."},
+        {{"rendre"}, "unknown command 'rendre'; the commands are render and play."},
+    };
+    for (const auto& [args, line] : cases) {
+        SCOPED_TRACE(::testing::PrintToString(args));
+        const Stop stop = stopped(args);
+        EXPECT_EQ(stop.status, 2);
+        EXPECT_TRUE(stop.onStderr);
+        EXPECT_EQ(stop.message, "clicktrack: " + line + "\nTry 'clicktrack --help'.");
+    }
+}
+
+TEST(CliOptions, HelpAndVersionGoToStandardOutput) {
+    const std::pair<Args, std::string> cases[] = {
+        {{"--version"}, "clicktrack 1.1.0"},
+        {{"--help"}, helpText(Command::menu)},
+        {{"-h"}, helpText(Command::menu)},
+        {{"render", "-t", "96", "--help"}, helpText(Command::render)},
+        {{"play", "-h"}, helpText(Command::play)},
+    };
+    for (const auto& [args, text] : cases) {
+        SCOPED_TRACE(::testing::PrintToString(args));
+        const Stop stop = stopped(args);
+        EXPECT_EQ(stop.status, 0);
+        EXPECT_FALSE(stop.onStderr);
+        EXPECT_EQ(stop.message, text);
+    }
+    const std::string render = helpText(Command::render), play = helpText(Command::play);
+    EXPECT_EQ(render.rfind("Usage: clicktrack render [OPTIONS]\n", 0), 0u);
+    EXPECT_EQ(play.rfind("Usage: clicktrack play [OPTIONS]\n", 0), 0u);
+}
+
+}  // namespace
