@@ -222,14 +222,17 @@ TEST(SettingsFileRefusals, EachRefusedValueGivesOneLineAndKeepsTheDefault) {
 
 // ---------------------------------------------------------------- the file
 
-// Loads `text` through GET_PARAMS, as start-up does with an open file.
+// Loads `text` from a file through GET_PARAMS, as start-up does.
 std::pair<std::string, std::string> load(const std::string& text) {
-    FILE* f = std::tmpfile();
-    std::fwrite(text.data(), 1, text.size(), f);
-    std::rewind(f);
+    TempDir dir;
+    writeFile(dir.file(kFile), text);
+    SettingsFileText file = readSettingsFile(dir.file(kFile));
+    EXPECT_EQ(file.problem, "");
     Settings s;
     std::string notes;
-    for (const std::string& note : GET_PARAMS(f, s, kFile)) notes += note + "\n";
+    for (const std::string& note : GET_PARAMS(file.text.value_or(""), s, kFile)) {
+        notes += note + "\n";
+    }
     return {notes, changes(s)};
 }
 
@@ -339,9 +342,74 @@ TEST(SettingsFileProgram, ACrlfFileNamesTheRightDeviceAndOutputFile) {
     EXPECT_EQ(readBytes(capture).size(), 3u * 4096u);
 }
 
-// ---------------------------------------------------------------- saving fails
+// ---------------------------------------------------------------- files that are not regular
 
 const std::string kUnchanged = "; 'dodiradoz.txt' is unchanged.\n";
+
+// A settings file that is not a regular file, or cannot be read, is named and
+// then not used: the questions are asked. Saving replaces nothing but a
+// regular file; a link naming nothing is replaced by the saved file.
+TEST(SettingsFileProgram, OnlyARegularFileIsReadOrReplaced) {
+    const std::string notRegular = "dodiradoz.txt is not a regular file; it is not used.\n";
+    const std::string refusedSave = "Could not save settings: Not a regular file" + kUnchanged;
+    struct Row {
+        const char* name;
+        void (*make)(const TempDir& dir);
+        std::string startLine, saveLine;
+        bool unprivileged;
+    };
+    const Row rows[] = {
+        {"Fifo", [](const TempDir& d) { ASSERT_EQ(::mkfifo(d.file(kFile).c_str(), 0644), 0); },
+         notRegular, refusedSave, false},
+        {"LinkToAFifo",
+         [](const TempDir& d) {
+             ASSERT_EQ(::mkfifo(d.file("pipe").c_str(), 0644), 0);
+             ASSERT_EQ(::symlink("pipe", d.file(kFile).c_str()), 0);
+         },
+         notRegular, refusedSave, false},
+        {"Folder", [](const TempDir& d) { ASSERT_EQ(::mkdir(d.file(kFile).c_str(), 0755), 0); },
+         notRegular, "Could not save settings: Is a directory" + kUnchanged, false},
+        // Unprivileged, so that not even a fault could replace /dev/null.
+        {"LinkToDevNull",
+         [](const TempDir& d) { ASSERT_EQ(::symlink("/dev/null", d.file(kFile).c_str()), 0); },
+         notRegular, refusedSave, true},
+        {"Unreadable",
+         [](const TempDir& d) {
+             writeFile(d.file(kFile), "tempo\t90\n");
+             ASSERT_EQ(::chmod(d.file(kFile).c_str(), 0), 0);
+         },
+         "Can't read dodiradoz.txt: Permission denied; it is not used.\n",
+         "Could not save settings: Permission denied" + kUnchanged, true},
+        {"DanglingLink",
+         [](const TempDir& d) { ASSERT_EQ(::symlink("gone.txt", d.file(kFile).c_str()), 0); }, "",
+         "Saved Settings\n", false},
+    };
+    for (const Row& c : rows) {
+        SCOPED_TRACE(c.name);
+        TempDir dir;
+        c.make(dir);
+        struct stat before {}, after {};
+        ::lstat(dir.file(kFile).c_str(), &before);
+        RunLimits limits = c.unprivileged ? unprivilegedRun() : RunLimits{};
+        limits.seconds = 60;
+        const RunResult r = runProgram(dir.path(), "1\n2\ns\nx\n", "", limits);
+        EXPECT_EQ(r.status, 2);
+        EXPECT_EQ(r.out.rfind(c.startLine + "\nEnter sample rate or\n", 0), 0u) << r.out;
+        EXPECT_TRUE(shows(r.out, "\n" + c.saveLine + "\n\nGlobal settings:")) << r.out;
+        ASSERT_EQ(::lstat(dir.file(kFile).c_str(), &after), 0);
+        if (c.saveLine == "Saved Settings\n") {
+            EXPECT_EQ(readFile(dir.file(kFile)), kDefaultText);
+        } else {
+            EXPECT_EQ(after.st_mode, before.st_mode);
+            EXPECT_EQ(after.st_ino, before.st_ino);
+        }
+    }
+    struct stat devNull {};
+    ASSERT_EQ(::stat("/dev/null", &devNull), 0);
+    EXPECT_TRUE(S_ISCHR(devNull.st_mode));
+}
+
+// ---------------------------------------------------------------- saving fails
 
 TEST(SettingsFileSaving, ARenameThatFailsLeavesWhatWasThereAndSaysSo) {
     TempDir dir;

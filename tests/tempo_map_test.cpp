@@ -1,6 +1,8 @@
 // Tempo maps: reading the map, checking it whole, `rtm` writing it into one
 // wave file and `ptm` playing it section by section.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdint>
 #include <string>
@@ -211,6 +213,7 @@ TEST(TempoMapProgram, ARefusedMapTouchesNothing) {
         std::string says;
         size_t times;
         bool endsProgram;
+        void (*make)(const std::string& path) = nullptr;  // makes a map that is no text file
     };
     std::vector<Case> cases;
     for (const char* map : {"tmap 120\t4\t48\n", "   tmap\t120\t4\t48\n   tmap\t160\t3\t16\n",
@@ -239,6 +242,20 @@ TEST(TempoMapProgram, ARefusedMapTouchesNothing) {
          "Tempo map entry 3: 'click.wav' would reach 4 GiB or more.\n"
          "The tempo map was not used.\n\nGlobal settings:",
          1, false});
+    // Nothing waits on a FIFO or reads a device; a map is read to 1 MiB and no further.
+    for (auto make : {+[](const std::string& p) { ASSERT_EQ(::mkfifo(p.c_str(), 0644), 0); },
+                      +[](const std::string& p) { ASSERT_EQ(::mkdir(p.c_str(), 0755), 0); },
+                      +[](const std::string& p) { ASSERT_EQ(::symlink("/dev/zero", p.c_str()), 0); }}) {
+        cases.push_back({nullptr, "rtm\nptm\n",
+                         "\n\nTempo map file 'tmap.txt' is not a regular file.\n\nGlobal settings:", 2,
+                         false, make});
+    }
+    cases.push_back({nullptr, "rtm\n",
+                     "\n\nTempo map file 'tmap.txt' is larger than 1 MiB.\n\nGlobal settings:", 1,
+                     false, [](const std::string& p) {
+                         writeFile(p, "tmap\t120\t4\t1\n");
+                         ASSERT_EQ(::truncate(p.c_str(), (1 << 20) + 1), 0);
+                     }});
     // An entry cut short with nothing before it: no entry at all.
     cases.push_back({"tmap\t120\t4\n", "rtm\n",
                      "\n\nParsing tmap file..\nTempo map entry 1: cut short by the end of the "
@@ -250,9 +267,12 @@ TEST(TempoMapProgram, ARefusedMapTouchesNothing) {
         TempDir dir;
         writeFile(dir.file("click.wav"), "an earlier take");
         if (c.map) writeFile(dir.file("tmap.txt"), c.map);
+        if (c.make) c.make(dir.file("tmap.txt"));
         writeCaptureAsoundrc(dir.path(), dir.file("capture.raw"));
+        RunLimits limits;
+        limits.seconds = 60;
         const RunResult r =
-            runProgram(dir.path(), startAnswers(2) + "o\ncap\n" + c.input + "x\nx\n");
+            runProgram(dir.path(), startAnswers(2) + "o\ncap\n" + c.input + "x\nx\n", "", limits);
         EXPECT_EQ(r.status, 2);
         size_t times = 0;
         for (size_t at = 0; (at = r.out.find(c.says, at)) != std::string::npos; ++at) ++times;

@@ -11,6 +11,7 @@
 #include <optional>
 
 #include "common/value_rules.hpp"
+#include "files/regular_file.hpp"
 #include "files/tokens.hpp"
 
 namespace {
@@ -166,10 +167,29 @@ std::vector<std::string> parseSettingsText(std::string_view text, Settings& sett
     return Loader(settings, fileName).load(scanKeys(text));
 }
 
-std::vector<std::string> GET_PARAMS(FILE* file, Settings& settings, const std::string& fileName) {
-    std::string text(kSettingsReadLimit + 1, '\0');
-    text.resize(std::fread(text.data(), 1, text.size(), file));
-    std::fclose(file);
+SettingsFileText readSettingsFile(const std::string& path) {
+    RegularFileText file = readRegularFile(path, kSettingsReadLimit + 1);
+    SettingsFileText result;
+    switch (file.status) {
+        case RegularFileText::kRead:
+            result.text = std::move(file.text);
+            break;
+        case RegularFileText::kNotRegular:
+            result.problem = path + " is not a regular file; it is not used.";
+            break;
+        case RegularFileText::kCannotOpen:
+            if (file.error == ENOENT) break;  // no settings saved yet
+            [[fallthrough]];
+        case RegularFileText::kCannotRead:
+            result.problem =
+                "Can't read " + path + ": " + std::strerror(file.error) + "; it is not used.";
+            break;
+    }
+    return result;
+}
+
+std::vector<std::string> GET_PARAMS(std::string text, Settings& settings,
+                                    const std::string& fileName) {
     std::vector<std::string> notes;
     if (text.size() > kSettingsReadLimit) {
         // Only whole lines within the limit count, so that no value is cut short.
@@ -232,19 +252,25 @@ int writeNewFile(const std::string& path, const std::string& text, mode_t mode) 
 }
 
 // Where the settings really go: the file a link points to, and its mode.
-// Returns 0 or an errno; a file the user made read-only is not replaced.
-int saveTarget(const std::string& path, std::string& target, mode_t& mode) {
+// Returns why that cannot be replaced, or "" when it can. Only a regular file
+// is replaced: a plain file put in place of a device or a FIFO (as root, in
+// place of /dev/null) would break whatever uses it. A file the user made
+// read-only is not replaced either. A link that names nothing is replaced by
+// the new file.
+std::string saveTarget(const std::string& path, std::string& target, mode_t& mode) {
     target = path;
     mode = 0;
     struct stat info {};
-    if (::stat(path.c_str(), &info) != 0) return errno == ENOENT ? 0 : errno;
+    if (::stat(path.c_str(), &info) != 0) return errno == ENOENT ? "" : std::strerror(errno);
+    if (S_ISDIR(info.st_mode)) return std::strerror(EISDIR);
+    if (!S_ISREG(info.st_mode)) return "Not a regular file";
     if (char* real = ::realpath(path.c_str(), nullptr)) {
         target = real;
         std::free(real);
     }
-    if (::access(target.c_str(), W_OK) != 0) return errno;
+    if (::access(target.c_str(), W_OK) != 0) return std::strerror(errno);
     mode = info.st_mode & 07777;
-    return 0;
+    return "";
 }
 
 }  // namespace
@@ -252,15 +278,18 @@ int saveTarget(const std::string& path, std::string& target, mode_t& mode) {
 bool WriteParams(const Settings& settings, const std::string& path, FILE* out) {
     std::string target;
     mode_t mode = 0;
-    int error = saveTarget(path, target, mode);
-    const std::string temporary = target + ".new-" + std::to_string(::getpid());
-    if (error == 0) error = writeNewFile(temporary, settingsText(settings), mode);
-    if (error == 0 && std::rename(temporary.c_str(), target.c_str()) != 0) {
-        error = errno;
-        ::unlink(temporary.c_str());
+    std::string reason = saveTarget(path, target, mode);
+    if (reason.empty()) {
+        const std::string temporary = target + ".new-" + std::to_string(::getpid());
+        int error = writeNewFile(temporary, settingsText(settings), mode);
+        if (error == 0 && std::rename(temporary.c_str(), target.c_str()) != 0) {
+            error = errno;
+            ::unlink(temporary.c_str());
+        }
+        if (error != 0) reason = std::strerror(error);
     }
-    if (error != 0) {
-        std::fprintf(out, "Could not save settings: %s; '%s' is unchanged.\n", std::strerror(error),
+    if (!reason.empty()) {
+        std::fprintf(out, "Could not save settings: %s; '%s' is unchanged.\n", reason.c_str(),
                      path.c_str());
         return false;
     }
