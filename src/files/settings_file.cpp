@@ -54,6 +54,18 @@ float toDecimal(const std::string& value) {
     return static_cast<float>(std::strtod(value.c_str(), nullptr));
 }
 
+// A decimal as the settings file holds it: in the `usual` form (two decimals
+// or one) when that reads back as the same value, otherwise in the fewest
+// significant digits that do, so that what is saved comes back unchanged.
+std::string decimalText(float value, const char* usual) {
+    char text[64];
+    std::snprintf(text, sizeof text, usual, static_cast<double>(value));
+    for (int digits = 1; digits <= 9 && toDecimal(text) != value; ++digits) {
+        std::snprintf(text, sizeof text, "%.*g", digits, static_cast<double>(value));
+    }
+    return text;
+}
+
 // The value as it is shown in a message: no line-end characters, not too long.
 std::string shown(const std::string& value) {
     std::string s;
@@ -131,9 +143,7 @@ private:
                      std::string (*check)(float, uint32_t), const char* keptFormat) {
         if (!raw[key]) return;
         const float v = toDecimal(*raw[key]);
-        char kept[64];
-        std::snprintf(kept, sizeof kept, keptFormat, field);
-        if (accept(key, *raw[key], check(v, s_.rate), kept)) field = v;
+        if (accept(key, *raw[key], check(v, s_.rate), decimalText(field, keptFormat))) field = v;
     }
 
     void loadCount(const RawValues& raw, Key key, int32_t& field, std::string (*check)(long long)) {
@@ -215,9 +225,9 @@ std::string settingsText(const Settings& s) {
     add("rate\t%i\n", static_cast<int>(s.rate));
     add("device\t%s\n", s.device.c_str());
     add("bits\t%i\n", s.bits);
-    add("tempo\t%.2f\n", static_cast<double>(s.tempo));
-    add("Hz\t%.2f\n", static_cast<double>(s.Hz));
-    add("atime\t%.1f\n", static_cast<double>(s.atime));
+    add("tempo\t%s\n", decimalText(s.tempo, "%.2f").c_str());
+    add("Hz\t%s\n", decimalText(s.Hz, "%.2f").c_str());
+    add("atime\t%s\n", decimalText(s.atime, "%.1f").c_str());
     add("meter\t%i\n", s.meter);
     add("meas\t%i\n", s.meas);
     add("save\t%s\n", s.save.c_str());
