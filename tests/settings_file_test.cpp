@@ -188,6 +188,9 @@ INSTANTIATE_TEST_SUITE_P(
         ReadCase{"SaveOnlyCarriageReturns", "save\t\r\r\n", refused("save", "", kSave), ""},
         ReadCase{"IntegersAreBaseTen", "meter\t010\nmeas\t0x20\nbits\t16 bits\n", "",
                  "bits=16; meter=10; meas=0"},
+        ReadCase{"BlanksSignsAndTextAfterTheDigits",
+                 "meter\t +7th\nrate\t48000Hz\ntempo\t 90bpm\natime\t-0.0s\n", "",
+                 "rate=48000; tempo=90; atime=-0; meter=7"},
         ReadCase{"AZeroByteEndsTheText", std::string("tempo\t90\n\0meter\t3\n", 18), "",
                  "tempo=90"},
         // Names as long as their field are taken; longer ones are refused, not cut.
@@ -243,7 +246,19 @@ TEST(SettingsFileRefusals, EachRefusedValueGivesOneLineAndKeepsTheDefault) {
                              "Number of measures must be a whole number from 0 to 2147483647; "
                              "using 48."},
                          Row{"device", "abcdefghijklmnop",
-                             "The device name must be 1 to 15 characters long; using 'default'."}}) {
+                             "The device name must be 1 to 15 characters long; using 'default'."},
+                         // Values without a single digit.
+                         Row{"meter", "four",
+                             "Beats per measure must be a whole number from 0 to 2147483647; "
+                             "using 4."},
+                         Row{"meas", " - 5",
+                             "Number of measures must be a whole number from 0 to 2147483647; "
+                             "using 48."},
+                         Row{"rate", "abc", kRate}, Row{"bits", "sixteen", kBits},
+                         Row{"tempo", "x", kTempo}, Row{"Hz", "+.", belowHz("22051")},
+                         Row{"atime", "long",
+                             "Audition length must be from 0 to 48695.76 seconds at this sample "
+                             "rate; using 10.0."}}) {
         EXPECT_EQ(parse(c.key + "\t" + c.value + "\n"),
                   std::make_pair(refused(c.key, c.value, c.rule), std::string()));
     }

@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 #include <optional>
 
 #include "common/value_rules.hpp"
@@ -48,10 +49,18 @@ RawValues scanKeys(std::string_view text) {
     return raw;
 }
 
-long long toInteger(const std::string& value) { return std::strtoll(value.c_str(), nullptr, 10); }
+// A value without a single digit ("four", "x") reads as a number that every
+// check refuses, so that it is reported instead of taken as 0.
+long long toInteger(const std::string& value) {
+    char* end = nullptr;
+    const long long v = std::strtoll(value.c_str(), &end, 10);
+    return end == value.c_str() ? std::numeric_limits<long long>::min() : v;
+}
 
 float toDecimal(const std::string& value) {
-    return static_cast<float>(std::strtod(value.c_str(), nullptr));
+    char* end = nullptr;
+    const double v = std::strtod(value.c_str(), &end);
+    return end == value.c_str() ? std::numeric_limits<float>::quiet_NaN() : static_cast<float>(v);
 }
 
 // A decimal as the settings file holds it: in the `usual` form (two decimals
