@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -209,6 +210,7 @@ TEST(TempoMapProgram, ARefusedMapTouchesNothing) {
         std::string says;
         size_t times;
         bool endsProgram;
+        const char* make = nullptr;  // shell command making a map that is no text file
     };
     std::vector<Case> cases;
     for (const char* map : {"tmap 120\t4\t48\n", "   tmap\t120\t4\t48\n   tmap\t160\t3\t16\n",
@@ -237,6 +239,15 @@ TEST(TempoMapProgram, ARefusedMapTouchesNothing) {
          "Tempo map entry 3: 'click.wav' would reach 4 GiB or more.\n"
          "The tempo map was not used.\n\nGlobal settings:",
          1, false});
+    // Nothing waits on a FIFO or reads a device; a map is read to 1 MiB and no further.
+    for (const char* make : {"mkfifo tmap.txt", "mkdir tmap.txt", "ln -s /dev/zero tmap.txt"}) {
+        cases.push_back({nullptr, "rtm\nptm\n",
+                         "\n\nTempo map file 'tmap.txt' is not a regular file.\n\nGlobal settings:", 2,
+                         false, make});
+    }
+    cases.push_back({nullptr, "rtm\n",
+                     "\n\nTempo map file 'tmap.txt' is larger than 1 MiB.\n\nGlobal settings:", 1,
+                     false, "truncate -s 1048577 tmap.txt"});
     // An entry cut short with nothing before it: no entry at all.
     cases.push_back({"tmap\t120\t4\n", "rtm\n",
                      "\n\nParsing tmap file..\nTempo map entry 1: cut short by the end of the "
@@ -248,9 +259,14 @@ TEST(TempoMapProgram, ARefusedMapTouchesNothing) {
         TempDir dir;
         writeFile(dir.file("click.wav"), "an earlier take");
         if (c.map) writeFile(dir.file("tmap.txt"), c.map);
+        if (c.make) {
+            ASSERT_EQ(std::system(("cd '" + dir.path() + "' && " + c.make).c_str()), 0);
+        }
         writeCaptureAsoundrc(dir.path(), dir.file("capture.raw"));
+        RunLimits limits;
+        limits.seconds = 60;
         const RunResult r =
-            runProgram(dir.path(), startAnswers(2) + "o\ncap\n" + c.input + "x\nx\n");
+            runProgram(dir.path(), startAnswers(2) + "o\ncap\n" + c.input + "x\nx\n", "", limits);
         EXPECT_EQ(r.status, 2);
         size_t times = 0;
         for (size_t at = 0; (at = r.out.find(c.says, at)) != std::string::npos; ++at) ++times;

@@ -17,8 +17,8 @@ void writeSummary(FILE* out, const Settings& s) {
     std::fputs(rule, out);
 }
 
-void loadSettingsFile(Session& s, FILE* file, const char* path) {
-    for (const std::string& line : GET_PARAMS(file, s.settings, path)) {
+void loadSettingsFile(Session& s, std::string text, const char* path) {
+    for (const std::string& line : GET_PARAMS(std::move(text), s.settings, path)) {
         std::fprintf(s.io.out, "%s\n", line.c_str());
     }
     std::fputs("Settings Loaded\n", s.io.out);
@@ -68,8 +68,11 @@ Outcome askBits(Session& s) {
 
 Outcome startUp(Session& s, const char* settingsPath) {
     s.settings = Settings{};
-    if (FILE* file = std::fopen(settingsPath, "r")) {
-        loadSettingsFile(s, file, settingsPath);
+    SettingsFileText file = readSettingsFile(settingsPath);
+    // A settings file that cannot be used is as good as none, once the user knows.
+    if (!file.problem.empty()) std::fprintf(s.io.out, "%s\n", file.problem.c_str());
+    if (file.text) {
+        loadSettingsFile(s, std::move(*file.text), settingsPath);
     } else {
         if (Outcome r = askRate(s)) return r;
         if (Outcome r = askBits(s)) return r;

@@ -8,9 +8,11 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 #include <optional>
 
 #include "core/value_rules.hpp"
+#include "files/regular_file.hpp"
 #include "files/tokens.hpp"
 
 namespace {
@@ -47,10 +49,30 @@ RawValues scanKeys(std::string_view text) {
     return raw;
 }
 
-long long toInteger(const std::string& value) { return std::strtoll(value.c_str(), nullptr, 10); }
+// A value without a single digit ("four", "x") reads as a number that every
+// check refuses, so that it is reported instead of taken as 0.
+long long toInteger(const std::string& value) {
+    char* end = nullptr;
+    const long long v = std::strtoll(value.c_str(), &end, 10);
+    return end == value.c_str() ? std::numeric_limits<long long>::min() : v;
+}
 
 float toDecimal(const std::string& value) {
-    return static_cast<float>(std::strtod(value.c_str(), nullptr));
+    char* end = nullptr;
+    const double v = std::strtod(value.c_str(), &end);
+    return end == value.c_str() ? std::numeric_limits<float>::quiet_NaN() : static_cast<float>(v);
+}
+
+// A decimal as the settings file holds it: in the `usual` form (two decimals
+// or one) when that reads back as the same value, otherwise in the fewest
+// significant digits that do, so that what is saved comes back unchanged.
+std::string decimalText(float value, const char* usual) {
+    char text[64];
+    std::snprintf(text, sizeof text, usual, static_cast<double>(value));
+    for (int digits = 1; digits <= 9 && toDecimal(text) != value; ++digits) {
+        std::snprintf(text, sizeof text, "%.*g", digits, static_cast<double>(value));
+    }
+    return text;
 }
 
 // The value as it is shown in a message: no line-end characters, not too long.
@@ -130,9 +152,7 @@ private:
                      std::string (*check)(float, uint32_t), const char* keptFormat) {
         if (!raw[key]) return;
         const float v = toDecimal(*raw[key]);
-        char kept[64];
-        std::snprintf(kept, sizeof kept, keptFormat, field);
-        if (accept(key, *raw[key], check(v, s_.rate), kept)) field = v;
+        if (accept(key, *raw[key], check(v, s_.rate), decimalText(field, keptFormat))) field = v;
     }
 
     void loadCount(const RawValues& raw, Key key, int32_t& field, std::string (*check)(long long)) {
@@ -166,10 +186,29 @@ std::vector<std::string> parseSettingsText(std::string_view text, Settings& sett
     return Loader(settings, fileName).load(scanKeys(text));
 }
 
-std::vector<std::string> GET_PARAMS(FILE* file, Settings& settings, const std::string& fileName) {
-    std::string text(kSettingsReadLimit + 1, '\0');
-    text.resize(std::fread(text.data(), 1, text.size(), file));
-    std::fclose(file);
+SettingsFileText readSettingsFile(const std::string& path) {
+    RegularFileText file = readRegularFile(path, kSettingsReadLimit + 1);
+    SettingsFileText result;
+    switch (file.status) {
+        case RegularFileText::kRead:
+            result.text = std::move(file.text);
+            break;
+        case RegularFileText::kNotRegular:
+            result.problem = path + " is not a regular file; it is not used.";
+            break;
+        case RegularFileText::kCannotOpen:
+            if (file.error == ENOENT) break;  // no settings saved yet
+            [[fallthrough]];
+        case RegularFileText::kCannotRead:
+            result.problem =
+                "Can't read " + path + ": " + std::strerror(file.error) + "; it is not used.";
+            break;
+    }
+    return result;
+}
+
+std::vector<std::string> GET_PARAMS(std::string text, Settings& settings,
+                                    const std::string& fileName) {
     std::vector<std::string> notes;
     if (text.size() > kSettingsReadLimit) {
         // Only whole lines within the limit count, so that no value is cut short.
@@ -195,9 +234,9 @@ std::string settingsText(const Settings& s) {
     add("rate\t%i\n", static_cast<int>(s.rate));
     add("device\t%s\n", s.device.c_str());
     add("bits\t%i\n", s.bits);
-    add("tempo\t%.2f\n", static_cast<double>(s.tempo));
-    add("Hz\t%.2f\n", static_cast<double>(s.Hz));
-    add("atime\t%.1f\n", static_cast<double>(s.atime));
+    add("tempo\t%s\n", decimalText(s.tempo, "%.2f").c_str());
+    add("Hz\t%s\n", decimalText(s.Hz, "%.2f").c_str());
+    add("atime\t%s\n", decimalText(s.atime, "%.1f").c_str());
     add("meter\t%i\n", s.meter);
     add("meas\t%i\n", s.meas);
     add("save\t%s\n", s.save.c_str());
@@ -232,19 +271,25 @@ int writeNewFile(const std::string& path, const std::string& text, mode_t mode) 
 }
 
 // Where the settings really go: the file a link points to, and its mode.
-// Returns 0 or an errno; a file the user made read-only is not replaced.
-int saveTarget(const std::string& path, std::string& target, mode_t& mode) {
+// Returns why that cannot be replaced, or "" when it can. Only a regular file
+// is replaced: a plain file put in place of a device or a FIFO (as root, in
+// place of /dev/null) would break whatever uses it. A file the user made
+// read-only is not replaced either. A link that names nothing is replaced by
+// the new file.
+std::string saveTarget(const std::string& path, std::string& target, mode_t& mode) {
     target = path;
     mode = 0;
     struct stat info {};
-    if (::stat(path.c_str(), &info) != 0) return errno == ENOENT ? 0 : errno;
+    if (::stat(path.c_str(), &info) != 0) return errno == ENOENT ? "" : std::strerror(errno);
+    if (S_ISDIR(info.st_mode)) return std::strerror(EISDIR);
+    if (!S_ISREG(info.st_mode)) return "Not a regular file";
     if (char* real = ::realpath(path.c_str(), nullptr)) {
         target = real;
         std::free(real);
     }
-    if (::access(target.c_str(), W_OK) != 0) return errno;
+    if (::access(target.c_str(), W_OK) != 0) return std::strerror(errno);
     mode = info.st_mode & 07777;
-    return 0;
+    return "";
 }
 
 }  // namespace
@@ -252,15 +297,18 @@ int saveTarget(const std::string& path, std::string& target, mode_t& mode) {
 bool WriteParams(const Settings& settings, const std::string& path, FILE* out) {
     std::string target;
     mode_t mode = 0;
-    int error = saveTarget(path, target, mode);
-    const std::string temporary = target + ".new-" + std::to_string(::getpid());
-    if (error == 0) error = writeNewFile(temporary, settingsText(settings), mode);
-    if (error == 0 && std::rename(temporary.c_str(), target.c_str()) != 0) {
-        error = errno;
-        ::unlink(temporary.c_str());
+    std::string reason = saveTarget(path, target, mode);
+    if (reason.empty()) {
+        const std::string temporary = target + ".new-" + std::to_string(::getpid());
+        int error = writeNewFile(temporary, settingsText(settings), mode);
+        if (error == 0 && std::rename(temporary.c_str(), target.c_str()) != 0) {
+            error = errno;
+            ::unlink(temporary.c_str());
+        }
+        if (error != 0) reason = std::strerror(error);
     }
-    if (error != 0) {
-        std::fprintf(out, "Could not save settings: %s; '%s' is unchanged.\n", std::strerror(error),
+    if (!reason.empty()) {
+        std::fprintf(out, "Could not save settings: %s; '%s' is unchanged.\n", reason.c_str(),
                      path.c_str());
         return false;
     }

@@ -13,6 +13,7 @@
 #pragma once
 
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -28,8 +29,20 @@ constexpr size_t kSettingsReadLimit = 1023;
 std::vector<std::string> parseSettingsText(std::string_view text, Settings& settings,
                                            const std::string& fileName);
 
-// Reads the open settings file, closes it and loads it into `settings`.
-std::vector<std::string> GET_PARAMS(FILE* file, Settings& settings, const std::string& fileName);
+// The settings file as start-up finds it.
+struct SettingsFileText {
+    std::optional<std::string> text;  // its first bytes; none when there is no file to use
+    std::string problem;              // why a file that is there is not used
+};
+
+// Reads at most kSettingsReadLimit + 1 bytes of the settings file at `path`,
+// never waiting on it. A missing file has no text and no problem; one that is
+// not a regular file or cannot be read has a problem.
+SettingsFileText readSettingsFile(const std::string& path);
+
+// Loads the settings file's text (as readSettingsFile gives it) into `settings`.
+std::vector<std::string> GET_PARAMS(std::string text, Settings& settings,
+                                    const std::string& fileName);
 
 // The ten lines the settings file holds.
 std::string settingsText(const Settings& settings);

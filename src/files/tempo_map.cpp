@@ -1,15 +1,12 @@
 #include "files/tempo_map.hpp"
 
-#include <sys/stat.h>
-
-#include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <memory>
 #include <optional>
 
 #include "core/value_rules.hpp"
 #include "core/timing.hpp"
+#include "files/regular_file.hpp"
 #include "files/tokens.hpp"
 
 namespace {
@@ -89,27 +86,23 @@ std::vector<std::string> checkTempoMap(const TempoMapText& map, uint32_t rate) {
 
 namespace {
 
-struct FileCloser {
-    void operator()(FILE* f) const { std::fclose(f); }
-};
-
 // Reads the whole map file into `text`; returns a line saying why it could not.
 std::string readMapFile(const std::string& path, std::string& text) {
-    std::unique_ptr<FILE, FileCloser> f(std::fopen(path.c_str(), "rb"));
-    if (!f) return "Can't open tempo map file '" + path + "': " + std::strerror(errno) + ".";
-    struct stat info {};
-    if (::fstat(::fileno(f.get()), &info) == 0 && S_ISREG(info.st_mode) &&
-        static_cast<uint64_t>(info.st_size) > kMaxTempoMapFileBytes) {
+    RegularFileText file = readRegularFile(path, kMaxTempoMapFileBytes + 1);
+    switch (file.status) {
+        case RegularFileText::kCannotOpen:
+            return "Can't open tempo map file '" + path + "': " + std::strerror(file.error) + ".";
+        case RegularFileText::kNotRegular:
+            return "Tempo map file '" + path + "' is not a regular file.";
+        case RegularFileText::kCannotRead:
+            return "Can't read tempo map file '" + path + "': " + std::strerror(file.error) + ".";
+        case RegularFileText::kRead:
+            break;
+    }
+    if (file.text.size() > kMaxTempoMapFileBytes) {
         return "Tempo map file '" + path + "' is larger than 1 MiB.";
     }
-    text.assign(kMaxTempoMapFileBytes + 1, '\0');
-    text.resize(std::fread(text.data(), 1, text.size(), f.get()));
-    if (std::ferror(f.get())) {
-        return "Can't read tempo map file '" + path + "': " + std::strerror(errno) + ".";
-    }
-    if (text.size() > kMaxTempoMapFileBytes) {
-        return "Tempo map file '" + path + "' is larger than 1 MiB.";
-    }
+    text = std::move(file.text);
     return "";
 }
 

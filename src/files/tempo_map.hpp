@@ -20,7 +20,7 @@
 #include "core/outcome.hpp"
 
 constexpr size_t kMaxTempoMapEntries = 255;
-// A larger map file is refused before it is read.
+// A larger map file is refused; at most one byte more than this is read.
 constexpr uint64_t kMaxTempoMapFileBytes = 1 << 20;
 
 struct TempoMapEntry {

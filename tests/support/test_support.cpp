@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -63,6 +64,11 @@ RunResult runProgram(const std::string& workDir, const std::string& input, const
     const std::string outPath = streams.file("stdout");
     const std::string errPath = streams.file("stderr");
     writeFile(inPath, input);
+    struct stat folder {};
+    if (limits.unprivileged && ::stat(workDir.c_str(), &folder) == 0) {
+        // The user the program runs as must be able to reach its folder.
+        ::chmod(workDir.c_str(), (folder.st_mode & 07777) | S_IXOTH);
+    }
     const pid_t pid = ::fork();
     if (pid < 0) throw std::runtime_error("fork failed");
     if (pid == 0) {
@@ -80,6 +86,12 @@ RunResult runProgram(const std::string& workDir, const std::string& input, const
             ::setrlimit(RLIMIT_FSIZE, &size);
         }
         if (limits.seconds > 0) ::alarm(limits.seconds);  // the alarm outlives exec
+        if (limits.unprivileged && ::geteuid() == 0) {
+            ::execlp("setpriv", "setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups",
+                     "--", CLICKTRACK_BIN, static_cast<char*>(nullptr));
+            std::perror("cannot run the program as nobody: setpriv");
+            ::_exit(126);
+        }
         ::execl(CLICKTRACK_BIN, CLICKTRACK_BIN, static_cast<char*>(nullptr));
         ::_exit(127);
     }

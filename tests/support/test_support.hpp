@@ -53,10 +53,23 @@ struct RunResult {
 // Limits for one run; 0 means none. A program that runs past `seconds` or
 // writes a file past `fileBytes` is killed (its status is then -1), so a run
 // that loops without end fails quickly instead of hanging or filling the disk.
+// An `unprivileged` run obeys file permissions even when the tests run as
+// root: the program then runs as the user nobody (through setpriv), so that
+// a read-only file or folder is read-only for it too, and its folder is made
+// searchable for that user. When that cannot be done the program does not run
+// at all and standard error says why: a test that needs it fails, it is never
+// skipped.
 struct RunLimits {
     unsigned seconds = 0;
     uint64_t fileBytes = 0;
+    bool unprivileged = false;
 };
+
+inline RunLimits unprivilegedRun() {
+    RunLimits limits;
+    limits.unprivileged = true;
+    return limits;
+}
 
 // Runs the built program in `workDir` with `input` as standard input and HOME
 // set to `home` (the workDir when empty), so that an .asoundrc there applies.
