@@ -257,4 +257,17 @@ TEST(AuditionDevice, UnknownDeviceReportsOpenFailureOnStderrAndExitsWithStatusOn
     EXPECT_EQ(passes[1], "\n");
 }
 
+// When the program behind the device's pipe dies, ALSA's write fails and the
+// audition ends as a device failure instead of the program dying of it.
+TEST(AuditionDevice, APipeThatDiesBehindTheDeviceIsADeviceFailure) {
+    const TempDir dir;
+    writeFile(dir.file(".asoundrc"),
+              "pcm.dead { type file slave.pcm \"null\" file \"|head -c 10 >/dev/null\" "
+              "format \"raw\" }\n");
+    const RunResult run = runProgram(dir.path(), "1\n2\no\ndead\na\nx\n", dir.path(), {60});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_TRUE(endsWith(run.err, "unable to write to pcm device: Input/output error\n"))
+        << run.err;
+}
+
 }  // namespace
