@@ -257,6 +257,35 @@ TEST(AuditionDevice, UnknownDeviceReportsOpenFailureOnStderrAndExitsWithStatusOn
     EXPECT_EQ(passes[1], "\n");
 }
 
+// A device that plays only some rates: ALSA's rate converter over the null
+// device takes 4000 to 768000 samples per second. A rate outside that would
+// be granted as the nearest one, and the beat would play at the wrong speed.
+TEST(AuditionDevice, ARateTheDeviceDoesNotGrantIsADeviceFailure) {
+    struct Row {
+        const char* rate;
+        int status;
+        std::string err;
+    };
+    const std::string way = " choose a resampling device such as 'default' or 'plughw:0,0'.\n";
+    for (const Row& c : {Row{"1000", 1, "unable to play at 1000 samples per second: the device "
+                                        "offers 4000;" + way},
+                         Row{"1000000", 1, "unable to play at 1000000 samples per second: the "
+                                           "device offers 768000;" + way},
+                         Row{"44100", 2, ""}}) {
+        SCOPED_TRACE(c.rate);
+        const TempDir dir;
+        writeFile(dir.file(".asoundrc"),
+                  "pcm.fixed { type rate slave { pcm \"null\" rate 48000 } }\n");
+        const RunResult run = runProgram(dir.path(), std::string(c.rate) +
+                                         "\n2\no\nfixed\nal\n0.1\na\nx\n", dir.path(), {60});
+        EXPECT_EQ(run.status, c.status);
+        EXPECT_EQ(run.err, c.err);
+        const std::vector<std::string> passes = passOutputs(run.out);  // o, al, a
+        ASSERT_GE(passes.size(), 3u);
+        EXPECT_EQ(passes[2], c.status == 1 ? "\n" : "\n\tMeasure  1\n");
+    }
+}
+
 // When the program behind the device's pipe dies, ALSA's write fails and the
 // audition ends as a device failure instead of the program dying of it.
 TEST(AuditionDevice, APipeThatDiesBehindTheDeviceIsADeviceFailure) {

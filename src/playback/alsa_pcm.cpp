@@ -3,6 +3,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <string>
 
 #include "playback/pcm_device.hpp"
 
@@ -105,6 +106,14 @@ Outcome openAlsaPcm(const std::string& name, uint32_t rate, int32_t bits,
     snd_pcm_hw_params_set_buffer_size_near(handle, raw, &buffer);
     rc = snd_pcm_hw_params(handle, raw);
     if (rc < 0) return alsaError("unable to set hw parameters: ", rc);
+    // The beat is counted in samples at the rate asked for: at any other rate
+    // it would play at the wrong speed.
+    unsigned int granted = 0;
+    if (snd_pcm_hw_params_get_rate(raw, &granted, &dir) < 0 || granted != rate) {
+        return deviceError("unable to play at " + std::to_string(rate) +
+                           " samples per second: the device offers " + std::to_string(granted) +
+                           "; choose a resampling device such as 'default' or 'plughw:0,0'.");
+    }
     snd_pcm_hw_params_get_buffer_size(raw, &buffer);
     unsigned int periodTime = 0;
     snd_pcm_hw_params_get_period_time(raw, &periodTime, &dir);
