@@ -233,11 +233,11 @@ TEST(MakeClick, KeepsTheClickWhileItsValuesStayTheSame) {
     EXPECT_EQ(state.clickSamples.at(0), 0);
 }
 
-// The click must fit 64 MiB of 24-bit samples, which matters only above
-// 22369621 samples per second. From 4 Hz up the click is three periods long.
+// The click must fit 32 MiB of 24-bit samples, which matters only above
+// 11184810 samples per second. From 4 Hz up the click is three periods long.
 TEST(ClickBudget, RefusesAFrequencyWhoseClickIsTooLong) {
     const std::string atTopRate =
-        "Frequency must be at least 288 Hz at this sample rate (the click must fit 64 MiB)";
+        "Frequency must be at least 576 Hz at this sample rate (the click must fit 32 MiB)";
     struct Row {
         float hz;
         uint32_t rate;
@@ -245,22 +245,22 @@ TEST(ClickBudget, RefusesAFrequencyWhoseClickIsTooLong) {
         std::string rule;
     };
     for (const Row& c : {Row{1.5f, 2147483647, 1431655808, atTopRate},  // the float period
-                         Row{287.0f, 2147483647, 22447563, atTopRate},
-                         Row{288.0f, 2147483647, 22369620, ""},
+                         Row{575.0f, 2147483647, 11204262, atTopRate},
+                         Row{576.0f, 2147483647, 11184810, ""},
                          Row{1.0f, 2147483647, 0, ""},  // no whole period: nothing to keep
-                         Row{1.5f, 22369622, 14913081, ""},  // every click is below the rate
+                         Row{1.5f, 11184811, 7456540, ""},  // every click is below the rate
                          Row{3.01f, 44739243, 44590608,
-                             "Frequency must be at least 6 Hz at this sample rate (the click "
-                             "must fit 64 MiB)"}}) {
+                             "Frequency must be at least 12 Hz at this sample rate (the click "
+                             "must fit 32 MiB)"}}) {
         SCOPED_TRACE(c.hz);
         EXPECT_EQ(clickLengthFor(c.hz, c.rate), c.length);
         EXPECT_EQ(checkFrequency(c.hz, c.rate), c.rule);
     }
-    // A rate is judged with the frequency in force: at 60 Hz a click fits up to about 447 million.
+    // A rate is judged with the frequency in force: at 60 Hz a click fits up to about 224 million.
     EXPECT_EQ(checkRateFor(2147483647, 120.0f, 60.0f, 0.5f),
-              "Sample rate must be a whole number from 120 to 447392431 for the tempo, "
+              "Sample rate must be a whole number from 120 to 223696247 for the tempo, "
               "frequency and audition length in force");
-    EXPECT_EQ(checkRateFor(447392431, 120.0f, 60.0f, 0.5f), "");
+    EXPECT_EQ(checkRateFor(223696247, 120.0f, 60.0f, 0.5f), "");
 }
 
 struct DepthCase {

@@ -10,9 +10,10 @@
 constexpr int32_t kStartHarmonics = 8;   // partials in a full click
 constexpr int32_t kStartCycles = 3;      // periods of the lowest partial
 
-// The longest click the program makes: 64 MiB of 24-bit samples. With its
-// 32-bit samples beside it, a click takes at most 149 MiB.
-constexpr int64_t kClickBudgetBytes = int64_t{64} << 20;
+// The longest click the program makes: 32 MiB of 24-bit samples. With its
+// 32-bit samples beside it, a click takes at most 75 MiB, and making it
+// takes about a third of a second.
+constexpr int64_t kClickBudgetBytes = int64_t{32} << 20;
 constexpr int64_t kMaxClickSamples = kClickBudgetBytes / 3;
 
 // What a click is made from; two clicks made from the same are the same.
