@@ -62,6 +62,11 @@ private:
     size_t at_ = 0;
 };
 
+// The programs this one starts, such as the shell of a capture pipe, run
+// without the shim: under emulation they are of another architecture, and
+// their loader would complain on standard error.
+__attribute__((constructor)) void keepToThisProgram() { unsetenv("LD_PRELOAD"); }
+
 template <typename Function>
 Function real(const char* name) {
     return reinterpret_cast<Function>(dlsym(RTLD_NEXT, name));
