@@ -12,7 +12,7 @@ constexpr int32_t kStartCycles = 3;      // periods of the lowest partial
 
 // The longest click the program makes: 32 MiB of 24-bit samples. With its
 // 32-bit samples beside it, a click takes at most 75 MiB, and making it
-// takes about a third of a second.
+// takes well under a second.
 constexpr int64_t kClickBudgetBytes = int64_t{32} << 20;
 constexpr int64_t kMaxClickSamples = kClickBudgetBytes / 3;
 

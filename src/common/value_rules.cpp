@@ -58,7 +58,7 @@ double longestAudition(uint32_t rate) {
 // for a condition that, once it holds, holds for every higher number too;
 // 0 when it never holds.
 template <typename Works>
-uint32_t lowestWorkingRate(Works works) {
+uint32_t lowestWorking(Works works) {
     uint32_t low = 1, high = kHighestRate;
     if (!works(high)) return 0;
     while (low < high) {
@@ -84,10 +84,10 @@ std::string checkRateFor(long long rate, float tempo, float hz, float atime) {
     if (checkRate(rate).empty() && rateSuits(static_cast<uint32_t>(rate), tempo, hz, atime)) {
         return "";
     }
-    const uint32_t lowest = lowestWorkingRate([&](uint32_t r) {
+    const uint32_t lowest = lowestWorking([&](uint32_t r) {
         return beatAtLeastOneSample(tempo, r) && frequencyFits(hz, r);
     });
-    const uint32_t firstTooHigh = lowestWorkingRate([&](uint32_t r) {
+    const uint32_t firstTooHigh = lowestWorking([&](uint32_t r) {
         return !(beatFitsCounters(tempo, r) && auditionFits(atime, r) && clickFits(hz, r));
     });
     const uint32_t highest = firstTooHigh == 0 ? kHighestRate : firstTooHigh - 1;
@@ -121,7 +121,7 @@ std::string checkFrequency(float hz, uint32_t rate) {
     if (clickFits(hz, rate)) return "";
     // From 4 Hz up the click is three periods long and shortens as the
     // frequency rises; below, its length jumps as whole periods stop fitting.
-    const uint32_t lowest = lowestWorkingRate(
+    const uint32_t lowest = lowestWorking(
         [&](uint32_t n) { return n >= 4 && clickFits(static_cast<float>(n), rate); });
     return format("Frequency must be at least %.0f Hz at this sample rate (the click must fit "
                   "%.0f MiB)",

@@ -15,7 +15,8 @@ constexpr snd_pcm_uframes_t kWantedPeriod = 1024;
 constexpr snd_pcm_uframes_t kWantedBuffer = 2048;
 // Writes in a row that make no progress before playback gives up.
 constexpr int kMaxStalls = 8;
-// A suspended device that is still waking up is asked again this often.
+// A suspended device that is still waking up is asked again every 10 ms,
+// for up to 10 s.
 constexpr std::chrono::milliseconds kResumeWait{10};
 constexpr int kResumeTries = 1000;
 
