@@ -12,6 +12,7 @@
 
 #include "click/click.hpp"
 #include "click/encode.hpp"
+#include "common/value_rules.hpp"
 #include "support/test_support.hpp"
 
 namespace {
@@ -190,6 +191,76 @@ TEST(MakeClick, BuildsTheClickOfEachStageAfresh) {
         ASSERT_EQ(state.clickSamples.size(), 2205u);
         expectSamples(state.clickSamples, {{184, 2427460}, {500, -2291201}});
     }
+}
+
+// A click is made again only when what it is made from changed; every stage
+// still writes its line, and the "too low" line whenever no cycle fits. The
+// first sample of a click is always 0, so a mark put there shows whether the
+// next stage kept the click or made it again.
+TEST(MakeClick, KeepsTheClickWhileItsValuesStayTheSame) {
+    struct Stage {
+        float hz;
+        uint32_t rate;
+        bool kept;
+        std::string said;
+        int32_t length;
+    };
+    ClickState state;
+    initClickState(state, 24);
+    TextSink out;
+    size_t written = 0;
+    for (const Stage& c : {Stage{60.0f, 44100, false, "\n", 2205},
+                           Stage{60.0f, 44100, true, "\n", 2205},
+                           Stage{60.9f, 44100, false, "\n", 2172},   // same whole Hz, shorter
+                           Stage{60.0f, 48000, false, "\n", 2400},   // another rate
+                           Stage{1.0f, 44100, false, kTooLow + "\n", 0},
+                           Stage{0.5f, 44100, true, kTooLow + "\n", 0},  // both empty
+                           Stage{60.0f, 44100, false, "\n", 2205}}) {
+        SCOPED_TRACE(c.hz);
+        if (!state.clickSamples.empty()) state.clickSamples[0] = 77;
+        MAKE_CLICK(state, c.hz, c.rate, out.file());
+        const std::string text = out.text();
+        EXPECT_EQ(text.substr(written), c.said);
+        written = text.size();
+        ASSERT_EQ(state.clickSamples.size(), static_cast<size_t>(c.length));
+        ASSERT_EQ(state.clickBytes.size(), 3u * static_cast<size_t>(c.length));
+        if (c.length > 0) {
+            EXPECT_EQ(state.clickSamples[0], c.kept ? 77 : 0);
+        }
+    }
+    releaseClick(state);
+    MAKE_CLICK(state, 60.0f, 44100, out.file());
+    EXPECT_EQ(state.clickSamples.at(0), 0);
+}
+
+// The click must fit 32 MiB of 24-bit samples, which matters only above
+// 11184810 samples per second. From 4 Hz up the click is three periods long.
+TEST(ClickBudget, RefusesAFrequencyWhoseClickIsTooLong) {
+    const std::string atTopRate =
+        "Frequency must be at least 576 Hz at this sample rate (the click must fit 32 MiB)";
+    struct Row {
+        float hz;
+        uint32_t rate;
+        int64_t length;
+        std::string rule;
+    };
+    for (const Row& c : {Row{1.5f, 2147483647, 1431655808, atTopRate},  // the float period
+                         Row{575.0f, 2147483647, 11204262, atTopRate},
+                         Row{576.0f, 2147483647, 11184810, ""},
+                         Row{1.0f, 2147483647, 0, ""},  // no whole period: nothing to keep
+                         Row{1.5f, 11184811, 7456540, ""},  // every click is below the rate
+                         Row{3.01f, 44739243, 44590608,
+                             "Frequency must be at least 12 Hz at this sample rate (the click "
+                             "must fit 32 MiB)"}}) {
+        SCOPED_TRACE(c.hz);
+        EXPECT_EQ(clickLengthFor(c.hz, c.rate), c.length);
+        EXPECT_EQ(checkFrequency(c.hz, c.rate), c.rule);
+    }
+    // A rate is judged with the frequency in force: at 60 Hz a click fits up to about 224 million.
+    EXPECT_EQ(checkRateFor(2147483647, 120.0f, 60.0f, 0.5f),
+              "Sample rate must be a whole number from 120 to 223696247 for the tempo, "
+              "frequency and audition length in force");
+    EXPECT_EQ(checkRateFor(223696247, 120.0f, 60.0f, 0.5f), "");
 }
 
 struct DepthCase {

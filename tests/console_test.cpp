@@ -3,6 +3,7 @@
 // transcript is compared whole, byte for byte.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <limits>
 #include <ostream>
 #include <string>
@@ -240,6 +241,19 @@ TEST_F(ConsoleTest, WrittenClickFollowsTheFrequencyInForce) {
     const std::pair<size_t, int32_t> samples[] = {
         {0, 0}, {1, 105448}, {2183, -147032}, {2184, 0}, {22051, 105448}};
     for (const auto& [i, v] : samples) EXPECT_EQ(sampleAt(file, 44, i, 3), v) << "sample " << i;
+}
+
+// When the reader of standard output goes away, the commands still run: `w`
+// writes its track and `s` saves. The menu is shown 200 times first, far more
+// than a pipe holds, so the writes after the reader has gone fail.
+TEST_F(ConsoleTest, CommandsRunOnWhenTheReaderOfStandardOutputHasGone) {
+    writeFile(dir.file("commands"), kStart + repeat("T\n", 200) + "m\n1\nw\ns\nx\n");
+    const std::string shell = "cd '" + dir.path() + "' && { HOME=. '" CLICKTRACK_BIN
+                              "' < commands; echo $? > status; } | head -c 10 > /dev/null";
+    ASSERT_EQ(std::system(shell.c_str()), 0);
+    EXPECT_EQ(readFile(dir.file("status")), "2\n");
+    EXPECT_EQ(readBytes(dir.file("click.wav")).size(), 44u + 88200 * 3);
+    EXPECT_NE(readFile(dir.file("dodiradoz.txt")).find("meas\t1\n"), std::string::npos);
 }
 
 TEST_F(ConsoleTest, XExitsAtOnceWithoutClickOrSave) {

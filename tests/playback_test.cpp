@@ -2,9 +2,11 @@
 // played through ALSA into a capture file.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <optional>
 #include <ostream>
-
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "click/click.hpp"
@@ -259,6 +261,147 @@ TEST(AuditionDevice, UnknownDeviceReportsOpenFailureOnStderrAndExitsWithStatusOn
     const std::vector<std::string> passes = passOutputs(run.out);
     ASSERT_EQ(passes.size(), 2u);  // o, then a: no menu after it
     EXPECT_EQ(passes[1], "\n");
+}
+
+// A device that plays only some rates: ALSA's rate converter over the null
+// device takes 4000 to 768000 samples per second. A rate outside that would
+// be granted as the nearest one, and the beat would play at the wrong speed.
+TEST(AuditionDevice, ARateTheDeviceDoesNotGrantIsADeviceFailure) {
+    struct Row {
+        const char* rate;
+        int status;
+        std::string err;
+    };
+    const std::string way = " choose a resampling device such as 'default' or 'plughw:0,0'.\n";
+    for (const Row& c : {Row{"1000", 1, "unable to play at 1000 samples per second: the device "
+                                        "offers 4000;" + way},
+                         Row{"1000000", 1, "unable to play at 1000000 samples per second: the "
+                                           "device offers 768000;" + way},
+                         Row{"44100", 2, ""}}) {
+        SCOPED_TRACE(c.rate);
+        const TempDir dir;
+        writeFile(dir.file(".asoundrc"),
+                  "pcm.fixed { type rate slave { pcm \"null\" rate 48000 } }\n");
+        const RunResult run = runProgram(dir.path(), std::string(c.rate) +
+                                         "\n2\no\nfixed\nal\n0.1\na\nx\n", dir.path(), {60});
+        EXPECT_EQ(run.status, c.status);
+        EXPECT_EQ(run.err, c.err);
+        const std::vector<std::string> passes = passOutputs(run.out);  // o, al, a
+        ASSERT_GE(passes.size(), 3u);
+        EXPECT_EQ(passes[2], c.status == 1 ? "\n" : "\n\tMeasure  1\n");
+    }
+}
+
+// ---------------------------------------------------------------------------
+// ALSA's own write loop, with the results of chosen writes replaced by the
+// preloaded shim (tests/support/alsa_write_shim.cpp)
+
+// Sets the shim's scripts and preloads it for the programs run while it lives.
+class WriteShim {
+public:
+    WriteShim(const std::string& writes, const std::string& resumes) {
+        set("CLICKTRACK_TEST_WRITES", writes);
+        set("CLICKTRACK_TEST_RESUMES", resumes);
+        // Under emulation the preload is for the emulated program, not the emulator.
+        if (CLICKTRACK_EMULATED) {
+            set("QEMU_SET_ENV", "LD_PRELOAD=" CLICKTRACK_WRITE_SHIM);
+        } else {
+            set("LD_PRELOAD", CLICKTRACK_WRITE_SHIM);
+        }
+        // In a sanitized build the sanitizer's run-time would otherwise
+        // refuse to come after the shim.
+        const char* asan = std::getenv("ASAN_OPTIONS");
+        set("ASAN_OPTIONS", std::string(asan ? asan : "") + ":verify_asan_link_order=0");
+    }
+    ~WriteShim() {
+        for (const auto& [name, old] : saved_) {
+            if (old) ::setenv(name.c_str(), old->c_str(), 1); else ::unsetenv(name.c_str());
+        }
+    }
+
+private:
+    void set(const std::string& name, const std::string& value) {
+        const char* old = std::getenv(name.c_str());
+        saved_.emplace_back(name, old ? std::optional<std::string>(old) : std::nullopt);
+        ::setenv(name.c_str(), value.c_str(), 1);
+    }
+    std::vector<std::pair<std::string, std::optional<std::string>>> saved_;
+};
+
+std::string times(const std::string& step, int n) {
+    std::string steps;
+    while (n-- > 0) steps += step + ",";
+    return steps;
+}
+
+// A one-second audition at 44100 Hz plays 43 periods of 1024 frames of
+// 22050-frame beats. An underrun loses the rest of its period; a short write
+// or an error ALSA recovers from carries on with the rest; a failure, or
+// nine writes in a row without progress, ends with status 1.
+TEST(AlsaWriteLoop, EachWriteResultGivesTheDesignedStream) {
+    constexpr int64_t kAll = 44032;
+    struct Row {
+        const char* what;
+        std::string writes, resumes;
+        Sections kept;  // the frames of the whole stream that reach the device
+        std::string failure;
+    };
+    const Row rows[] = {
+        {"underrun", "pass,EPIPE", "", {{0, 1024}, {2048, kAll}}, ""},
+        {"underrun after a short write", "some:100,EPIPE", "", {{0, 100}, {1024, kAll}}, ""},
+        {"short writes", "some:100,some:1,pass,some:1023", "", {{0, kAll}}, ""},
+        {"suspended, then resumed", "ESTRPIPE", "", {{0, kAll}}, ""},
+        {"suspended, still waking", "pass,ESTRPIPE", "EAGAIN,EAGAIN", {{0, kAll}}, ""},
+        {"suspended, no resume: prepared", "ESTRPIPE", "ENOSYS", {{0, kAll}}, ""},
+        {"interrupted", "pass,EINTR", "", {{0, kAll}}, ""},
+        {"input/output error", "pass,EIO", "", {{0, 1024}}, "Input/output error"},
+        {"eight writes without progress", times("none", 8), "", {{0, kAll}}, ""},
+        {"progress counts again", times("none", 8) + "some:1," + times("none", 8), "",
+         {{0, kAll}}, ""},
+        {"nine writes without progress", times("none", 9), "", {}, "Input/output error"},
+        {"suspended on every write", times("ESTRPIPE", 9), "", {}, "Streams pipe error"},
+    };
+    for (const Row& c : rows) {
+        SCOPED_TRACE(c.what);
+        const TempDir dir;
+        const std::string capture = dir.file("captured.raw");
+        writeCaptureAsoundrc(dir.path(), capture);
+        RunResult run;
+        {
+            const WriteShim shim(c.writes, c.resumes);
+            run = runProgram(dir.path(), startAt(1, 2) + "al\n1\na\nx\n", dir.path(), {60});
+        }
+        if (c.failure.empty()) {
+            EXPECT_EQ(run.status, 2);
+            EXPECT_EQ(run.err, "");
+        } else {
+            EXPECT_EQ(run.status, 1);
+            EXPECT_TRUE(endsWith(run.err, "unable to write to pcm device: " + c.failure + "\n"))
+                << run.err;
+        }
+        const Bytes track = readBytes(dir.file("click.wav"));
+        ASSERT_GE(track.size(), 44u + 2205 * 3);
+        const Bytes whole = loopedBeat(Bytes(track.begin() + 44, track.begin() + 44 + 2205 * 3),
+                                       3, 22050, kAll);
+        Bytes expected;
+        for (const auto& [from, to] : c.kept) {
+            expected.insert(expected.end(), whole.begin() + from * 3, whole.begin() + to * 3);
+        }
+        EXPECT_TRUE(sameStream(readCapture(capture, expected.size()), expected, 3));
+    }
+}
+
+// When the program behind the device's pipe dies, ALSA's write fails and the
+// audition ends as a device failure instead of the program dying of it.
+TEST(AuditionDevice, APipeThatDiesBehindTheDeviceIsADeviceFailure) {
+    const TempDir dir;
+    writeFile(dir.file(".asoundrc"),
+              "pcm.dead { type file slave.pcm \"null\" file \"|head -c 10 >/dev/null\" "
+              "format \"raw\" }\n");
+    const RunResult run = runProgram(dir.path(), "1\n2\no\ndead\na\nx\n", dir.path(), {60});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_TRUE(endsWith(run.err, "unable to write to pcm device: Input/output error\n"))
+        << run.err;
 }
 
 }  // namespace

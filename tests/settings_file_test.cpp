@@ -211,8 +211,16 @@ INSTANTIATE_TEST_SUITE_P(
                  refused("rate", "0", kRate) + refused("Hz", "23000", belowHz("22051")), ""},
         // A rate must suit the values it keeps; these do.
         ReadCase{"LowRateWithALowFrequency", "rate\t48\nHz\t10\n", "", "rate=48; Hz=10"},
-        ReadCase{"HighRateWithAShortAudition", "atime\t0.5\nrate\t2147483647\n", "",
-                 "rate=2147483647; atime=0.5"}),
+        // The highest rate, with a short audition and a click short enough for its budget.
+        ReadCase{"HighRateWithAShortAudition", "atime\t0.5\nHz\t600\nrate\t2147483647\n", "",
+                 "rate=2147483647; Hz=600; atime=0.5"},
+        // At 1.5 Hz the click would be 1431655808 samples: the frequency is
+        // refused at that rate, and the default 60 Hz does not fit it either.
+        ReadCase{"ClickTooLongForTheHighestRate", "rate\t2147483647\nHz\t1.5\natime\t0.5\n",
+                 refused("rate", "2147483647",
+                         "Sample rate must be a whole number from 120 to 223696247 for the tempo, "
+                         "frequency and audition length in force; using 44100."),
+                 "Hz=1.5; atime=0.5"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // At rate 48 the default 60 Hz click has no partial; at 2147483647 the

@@ -28,6 +28,17 @@ int64_t lowestPeriod(float hz, uint32_t rate) {
     return static_cast<int64_t>(p);
 }
 
+// Whole periods of the lowest frequency, from kStartCycles down, that fit
+// below the rate; 0 when none does.
+int32_t cyclesThatFit(float hz, uint32_t rate) {
+    const int64_t p = lowestPeriod(hz, rate);
+    if (p < 0) return 0;
+    for (int32_t n = kStartCycles; n >= 1; --n) {
+        if (p * n < int64_t{rate}) return n;
+    }
+    return 0;
+}
+
 }  // namespace
 
 void initClickState(ClickState& state, int32_t bits) {
@@ -36,30 +47,21 @@ void initClickState(ClickState& state, int32_t bits) {
     state.harmonicCount = kStartHarmonics;
     state.cycleCount = kStartCycles;
     state.clickLength = 0;
+    releaseClick(state);
+}
+
+int64_t clickLengthFor(float hz, uint32_t rate) {
+    const int32_t cycles = cyclesThatFit(hz, rate);
+    return cycles == 0 ? 0 : lowestPeriod(hz, rate) * cycles;
 }
 
 void LIMIT_CLICK(ClickState& state, float hz, uint32_t rate, FILE* out) {
     state.harmonicCount = partialsThatFit(hz, rate);
-    state.cycleCount = kStartCycles;
-    const int64_t p = lowestPeriod(hz, rate);
-    const int64_t r = rate;
-    int32_t cycles = 0;
-    if (p >= 0) {
-        for (int32_t n = kStartCycles; n >= 1; --n) {
-            if (p * n < r) {
-                cycles = n;
-                break;
-            }
-        }
-    }
-    if (cycles == 0) {
+    state.cycleCount = cyclesThatFit(hz, rate);
+    state.clickLength = static_cast<int32_t>(clickLengthFor(hz, rate));
+    if (state.cycleCount == 0) {
         std::fputs("The frequency chosen is too low for this tempo!\n", out);
-        state.cycleCount = 0;
-        state.clickLength = 0;
-        return;
     }
-    state.cycleCount = cycles;
-    state.clickLength = static_cast<int32_t>(p * cycles);
 }
 
 void GEN_CLICK(int32_t* samples, int32_t lowestHz, int32_t cycles, int32_t harmonics,
@@ -91,18 +93,27 @@ void GEN_CLICK(int32_t* samples, int32_t lowestHz, int32_t cycles, int32_t harmo
 
 void MAKE_CLICK(ClickState& state, float hz, uint32_t rate, FILE* out) {
     LIMIT_CLICK(state, hz, rate, out);
+    // The synthesis uses the whole-number part of the frequency.
+    const int32_t lowestHz = hz >= 1.0f && hz < 2147483648.0f ? static_cast<int32_t>(hz) : 0;
+    const ClickRecipe recipe{lowestHz, state.cycleCount, state.harmonicCount, state.clickLength,
+                             rate};
+    if (state.madeFrom == recipe) {
+        std::fputc('\n', out);  // the line the synthesis would have written
+        return;
+    }
+    // The old click goes first, so that two never take memory at once.
+    releaseClick(state);
     const size_t length = static_cast<size_t>(state.clickLength);
     state.clickSamples.assign(length, 0);
     state.clickBytes.assign(length * static_cast<size_t>(state.bytesPerSample), 0);
-    // The synthesis uses the whole-number part of the frequency.
-    const int32_t lowestHz = hz >= 1.0f && hz < 2147483648.0f ? static_cast<int32_t>(hz) : 0;
-    GEN_CLICK(state.clickSamples.data(), lowestHz, state.cycleCount,
-              state.harmonicCount, rate, state.clickLength, out);
+    GEN_CLICK(state.clickSamples.data(), lowestHz, state.cycleCount, state.harmonicCount, rate,
+              state.clickLength, out);
     if (state.bytesPerSample == 3) {
         NUM24_TO_CHAR(state.clickSamples.data(), state.clickBytes.data(), state.clickLength);
     } else {
         NUM24_TO_CHAR16(state.clickSamples.data(), state.clickBytes.data(), state.clickLength);
     }
+    state.madeFrom = recipe;
 }
 
 void releaseClick(ClickState& state) {
@@ -110,4 +121,5 @@ void releaseClick(ClickState& state) {
     state.clickSamples.shrink_to_fit();
     state.clickBytes.clear();
     state.clickBytes.shrink_to_fit();
+    state.madeFrom.reset();
 }

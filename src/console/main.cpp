@@ -1,4 +1,5 @@
 // clicktrack: a console metronome and click-track writer.
+#include <csignal>
 #include <cstdio>
 #include <new>
 
@@ -20,6 +21,9 @@ int finish(const Session& session, const Stop& stop) {
 }  // namespace
 
 int main() {
+    // A reader that goes away must not end the program: a failed write to
+    // standard output is ignored, and one to a sound device is reported.
+    std::signal(SIGPIPE, SIG_IGN);
     Session session;
     try {
         if (Outcome stop = startUp(session)) return finish(session, *stop);

@@ -177,9 +177,9 @@ Stop runMenu(Session& s) {
         }
         if (tooLong || !isCommand(word)) continue;
         if (Outcome stop = runSettingHandler(word, s)) return *stop;
+        // The click stays for the next pass, which makes it again only when
+        // the values it is made from have changed.
         MAKE_CLICK(s.click, s.settings.Hz, s.settings.rate, s.io.out);
-        Outcome stop = runAction(word, s);
-        releaseClick(s.click);
-        if (stop) return *stop;
+        if (Outcome stop = runAction(word, s)) return *stop;
     }
 }

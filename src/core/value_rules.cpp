@@ -3,6 +3,8 @@
 #include <cmath>
 #include <cstdio>
 
+#include "click/click.hpp"
+
 namespace {
 
 constexpr float kTwoTo31 = 2147483648.0f;
@@ -37,6 +39,9 @@ bool frequencyFits(float hz, uint32_t rate) {
     return std::trunc(static_cast<double>(hz)) <= rate * 0.5;
 }
 
+// Whether the click made at `hz` keeps within its memory budget.
+bool clickFits(float hz, uint32_t rate) { return clickLengthFor(hz, rate) <= kMaxClickSamples; }
+
 bool auditionFits(float atime, uint32_t rate) { return static_cast<float>(rate) * atime < kTwoTo31; }
 
 // The longest audition length whose frame count still fits.
@@ -49,10 +54,11 @@ double longestAudition(uint32_t rate) {
     return longest;
 }
 
-// The lowest rate from which `works` holds, for a condition that, once it
-// holds, holds for every higher rate too; 0 when it never holds.
+// The lowest whole number (a rate, or a frequency) from which `works` holds,
+// for a condition that, once it holds, holds for every higher number too;
+// 0 when it never holds.
 template <typename Works>
-uint32_t lowestWorkingRate(Works works) {
+uint32_t lowestWorking(Works works) {
     uint32_t low = 1, high = kHighestRate;
     if (!works(high)) return 0;
     while (low < high) {
@@ -78,11 +84,11 @@ std::string checkRateFor(long long rate, float tempo, float hz, float atime) {
     if (checkRate(rate).empty() && rateSuits(static_cast<uint32_t>(rate), tempo, hz, atime)) {
         return "";
     }
-    const uint32_t lowest = lowestWorkingRate([&](uint32_t r) {
+    const uint32_t lowest = lowestWorking([&](uint32_t r) {
         return beatAtLeastOneSample(tempo, r) && frequencyFits(hz, r);
     });
-    const uint32_t firstTooHigh = lowestWorkingRate([&](uint32_t r) {
-        return !(beatFitsCounters(tempo, r) && auditionFits(atime, r));
+    const uint32_t firstTooHigh = lowestWorking([&](uint32_t r) {
+        return !(beatFitsCounters(tempo, r) && auditionFits(atime, r) && clickFits(hz, r));
     });
     const uint32_t highest = firstTooHigh == 0 ? kHighestRate : firstTooHigh - 1;
     return format("Sample rate must be a whole number from %.0f to %.0f for the tempo, "
@@ -107,10 +113,19 @@ std::string checkTempo(float tempo, uint32_t rate) {
 }
 
 std::string checkFrequency(float hz, uint32_t rate) {
-    if (std::isfinite(hz) && hz > 0.0f && frequencyFits(hz, rate)) return "";
-    // Only the whole part of the frequency counts against half the rate.
-    return format("Frequency must be above 0 and below %.0f Hz (half the sample rate)",
-                  std::floor(rate * 0.5) + 1.0);
+    if (!(std::isfinite(hz) && hz > 0.0f && frequencyFits(hz, rate))) {
+        // Only the whole part of the frequency counts against half the rate.
+        return format("Frequency must be above 0 and below %.0f Hz (half the sample rate)",
+                      std::floor(rate * 0.5) + 1.0);
+    }
+    if (clickFits(hz, rate)) return "";
+    // From 4 Hz up the click is three periods long and shortens as the
+    // frequency rises; below, its length jumps as whole periods stop fitting.
+    const uint32_t lowest = lowestWorking(
+        [&](uint32_t n) { return n >= 4 && clickFits(static_cast<float>(n), rate); });
+    return format("Frequency must be at least %.0f Hz at this sample rate (the click must fit "
+                  "%.0f MiB)",
+                  lowest, static_cast<double>(kClickBudgetBytes >> 20));
 }
 
 std::string checkBeatsPerMeasure(long long meter) {

@@ -23,7 +23,8 @@ std::string checkBits(long long bits);
 std::string checkTempo(float tempo, uint32_t rate);
 
 // Lowest frequency: finite, above 0, and not above half the rate, so that
-// at least one partial fits.
+// at least one partial fits; and its click at this rate within the budget
+// of kClickBudgetBytes.
 std::string checkFrequency(float hz, uint32_t rate);
 
 // Beats per measure and number of measures: 0 to 2147483647.

@@ -2,7 +2,10 @@
 #include <alsa/asoundlib.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
+#include <string>
+#include <thread>
 
 #include "playback/pcm_device.hpp"
 
@@ -12,6 +15,10 @@ constexpr snd_pcm_uframes_t kWantedPeriod = 1024;
 constexpr snd_pcm_uframes_t kWantedBuffer = 2048;
 // Writes in a row that make no progress before playback gives up.
 constexpr int kMaxStalls = 8;
+// A suspended device that is still waking up is asked again every 10 ms,
+// for up to 10 s.
+constexpr std::chrono::milliseconds kResumeWait{10};
+constexpr int kResumeTries = 1000;
 
 Stop alsaError(const char* what, int code) {
     return deviceError(std::string(what) + snd_strerror(code));
@@ -43,11 +50,14 @@ public:
                 stalls = 0;
                 continue;
             }
-            if (r < 0 && snd_pcm_recover(handle_, static_cast<int>(r), 1) < 0) {
-                return alsaError("unable to write to pcm device: ", static_cast<int>(r));
-            }
+            // Suspended: the rest of the period follows once the device runs
+            // again. Other errors are recovered where ALSA knows how.
+            const int code = static_cast<int>(r);
+            const int rc = r == -ESTRPIPE ? resumeOrPrepare()
+                                          : r < 0 ? snd_pcm_recover(handle_, code, 1) : 0;
+            if (rc < 0) return alsaError("unable to write to pcm device: ", rc);
             if (++stalls > kMaxStalls) {
-                return alsaError("unable to write to pcm device: ", r < 0 ? static_cast<int>(r) : -EIO);
+                return alsaError("unable to write to pcm device: ", r < 0 ? code : -EIO);
             }
         }
         return std::nullopt;
@@ -66,6 +76,17 @@ public:
     }
 
 private:
+    // Waits while the device is still waking up (for a while, not for ever),
+    // then starts it afresh if it cannot carry on where it stopped.
+    int resumeOrPrepare() {
+        int rc = snd_pcm_resume(handle_);
+        for (int tries = 0; rc == -EAGAIN && tries < kResumeTries; ++tries) {
+            std::this_thread::sleep_for(kResumeWait);
+            rc = snd_pcm_resume(handle_);
+        }
+        return rc < 0 ? snd_pcm_prepare(handle_) : rc;
+    }
+
     snd_pcm_t* handle_;
     int64_t period_;
     size_t frameBytes_;
@@ -111,6 +132,14 @@ Outcome openAlsaPcm(const std::string& name, uint32_t rate, int32_t bits,
     snd_pcm_hw_params_set_buffer_size_near(handle, raw, &buffer);
     rc = snd_pcm_hw_params(handle, raw);
     if (rc < 0) return alsaError("unable to set hw parameters: ", rc);
+    // The beat is counted in samples at the rate asked for: at any other rate
+    // it would play at the wrong speed.
+    unsigned int granted = 0;
+    if (snd_pcm_hw_params_get_rate(raw, &granted, &dir) < 0 || granted != rate) {
+        return deviceError("unable to play at " + std::to_string(rate) +
+                           " samples per second: the device offers " + std::to_string(granted) +
+                           "; choose a resampling device such as 'default' or 'plughw:0,0'.");
+    }
     snd_pcm_hw_params_get_buffer_size(raw, &buffer);
     unsigned int periodTime = 0;
     snd_pcm_hw_params_get_period_time(raw, &periodTime, &dir);
