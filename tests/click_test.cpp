@@ -12,7 +12,8 @@
 
 #include "click/click.hpp"
 #include "click/encode.hpp"
-#include "common/value_rules.hpp"
+#include "console/menu.hpp"
+#include "core/value_rules.hpp"
 #include "support/test_support.hpp"
 
 namespace {
@@ -24,9 +25,8 @@ const std::string kTooLow = "The frequency chosen is too low for this tempo!\n";
 std::vector<int32_t> generate(int32_t lowestHz, int32_t cycles, int32_t harmonics, uint32_t rate,
                               int32_t length, std::string* written = nullptr) {
     std::vector<int32_t> samples(static_cast<size_t>(length), 12345);  // not yet zero
-    TextSink out;
-    GEN_CLICK(samples.data(), lowestHz, cycles, harmonics, rate, length, out.file());
-    if (written) *written = out.text();
+    synthesizeClick(samples.data(), lowestHz, cycles, harmonics, rate, length);
+    if (written) *written = "\n";  // the console writes the stage's line break
     return samples;
 }
 
@@ -54,12 +54,11 @@ TEST_P(LimitClickTest, SetsPartialsCyclesAndLength) {
     initClickState(state, 24);
     state.harmonicCount = 1;
     state.cycleCount = 1;
-    TextSink out;
-    LIMIT_CLICK(state, c.hz, c.rate, out.file());
+    const ClickReport report = limitClick(state, c.hz, c.rate);
     EXPECT_EQ(state.harmonicCount, c.harmonics);
     EXPECT_EQ(state.cycleCount, c.cycles);
     EXPECT_EQ(state.clickLength, c.clickLength);
-    EXPECT_EQ(out.text(), c.warns ? kTooLow : "");
+    EXPECT_EQ(report.frequencyTooLow, c.warns);
 }
 
 // p below is the lowest partial's period in samples.
@@ -85,10 +84,8 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(LimitClick, WarnsOnEveryStageWhereNoCycleFits) {
     ClickState state;
     initClickState(state, 24);
-    TextSink out;
-    LIMIT_CLICK(state, 1.0f, 44100, out.file());
-    LIMIT_CLICK(state, 1.0f, 44100, out.file());
-    EXPECT_EQ(out.text(), kTooLow + kTooLow);
+    EXPECT_TRUE(limitClick(state, 1.0f, 44100).frequencyTooLow);
+    EXPECT_TRUE(limitClick(state, 1.0f, 44100).frequencyTooLow);
 }
 
 // ---------------------------------------------------------------- synthesis
@@ -152,7 +149,7 @@ TEST(GenClick, NoPartialsOrNoCyclesGiveSilenceAndOneLineBreak) {
 TEST(GenClick, StopsAtTheLengthWhenTheSpanIsLonger) {
     std::vector<int32_t> buffer(2205, 777);
     TextSink out;
-    GEN_CLICK(buffer.data(), 60, 3, 8, 44100, 2184, out.file());
+    synthesizeClick(buffer.data(), 60, 3, 8, 44100, 2184);
     EXPECT_EQ(std::vector<int32_t>(buffer.begin() + 2184, buffer.end()), std::vector<int32_t>(21, 777));
     expectSamples(buffer, {{1, 105448}, {2000, -773491}});
 }
@@ -177,7 +174,7 @@ TEST(MakeClick, BuildsTheClickOfEachStageAfresh) {
         ClickState state;
         initClickState(state, 24);
         TextSink out;
-        MAKE_CLICK(state, c.hz, 44100, out.file());
+        writeClickStage(out.file(), makeClick(state, c.hz, 44100));
         EXPECT_EQ(out.text(), c.said);
         EXPECT_EQ(state.clickLength, c.length);
         ASSERT_EQ(state.clickSamples.size(), static_cast<size_t>(c.length));
@@ -187,7 +184,7 @@ TEST(MakeClick, BuildsTheClickOfEachStageAfresh) {
             EXPECT_EQ(state.clickBytes, Bytes(9, 0));
         }
         releaseClick(state);
-        MAKE_CLICK(state, 60.0f, 44100, out.file());
+        writeClickStage(out.file(), makeClick(state, 60.0f, 44100));
         ASSERT_EQ(state.clickSamples.size(), 2205u);
         expectSamples(state.clickSamples, {{184, 2427460}, {500, -2291201}});
     }
@@ -218,7 +215,7 @@ TEST(MakeClick, KeepsTheClickWhileItsValuesStayTheSame) {
                            Stage{60.0f, 44100, false, "\n", 2205}}) {
         SCOPED_TRACE(c.hz);
         if (!state.clickSamples.empty()) state.clickSamples[0] = 77;
-        MAKE_CLICK(state, c.hz, c.rate, out.file());
+        writeClickStage(out.file(), makeClick(state, c.hz, c.rate));
         const std::string text = out.text();
         EXPECT_EQ(text.substr(written), c.said);
         written = text.size();
@@ -229,7 +226,7 @@ TEST(MakeClick, KeepsTheClickWhileItsValuesStayTheSame) {
         }
     }
     releaseClick(state);
-    MAKE_CLICK(state, 60.0f, 44100, out.file());
+    writeClickStage(out.file(), makeClick(state, 60.0f, 44100));
     EXPECT_EQ(state.clickSamples.at(0), 0);
 }
 
@@ -280,7 +277,7 @@ TEST_P(MakeClickDepthTest, EncodesTheClickAtTheRunsDepth) {
     EXPECT_EQ(state.bytesPerSample, static_cast<int32_t>(c.bytesPerSample));
     EXPECT_EQ(state.silenceSample, Bytes(c.bytesPerSample, 0));
     TextSink out;
-    MAKE_CLICK(state, 60.0f, 44100, out.file());
+    writeClickStage(out.file(), makeClick(state, 60.0f, 44100));
     ASSERT_EQ(state.clickBytes.size(), 2205u * c.bytesPerSample);
     const auto at = [&](size_t i) {
         const auto first = state.clickBytes.begin() + static_cast<long>(i * c.bytesPerSample);
@@ -311,8 +308,8 @@ class EncodeTest : public ::testing::TestWithParam<EncodeCase> {};
 TEST_P(EncodeTest, WritesLittleEndianTwosComplement) {
     const EncodeCase& c = GetParam();
     Bytes b24(3, 0xAA), b16(2, 0xAA);
-    NUM24_TO_CHAR(&c.sample, b24.data(), 1);
-    NUM24_TO_CHAR16(&c.sample, b16.data(), 1);
+    encode24(&c.sample, b24.data(), 1);
+    encode16(&c.sample, b16.data(), 1);
     EXPECT_EQ(b24, c.bytes24);
     EXPECT_EQ(b16, c.bytes16);
 }
@@ -331,12 +328,12 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(Encode, ConsecutiveSamplesFollowEachOtherAndNoLengthWritesNothing) {
     const int32_t samples[] = {1, -2};
     Bytes b24(6, 0xAA), b16(4, 0xAA), untouched(6, 0xAA);
-    NUM24_TO_CHAR(samples, b24.data(), 2);
-    NUM24_TO_CHAR16(samples, b16.data(), 2);
+    encode24(samples, b24.data(), 2);
+    encode16(samples, b16.data(), 2);
     EXPECT_EQ(b24, (Bytes{0x01, 0x00, 0x00, 0xFE, 0xFF, 0xFF}));
     EXPECT_EQ(b16, (Bytes{0x00, 0x00, 0xFF, 0xFF}));
-    NUM24_TO_CHAR(samples, untouched.data(), 0);
-    NUM24_TO_CHAR16(samples, untouched.data(), -1);
+    encode24(samples, untouched.data(), 0);
+    encode16(samples, untouched.data(), -1);
     EXPECT_EQ(untouched, Bytes(6, 0xAA));
 }
 

@@ -20,25 +20,6 @@ int32_t partialsThatFit(float hz, uint32_t rate) {
     return n;
 }
 
-// Period of the lowest frequency in whole samples, or -1 when it is far
-// longer than any rate (then no whole period fits in a second).
-int64_t lowestPeriod(float hz, uint32_t rate) {
-    const float p = static_cast<float>(rate) / hz;
-    if (!(p < 4294967296.0f)) return -1;
-    return static_cast<int64_t>(p);
-}
-
-// Whole periods of the lowest frequency, from kStartCycles down, that fit
-// below the rate; 0 when none does.
-int32_t cyclesThatFit(float hz, uint32_t rate) {
-    const int64_t p = lowestPeriod(hz, rate);
-    if (p < 0) return 0;
-    for (int32_t n = kStartCycles; n >= 1; --n) {
-        if (p * n < int64_t{rate}) return n;
-    }
-    return 0;
-}
-
 }  // namespace
 
 void initClickState(ClickState& state, int32_t bits) {
@@ -50,22 +31,15 @@ void initClickState(ClickState& state, int32_t bits) {
     releaseClick(state);
 }
 
-int64_t clickLengthFor(float hz, uint32_t rate) {
-    const int32_t cycles = cyclesThatFit(hz, rate);
-    return cycles == 0 ? 0 : lowestPeriod(hz, rate) * cycles;
-}
-
-void LIMIT_CLICK(ClickState& state, float hz, uint32_t rate, FILE* out) {
+ClickReport limitClick(ClickState& state, float hz, uint32_t rate) {
     state.harmonicCount = partialsThatFit(hz, rate);
     state.cycleCount = cyclesThatFit(hz, rate);
     state.clickLength = static_cast<int32_t>(clickLengthFor(hz, rate));
-    if (state.cycleCount == 0) {
-        std::fputs("The frequency chosen is too low for this tempo!\n", out);
-    }
+    return ClickReport{state.cycleCount == 0};
 }
 
-void GEN_CLICK(int32_t* samples, int32_t lowestHz, int32_t cycles, int32_t harmonics,
-               uint32_t rate, int32_t length, FILE* out) {
+void synthesizeClick(int32_t* samples, int32_t lowestHz, int32_t cycles, int32_t harmonics,
+                     uint32_t rate, int32_t length) {
     for (int32_t i = 0; i < length; ++i) samples[i] = 0;
     if (harmonics >= 1 && cycles >= 1 && lowestHz >= 1) {
         const float rateF = static_cast<float>(rate);
@@ -88,32 +62,29 @@ void GEN_CLICK(int32_t* samples, int32_t lowestHz, int32_t cycles, int32_t harmo
             }
         }
     }
-    std::fputc('\n', out);
 }
 
-void MAKE_CLICK(ClickState& state, float hz, uint32_t rate, FILE* out) {
-    LIMIT_CLICK(state, hz, rate, out);
+ClickReport makeClick(ClickState& state, float hz, uint32_t rate) {
+    const ClickReport report = limitClick(state, hz, rate);
     // The synthesis uses the whole-number part of the frequency.
     const int32_t lowestHz = hz >= 1.0f && hz < 2147483648.0f ? static_cast<int32_t>(hz) : 0;
     const ClickRecipe recipe{lowestHz, state.cycleCount, state.harmonicCount, state.clickLength,
                              rate};
-    if (state.madeFrom == recipe) {
-        std::fputc('\n', out);  // the line the synthesis would have written
-        return;
-    }
+    if (state.madeFrom == recipe) return report;
     // The old click goes first, so that two never take memory at once.
     releaseClick(state);
     const size_t length = static_cast<size_t>(state.clickLength);
     state.clickSamples.assign(length, 0);
     state.clickBytes.assign(length * static_cast<size_t>(state.bytesPerSample), 0);
-    GEN_CLICK(state.clickSamples.data(), lowestHz, state.cycleCount, state.harmonicCount, rate,
-              state.clickLength, out);
+    synthesizeClick(state.clickSamples.data(), lowestHz, state.cycleCount, state.harmonicCount,
+                    rate, state.clickLength);
     if (state.bytesPerSample == 3) {
-        NUM24_TO_CHAR(state.clickSamples.data(), state.clickBytes.data(), state.clickLength);
+        encode24(state.clickSamples.data(), state.clickBytes.data(), state.clickLength);
     } else {
-        NUM24_TO_CHAR16(state.clickSamples.data(), state.clickBytes.data(), state.clickLength);
+        encode16(state.clickSamples.data(), state.clickBytes.data(), state.clickLength);
     }
     state.madeFrom = recipe;
+    return report;
 }
 
 void releaseClick(ClickState& state) {

@@ -3,18 +3,11 @@
 #pragma once
 
 #include <cstdint>
-#include <cstdio>
 #include <optional>
 #include <vector>
 
-constexpr int32_t kStartHarmonics = 8;   // partials in a full click
-constexpr int32_t kStartCycles = 3;      // periods of the lowest partial
+#include "core/timing.hpp"
 
-// The longest click the program makes: 32 MiB of 24-bit samples. With its
-// 32-bit samples beside it, a click takes at most 75 MiB, and making it
-// takes well under a second.
-constexpr int64_t kClickBudgetBytes = int64_t{32} << 20;
-constexpr int64_t kMaxClickSamples = kClickBudgetBytes / 3;
 
 // What a click is made from; two clicks made from the same are the same.
 struct ClickRecipe {
@@ -43,23 +36,23 @@ struct ClickState {
 // Fixes the per-run values from the bit depth: bytes per sample and silence.
 void initClickState(ClickState& state, int32_t bits);
 
-// Samples in the click LIMIT_CLICK sets up for `hz` and `rate`; 0 when no
-// whole period fits in one second. Always below the rate.
-int64_t clickLengthFor(float hz, uint32_t rate);
+// What a click stage has to tell besides the click: the frequency is so low
+// that no whole period fits in one second, and the click is silent.
+struct ClickReport {
+    bool frequencyTooLow = false;
+};
 
 // Sets harmonicCount, cycleCount and clickLength for the frequency and rate,
-// starting each time from the full click. Writes the "too low" line to `out`
-// when no whole period fits in one second.
-void LIMIT_CLICK(ClickState& state, float hz, uint32_t rate, FILE* out);
+// starting each time from the full click.
+ClickReport limitClick(ClickState& state, float hz, uint32_t rate);
 
-// Fills samples[0, length) with the click; writes one line break to `out`.
-void GEN_CLICK(int32_t* samples, int32_t lowestHz, int32_t cycles, int32_t harmonics,
-               uint32_t rate, int32_t length, FILE* out);
+// Fills samples[0, length) with the click.
+void synthesizeClick(int32_t* samples, int32_t lowestHz, int32_t cycles, int32_t harmonics,
+                     uint32_t rate, int32_t length);
 
-// The click stage of a menu pass: limits, synthesis and encoding. The click
-// of an earlier stage is kept when it was made from the same values; what
-// the stage writes to `out` is the same either way.
-void MAKE_CLICK(ClickState& state, float hz, uint32_t rate, FILE* out);
+// The click stage: limits, synthesis and encoding. The click of an earlier
+// stage is kept when it was made from the same values.
+ClickReport makeClick(ClickState& state, float hz, uint32_t rate);
 
 // Releases the click buffers; the next stage makes the click afresh.
 void releaseClick(ClickState& state);

@@ -1,6 +1,6 @@
 #include "click/encode.hpp"
 
-void NUM24_TO_CHAR(const int32_t* samples, uint8_t* bytes, int32_t length) {
+void encode24(const int32_t* samples, uint8_t* bytes, int32_t length) {
     for (int32_t i = 0; i < length; ++i) {
         const uint32_t v = static_cast<uint32_t>(samples[i]);
         bytes[3 * i] = static_cast<uint8_t>(v & 0xFF);
@@ -9,7 +9,7 @@ void NUM24_TO_CHAR(const int32_t* samples, uint8_t* bytes, int32_t length) {
     }
 }
 
-void NUM24_TO_CHAR16(const int32_t* samples, uint8_t* bytes, int32_t length) {
+void encode16(const int32_t* samples, uint8_t* bytes, int32_t length) {
     for (int32_t i = 0; i < length; ++i) {
         // Arithmetic shift: -1 stays -1 and -256 becomes -1.
         const int32_t shifted = samples[i] >> 8;

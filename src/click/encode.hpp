@@ -4,8 +4,8 @@
 #include <cstdint>
 
 // Three bytes a sample: the two's-complement low 24 bits, least significant first.
-void NUM24_TO_CHAR(const int32_t* samples, uint8_t* bytes, int32_t length);
+void encode24(const int32_t* samples, uint8_t* bytes, int32_t length);
 
 // Two bytes a sample: the sample shifted right by 8 with its sign kept
 // (rounding down), least significant byte first.
-void NUM24_TO_CHAR16(const int32_t* samples, uint8_t* bytes, int32_t length);
+void encode16(const int32_t* samples, uint8_t* bytes, int32_t length);

@@ -146,6 +146,11 @@ Outcome runSettingHandler(const std::string& word, Session& s) {
 
 }  // namespace
 
+void writeClickStage(FILE* out, const ClickReport& report) {
+    if (report.frequencyTooLow) std::fputs("The frequency chosen is too low for this tempo!\n", out);
+    std::fputc('\n', out);
+}
+
 void writeMenu(FILE* out, const Settings& s) {
     std::fputs("\nGlobal settings:\n", out);
     std::fprintf(out, "\tEnter 't' to adjust tempo (%.1f bpm).\n", s.tempo);
@@ -179,7 +184,7 @@ Stop runMenu(Session& s) {
         if (Outcome stop = runSettingHandler(word, s)) return *stop;
         // The click stays for the next pass, which makes it again only when
         // the values it is made from have changed.
-        MAKE_CLICK(s.click, s.settings.Hz, s.settings.rate, s.io.out);
+        writeClickStage(s.io.out, makeClick(s.click, s.settings.Hz, s.settings.rate));
         if (Outcome stop = runAction(word, s)) return *stop;
     }
 }

@@ -3,8 +3,13 @@
 
 #include <cstdio>
 
+#include "click/click.hpp"
 #include "core/outcome.hpp"
 #include "console/session.hpp"
+
+// What the click stage of a menu pass writes: the warning of a frequency too
+// low, if any, and one line break.
+void writeClickStage(FILE* out, const ClickReport& report);
 
 // Writes the whole menu with the current settings.
 void writeMenu(FILE* out, const Settings& s);

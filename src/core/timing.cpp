@@ -11,6 +11,26 @@ std::optional<int64_t> sectionBeats(int64_t beats, int64_t measures) {
 
 }  // namespace
 
+std::optional<int64_t> lowestPeriod(float hz, uint32_t rate) {
+    const float p = static_cast<float>(rate) / hz;
+    if (!(p < 4294967296.0f)) return std::nullopt;
+    return static_cast<int64_t>(p);
+}
+
+int32_t cyclesThatFit(float hz, uint32_t rate) {
+    const std::optional<int64_t> p = lowestPeriod(hz, rate);
+    if (!p) return 0;
+    for (int32_t n = kStartCycles; n >= 1; --n) {
+        if (*p * n < int64_t{rate}) return n;
+    }
+    return 0;
+}
+
+int64_t clickLengthFor(float hz, uint32_t rate) {
+    const int32_t cycles = cyclesThatFit(hz, rate);
+    return cycles == 0 ? 0 : *lowestPeriod(hz, rate) * cycles;
+}
+
 float startupTrackSeconds(const Settings& s) {
     const int64_t beats = int64_t{s.meter} * s.meas;
     return static_cast<float>(beats) / (s.tempo / 60.0f);

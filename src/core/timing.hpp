@@ -16,6 +16,29 @@ constexpr float kFrameCountLimit = 2147483648.0f;
 constexpr double kFrameCountLimitDouble = 2147483648.0;
 constexpr int64_t kMaxFrameCount = 2147483647;
 
+// A full click: 8 partials, each lasting 3 periods of its own.
+constexpr int32_t kStartHarmonics = 8;
+constexpr int32_t kStartCycles = 3;
+
+// The longest click the program makes: 32 MiB of 24-bit samples. With its
+// 32-bit samples beside it, a click takes at most 75 MiB, and making it
+// takes well under a second.
+constexpr int64_t kClickBudgetBytes = int64_t{32} << 20;
+constexpr int64_t kMaxClickSamples = kClickBudgetBytes / 3;
+
+// Period of the lowest frequency in whole samples: rate / hz in single
+// precision, truncated. Nothing when it is far longer than any rate (then no
+// whole period fits in a second).
+std::optional<int64_t> lowestPeriod(float hz, uint32_t rate);
+
+// Whole periods of the lowest frequency, from kStartCycles down, that fit
+// below the rate; 0 when none does.
+int32_t cyclesThatFit(float hz, uint32_t rate);
+
+// Samples in the click made for `hz` and `rate`: the period times the cycles
+// that fit; 0 when no whole period fits in one second. Always below the rate.
+int64_t clickLengthFor(float hz, uint32_t rate);
+
 // Track length at start-up: meter x meas / (tempo / 60), all in single precision.
 float startupTrackSeconds(const Settings& s);
 

@@ -3,7 +3,7 @@
 #include <cmath>
 #include <cstdio>
 
-#include "click/click.hpp"
+#include "core/timing.hpp"
 
 namespace {
 
