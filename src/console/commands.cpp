@@ -86,20 +86,13 @@ Outcome renderTempoMap(Session& s) {
     std::vector<TempoMapEntry> map;
     if (Outcome r = READ_TMAP(st.map, st.rate, s.io.out, map)) return r;
     if (map.empty()) return std::nullopt;
-    std::vector<ScheduledSection> sections;
-    uint64_t audioBytes = 0;
-    for (size_t i = 0; i < map.size(); ++i) {
-        // The map was checked: every section's counts fit.
-        const int32_t frames =
-            *sectionWriteFrames(st.rate, map[i].tempo, map[i].beats, map[i].measures);
-        sections.push_back(fileSection(st.rate, map[i].tempo, frames, s.click.clickLength));
-        // Each section's length is its own: it starts where the one before ended.
-        audioBytes += trackBytes(s, {sections.back()});
-        if (!fitsWaveSize(kHeaderBytes + paddedBytes(audioBytes))) {
-            reportUnusedTempoMap(s.io.out, {entryLine(i + 1, "'" + st.save +
-                                                               "' would reach 4 GiB or more")});
-            return std::nullopt;
-        }
+    const std::vector<ScheduledSection> sections =
+        writtenSections(st.rate, map, s.click.clickLength);
+    if (const std::optional<size_t> past = firstSectionPastSizeLimit(
+            sections, static_cast<uint32_t>(s.click.bytesPerSample), kHeaderBytes)) {
+        reportUnusedTempoMap(s.io.out,
+                             {entryLine(*past + 1, "'" + st.save + "' would reach 4 GiB or more")});
+        return std::nullopt;
     }
     // The menu then shows the last section's tempo, and `w` and `+` use its length.
     st.tempo = map.back().tempo;
@@ -115,18 +108,11 @@ Outcome playTempoMap(Session& s) {
     const Settings& st = s.settings;
     std::vector<TempoMapEntry> map;
     if (Outcome r = READ_TMAP(st.map, st.rate, s.io.out, map)) return r;
-    for (size_t i = 0; i < map.size(); ++i) {
-        const int32_t beatLength = sectionBeatLength(st.rate, map[i].tempo);
-        const int32_t total =
-            *sectionPlayFrames(st.rate, map[i].tempo, map[i].beats, map[i].measures);
-        const Beat beat = makeBeat(s.click.clickBytes, s.click.bytesPerSample, beatLength);
+    const auto announceSection = [&s](size_t i) {
         std::fprintf(s.io.out, "\nPlaying section  %i \n\n", static_cast<int>(i + 1));
-        const int32_t beats = static_cast<int32_t>(map[i].beats);
-        if (Outcome r = playOnDevice(targetOf(st), beat, total, beats, measureAnnouncer(s.io.out))) {
-            return r;
-        }
-    }
-    return std::nullopt;
+    };
+    return playSections(targetOf(st), s.click.clickBytes, s.click.bytesPerSample,
+                        playedSections(st.rate, map), announceSection, measureAnnouncer(s.io.out));
 }
 
 }  // namespace

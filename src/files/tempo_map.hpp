@@ -18,16 +18,14 @@
 #include <vector>
 
 #include "core/outcome.hpp"
+#include "core/timing.hpp"
 
 constexpr size_t kMaxTempoMapEntries = 255;
 // A larger map file is refused; at most one byte more than this is read.
 constexpr uint64_t kMaxTempoMapFileBytes = 1 << 20;
 
-struct TempoMapEntry {
-    float tempo = 0.0f;      // beats per minute
-    int64_t beats = 0;       // beats per measure, as written
-    int64_t measures = 0;    // measures in the section, as written
-};
+// An entry is a section of one tempo and meter.
+using TempoMapEntry = MeterSection;
 
 struct TempoMapText {
     std::vector<TempoMapEntry> entries;  // at most kMaxTempoMapEntries + 1 are kept

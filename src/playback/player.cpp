@@ -99,3 +99,19 @@ Outcome playOnDevice(const PlaybackTarget& target, const Beat& beat, std::option
     if (Outcome r = openAlsaPcm(target.device, target.rate, target.bits, pcm)) return r;
     return playBeat(*pcm, beat, total, beatsPerMeasure, 1, onMeasure);
 }
+
+Outcome playSections(const PlaybackTarget& target, const std::vector<uint8_t>& click,
+                     int32_t frameBytes, const std::vector<PlayedSection>& sections,
+                     const std::function<void(size_t)>& onSection,
+                     const MeasureListener& onMeasure) {
+    for (size_t i = 0; i < sections.size(); ++i) {
+        const PlayedSection& section = sections[i];
+        const Beat beat = makeBeat(click, frameBytes, section.beatLength);
+        onSection(i);
+        if (Outcome r = playOnDevice(target, beat, section.total, section.beatsPerMeasure,
+                                     onMeasure)) {
+            return r;
+        }
+    }
+    return std::nullopt;
+}

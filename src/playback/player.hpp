@@ -5,8 +5,10 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "core/outcome.hpp"
+#include "core/timing.hpp"
 #include "playback/beat.hpp"
 #include "playback/pcm_device.hpp"
 
@@ -34,3 +36,11 @@ struct PlaybackTarget {
 // Opens the device and plays the beat on it as playBeat does.
 Outcome playOnDevice(const PlaybackTarget& target, const Beat& beat, std::optional<int64_t> total,
                      int32_t beatsPerMeasure, const MeasureListener& onMeasure);
+
+// Plays the sections one after another, each on the device opened afresh
+// and counting its measures from 1. `onSection` is told each section's
+// index before it plays.
+Outcome playSections(const PlaybackTarget& target, const std::vector<uint8_t>& click,
+                     int32_t frameBytes, const std::vector<PlayedSection>& sections,
+                     const std::function<void(size_t)>& onSection,
+                     const MeasureListener& onMeasure);

@@ -1,5 +1,7 @@
 #include "wave/header.hpp"
 
+#include "core/timing.hpp"
+
 #include <cstring>
 
 uint32_t bytesPerSample(uint32_t bits) { return bits == 24 ? 3 : bits / 8; }
@@ -43,3 +45,14 @@ std::array<uint8_t, kHeaderBytes> headerBytes(uint32_t rate, uint32_t bits, int3
 }
 
 bool fitsWaveSize(uint64_t bytes) { return bytes <= kMaxWaveFileBytes; }
+
+std::optional<size_t> firstSectionPastSizeLimit(const std::vector<ScheduledSection>& sections,
+                                                uint32_t bytesPerSample, uint64_t startBytes) {
+    uint64_t audioBytes = 0;
+    for (size_t i = 0; i < sections.size(); ++i) {
+        // Each section's length is its own: it starts where the one before ended.
+        audioBytes += static_cast<uint64_t>(trackLength({sections[i]})) * bytesPerSample;
+        if (!fitsWaveSize(startBytes + paddedBytes(audioBytes))) return i;
+    }
+    return std::nullopt;
+}

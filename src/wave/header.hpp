@@ -21,6 +21,10 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
+#include <vector>
+
+#include "core/beat_schedule.hpp"
 
 constexpr size_t kHeaderBytes = 44;
 
@@ -43,3 +47,8 @@ constexpr uint64_t paddedBytes(uint64_t dataBytes) { return dataBytes + (dataByt
 
 // Whether a file of `bytes` bytes still has exact size fields.
 bool fitsWaveSize(uint64_t bytes);
+
+// The first of the sections (of `bytesPerSample` bytes a frame) whose end
+// would take a file of `startBytes` bytes to 4 GiB or more; none when all fit.
+std::optional<size_t> firstSectionPastSizeLimit(const std::vector<ScheduledSection>& sections,
+                                                uint32_t bytesPerSample, uint64_t startBytes);
