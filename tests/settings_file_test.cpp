@@ -261,7 +261,7 @@ TEST(SettingsFileRefusals, EachRefusedValueGivesOneLineAndKeepsTheDefault) {
 
 // ---------------------------------------------------------------- the file
 
-// Loads `text` from a file through GET_PARAMS, as start-up does.
+// Loads `text` from a file through loadSettingsText, as start-up does.
 std::pair<std::string, std::string> load(const std::string& text) {
     TempDir dir;
     writeFile(dir.file(kFile), text);
@@ -269,7 +269,7 @@ std::pair<std::string, std::string> load(const std::string& text) {
     EXPECT_EQ(file.problem, "");
     Settings s;
     std::string notes;
-    for (const std::string& note : GET_PARAMS(file.text.value_or(""), s, kFile)) {
+    for (const std::string& note : loadSettingsText(file.text.value_or(""), s, kFile)) {
         notes += note + "\n";
     }
     return {notes, changes(s)};

@@ -80,11 +80,37 @@ Outcome audition(Session& s) {
     return playOnDevice(targetOf(st), beat, *total, st.meter, measureAnnouncer(s.io.out));
 }
 
+// Says why the map cannot be used, then that it was not.
+void reportUnusedTempoMap(FILE* out, const std::vector<std::string>& problems) {
+    for (const std::string& line : problems) std::fprintf(out, "%s\n", line.c_str());
+    std::fputs("The tempo map was not used.\n", out);
+}
+
+// Reads the map for `rtm` and `ptm` and says what it found. A map without
+// entries ends the program; a map that cannot be used leaves `entries` empty.
+Outcome loadTempoMap(Session& s, std::vector<TempoMapEntry>& entries) {
+    FILE* out = s.io.out;
+    TempoMapFile map = readTempoMap(s.settings.map, s.settings.rate);
+    if (map.unreadable) {
+        std::fprintf(out, "%s\n", map.unreadable->c_str());
+        return std::nullopt;
+    }
+    std::fputs("Parsing tmap file..\n", out);
+    if (map.entryCount == 0) {
+        for (const std::string& line : map.problems) std::fprintf(out, "%s\n", line.c_str());
+        return programError("Could not find tempo entries in map file.");
+    }
+    std::fprintf(out, "Found %i map entries.\n", static_cast<int>(map.entryCount));
+    if (!map.problems.empty()) reportUnusedTempoMap(out, map.problems);
+    entries = std::move(map.entries);
+    return std::nullopt;
+}
+
 // `rtm`: every section of the tempo map, in order, into one new file.
 Outcome renderTempoMap(Session& s) {
     Settings& st = s.settings;
     std::vector<TempoMapEntry> map;
-    if (Outcome r = READ_TMAP(st.map, st.rate, s.io.out, map)) return r;
+    if (Outcome r = loadTempoMap(s, map)) return r;
     if (map.empty()) return std::nullopt;
     const std::vector<ScheduledSection> sections =
         writtenSections(st.rate, map, s.click.clickLength);
@@ -107,7 +133,7 @@ Outcome renderTempoMap(Session& s) {
 Outcome playTempoMap(Session& s) {
     const Settings& st = s.settings;
     std::vector<TempoMapEntry> map;
-    if (Outcome r = READ_TMAP(st.map, st.rate, s.io.out, map)) return r;
+    if (Outcome r = loadTempoMap(s, map)) return r;
     const auto announceSection = [&s](size_t i) {
         std::fprintf(s.io.out, "\nPlaying section  %i \n\n", static_cast<int>(i + 1));
     };

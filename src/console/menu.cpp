@@ -123,7 +123,9 @@ Outcome runSettingHandler(const std::string& word, Session& s) {
         r = askDecimal(s, "\nEnter lowest frequency of click in Hz", st.Hz, checkFrequency,
                        "%.1f");
     } else if (word == "s") {
-        WriteParams(st, kSettingsFileName, s.io.out);
+        // A failed save is told, and the menu carries on.
+        const Outcome saved = saveSettings(st, kSettingsFileName);
+        std::fprintf(s.io.out, "%s\n", saved ? saved->message.c_str() : "Saved Settings");
     } else if (word == "x") {
         r = quitProgram();
     } else if (word == "al") {

@@ -18,7 +18,7 @@ void writeSummary(FILE* out, const Settings& s) {
 }
 
 void loadSettingsFile(Session& s, std::string text, const char* path) {
-    for (const std::string& line : GET_PARAMS(std::move(text), s.settings, path)) {
+    for (const std::string& line : loadSettingsText(std::move(text), s.settings, path)) {
         std::fprintf(s.io.out, "%s\n", line.c_str());
     }
     std::fputs("Settings Loaded\n", s.io.out);

@@ -207,8 +207,8 @@ SettingsFileText readSettingsFile(const std::string& path) {
     return result;
 }
 
-std::vector<std::string> GET_PARAMS(std::string text, Settings& settings,
-                                    const std::string& fileName) {
+std::vector<std::string> loadSettingsText(std::string text, Settings& settings,
+                                          const std::string& fileName) {
     std::vector<std::string> notes;
     if (text.size() > kSettingsReadLimit) {
         // Only whole lines within the limit count, so that no value is cut short.
@@ -294,7 +294,7 @@ std::string saveTarget(const std::string& path, std::string& target, mode_t& mod
 
 }  // namespace
 
-bool WriteParams(const Settings& settings, const std::string& path, FILE* out) {
+Outcome saveSettings(const Settings& settings, const std::string& path) {
     std::string target;
     mode_t mode = 0;
     std::string reason = saveTarget(path, target, mode);
@@ -307,11 +307,6 @@ bool WriteParams(const Settings& settings, const std::string& path, FILE* out) {
         }
         if (error != 0) reason = std::strerror(error);
     }
-    if (!reason.empty()) {
-        std::fprintf(out, "Could not save settings: %s; '%s' is unchanged.\n", reason.c_str(),
-                     path.c_str());
-        return false;
-    }
-    std::fputs("Saved Settings\n", out);
-    return true;
+    if (reason.empty()) return std::nullopt;
+    return programError("Could not save settings: " + reason + "; '" + path + "' is unchanged.");
 }

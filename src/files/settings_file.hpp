@@ -18,6 +18,7 @@
 #include <string_view>
 #include <vector>
 
+#include "core/outcome.hpp"
 #include "core/settings.hpp"
 
 // The reader looks at no more than this many bytes of the file.
@@ -41,13 +42,13 @@ struct SettingsFileText {
 SettingsFileText readSettingsFile(const std::string& path);
 
 // Loads the settings file's text (as readSettingsFile gives it) into `settings`.
-std::vector<std::string> GET_PARAMS(std::string text, Settings& settings,
-                                    const std::string& fileName);
+std::vector<std::string> loadSettingsText(std::string text, Settings& settings,
+                                          const std::string& fileName);
 
 // The ten lines the settings file holds.
 std::string settingsText(const Settings& settings);
 
 // Saves the settings to `path` without ever leaving it half written: the text
-// goes to a new file beside it, which then replaces it. Writes "Saved
-// Settings" to `out`, or a line saying why nothing was saved.
-bool WriteParams(const Settings& settings, const std::string& path, FILE* out);
+// goes to a new file beside it, which then replaces it. A failure says why
+// nothing was saved; the file is then as it was.
+Outcome saveSettings(const Settings& settings, const std::string& path);

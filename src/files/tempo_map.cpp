@@ -108,33 +108,22 @@ std::string readMapFile(const std::string& path, std::string& text) {
 
 }  // namespace
 
-Outcome READ_TMAP(const std::string& path, uint32_t rate, FILE* out,
-                  std::vector<TempoMapEntry>& entries) {
-    entries.clear();
+TempoMapFile readTempoMap(const std::string& path, uint32_t rate) {
+    TempoMapFile result;
     std::string text;
     const std::string readError = readMapFile(path, text);
     if (!readError.empty()) {
-        std::fprintf(out, "%s\n", readError.c_str());
-        return std::nullopt;
+        result.unreadable = readError;
+        return result;
     }
-    std::fputs("Parsing tmap file..\n", out);
     TempoMapText map = parseTempoMap(text);
+    result.entryCount = map.entryCount;
     if (map.entryCount == 0) {
         // A lone entry cut short by the end of the file is no entry either.
-        if (map.cutShort) std::fprintf(out, "%s\n", entryLine(1, kCutShort).c_str());
-        return programError("Could not find tempo entries in map file.");
+        if (map.cutShort) result.problems.push_back(entryLine(1, kCutShort));
+        return result;
     }
-    std::fprintf(out, "Found %i map entries.\n", static_cast<int>(map.entryCount));
-    const std::vector<std::string> problems = checkTempoMap(map, rate);
-    if (!problems.empty()) {
-        reportUnusedTempoMap(out, problems);
-        return std::nullopt;
-    }
-    entries = std::move(map.entries);
-    return std::nullopt;
-}
-
-void reportUnusedTempoMap(FILE* out, const std::vector<std::string>& problems) {
-    for (const std::string& line : problems) std::fprintf(out, "%s\n", line.c_str());
-    std::fputs("The tempo map was not used.\n", out);
+    result.problems = checkTempoMap(map, rate);
+    if (result.problems.empty()) result.entries = std::move(map.entries);
+    return result;
 }

@@ -12,7 +12,7 @@
 #pragma once
 
 #include <cstdint>
-#include <cstdio>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -43,11 +43,14 @@ std::vector<std::string> checkTempoMap(const TempoMapText& map, uint32_t rate);
 // "Tempo map entry N: <problem>."
 std::string entryLine(size_t number, const std::string& problem);
 
-// Writes why the map cannot be used, then "The tempo map was not used.".
-void reportUnusedTempoMap(FILE* out, const std::vector<std::string>& problems);
+// What reading a tempo map file came to.
+struct TempoMapFile {
+    std::optional<std::string> unreadable;  // the file could not be read: why
+    size_t entryCount = 0;                  // entries found
+    std::vector<std::string> problems;      // why the map cannot be used, entry by entry
+    std::vector<TempoMapEntry> entries;     // the sections, when the map can be used
+};
 
-// Reads and checks the map file: writes "Parsing tmap file.." and the count
-// of entries. A map without entries ends the program; a map that cannot be
-// used leaves `entries` empty after writing why.
-Outcome READ_TMAP(const std::string& path, uint32_t rate, FILE* out,
-                  std::vector<TempoMapEntry>& entries);
+// Reads the map file at `path` (a regular file only, never waiting on it)
+// and checks every entry against `rate`.
+TempoMapFile readTempoMap(const std::string& path, uint32_t rate);
