@@ -18,16 +18,16 @@
 namespace {
 
 void requireUsable(const Settings& s, const Settings& before) {
-    FUZZ_REQUIRE(checkRate(s.rate).empty());
-    FUZZ_REQUIRE(checkBits(s.bits).empty());
-    FUZZ_REQUIRE(s.tempo == before.tempo || checkTempo(s.tempo, s.rate).empty());
-    FUZZ_REQUIRE(s.Hz == before.Hz || checkFrequency(s.Hz, s.rate).empty());
-    FUZZ_REQUIRE(s.atime == before.atime || checkAuditionLength(s.atime, s.rate).empty());
-    FUZZ_REQUIRE(checkBeatsPerMeasure(s.meter).empty());
-    FUZZ_REQUIRE(checkMeasures(s.meas).empty());
-    FUZZ_REQUIRE(checkName(s.device, kDeviceMaxChars, "device").empty());
-    FUZZ_REQUIRE(checkName(s.save, kSaveMaxChars, "save").empty());
-    FUZZ_REQUIRE(checkName(s.map, kMapMaxChars, "map").empty());
+    FUZZ_REQUIRE(!checkRate(s.rate));
+    FUZZ_REQUIRE(!checkBits(s.bits));
+    FUZZ_REQUIRE(s.tempo == before.tempo || !checkTempo(s.tempo, s.rate));
+    FUZZ_REQUIRE(s.Hz == before.Hz || !checkFrequency(s.Hz, s.rate));
+    FUZZ_REQUIRE(s.atime == before.atime || !checkAuditionLength(s.atime, s.rate));
+    FUZZ_REQUIRE(!checkBeatsPerMeasure(s.meter));
+    FUZZ_REQUIRE(!checkMeasures(s.meas));
+    FUZZ_REQUIRE(!checkName(s.device, kDeviceMaxChars, "device"));
+    FUZZ_REQUIRE(!checkName(s.save, kSaveMaxChars, "save"));
+    FUZZ_REQUIRE(!checkName(s.map, kMapMaxChars, "map"));
 }
 
 }  // namespace
@@ -47,9 +47,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::vector<std::string> backNotes = parseSettingsText(written, back, "dodiradoz.txt");
     // Every number is written so that it reads back as the same value: when
     // all of them suit the rate, nothing is refused and nothing changes.
-    const bool allSuitTheRate = checkTempo(settings.tempo, settings.rate).empty() &&
-                                checkFrequency(settings.Hz, settings.rate).empty() &&
-                                checkAuditionLength(settings.atime, settings.rate).empty();
+    const bool allSuitTheRate = !checkTempo(settings.tempo, settings.rate) &&
+                                !checkFrequency(settings.Hz, settings.rate) &&
+                                !checkAuditionLength(settings.atime, settings.rate);
     FUZZ_REQUIRE(!allSuitTheRate || backNotes.empty());
     requireUsable(back, Settings{});
     if (allSuitTheRate) {

@@ -239,13 +239,13 @@ TEST(ClickBudget, RefusesAFrequencyWhoseClickIsTooLong) {
         float hz;
         uint32_t rate;
         int64_t length;
-        std::string rule;
+        Rule rule;
     };
     for (const Row& c : {Row{1.5f, 2147483647, 1431655808, atTopRate},  // the float period
                          Row{575.0f, 2147483647, 11204262, atTopRate},
-                         Row{576.0f, 2147483647, 11184810, ""},
-                         Row{1.0f, 2147483647, 0, ""},  // no whole period: nothing to keep
-                         Row{1.5f, 11184811, 7456540, ""},  // every click is below the rate
+                         Row{576.0f, 2147483647, 11184810, std::nullopt},
+                         Row{1.0f, 2147483647, 0, std::nullopt},  // no whole period: nothing to keep
+                         Row{1.5f, 11184811, 7456540, std::nullopt},  // every click is below the rate
                          Row{3.01f, 44739243, 44590608,
                              "Frequency must be at least 12 Hz at this sample rate (the click "
                              "must fit 32 MiB)"}}) {
@@ -257,7 +257,7 @@ TEST(ClickBudget, RefusesAFrequencyWhoseClickIsTooLong) {
     EXPECT_EQ(checkRateFor(2147483647, 120.0f, 60.0f, 0.5f),
               "Sample rate must be a whole number from 120 to 223696247 for the tempo, "
               "frequency and audition length in force");
-    EXPECT_EQ(checkRateFor(223696247, 120.0f, 60.0f, 0.5f), "");
+    EXPECT_EQ(checkRateFor(223696247, 120.0f, 60.0f, 0.5f), std::nullopt);
 }
 
 struct DepthCase {

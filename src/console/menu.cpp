@@ -33,33 +33,31 @@ void refuse(FILE* out, const std::string& rule, const char* keepingFormat, doubl
 // Reads a decimal number for a setting. End of input ends the program; a
 // refused value is reported and the setting keeps its value.
 Outcome askDecimal(Session& s, const char* prompt, float& field,
-                   std::string (*check)(float, uint32_t), const char* keepingFormat) {
+                   Rule (*check)(float, uint32_t), const char* keepingFormat) {
     std::fprintf(s.io.out, "%s\n", prompt);
     float value = 0.0f;
     const ReadResult r = readDecimal(s.io.in, value);
     if (r == ReadResult::End) return quitProgram();
     if (r == ReadResult::NoNumber) return std::nullopt;
-    const std::string rule = check(value, s.settings.rate);
-    if (rule.empty()) {
-        field = value;
+    if (const Rule rule = check(value, s.settings.rate)) {
+        refuse(s.io.out, *rule, keepingFormat, field);
     } else {
-        refuse(s.io.out, rule, keepingFormat, field);
+        field = value;
     }
     return std::nullopt;
 }
 
 Outcome askCount(Session& s, const char* prompt, int32_t& field,
-                 std::string (*check)(long long)) {
+                 Rule (*check)(long long)) {
     std::fprintf(s.io.out, "%s\n", prompt);
     long long value = 0;
     const ReadResult r = readInteger(s.io.in, value);
     if (r == ReadResult::End) return quitProgram();
     if (r == ReadResult::NoNumber) return std::nullopt;
-    const std::string rule = check(value);
-    if (rule.empty()) {
-        field = static_cast<int32_t>(value);
+    if (const Rule rule = check(value)) {
+        refuse(s.io.out, *rule, "%.0f", field);
     } else {
-        refuse(s.io.out, rule, "%.0f", field);
+        field = static_cast<int32_t>(value);
     }
     return std::nullopt;
 }

@@ -46,12 +46,12 @@ Outcome askRate(Session& s) {
             default: break;
         }
         const Settings& st = s.settings;
-        const std::string rule = checkRateFor(answer, st.tempo, st.Hz, st.atime);
-        if (rule.empty()) {
+        const Rule rule = checkRateFor(answer, st.tempo, st.Hz, st.atime);
+        if (!rule) {
             s.settings.rate = static_cast<uint32_t>(answer);
             return std::nullopt;
         }
-        std::fprintf(s.io.out, "%s.\n", rule.c_str());
+        std::fprintf(s.io.out, "%s.\n", rule->c_str());
     }
 }
 

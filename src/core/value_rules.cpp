@@ -70,19 +70,19 @@ uint32_t lowestWorking(Works works) {
 
 }  // namespace
 
-std::string checkRate(long long rate) {
-    if (rate >= 1 && rate <= kHighestRate) return "";
+Rule checkRate(long long rate) {
+    if (rate >= 1 && rate <= kHighestRate) return std::nullopt;
     return "Sample rate must be a whole number from 1 to 2147483647";
 }
 
 bool rateSuits(uint32_t rate, float tempo, float hz, float atime) {
-    return checkTempo(tempo, rate).empty() && checkFrequency(hz, rate).empty() &&
-           checkAuditionLength(atime, rate).empty();
+    return !checkTempo(tempo, rate) && !checkFrequency(hz, rate) &&
+           !checkAuditionLength(atime, rate);
 }
 
-std::string checkRateFor(long long rate, float tempo, float hz, float atime) {
-    if (checkRate(rate).empty() && rateSuits(static_cast<uint32_t>(rate), tempo, hz, atime)) {
-        return "";
+Rule checkRateFor(long long rate, float tempo, float hz, float atime) {
+    if (!checkRate(rate) && rateSuits(static_cast<uint32_t>(rate), tempo, hz, atime)) {
+        return std::nullopt;
     }
     const uint32_t lowest = lowestWorking([&](uint32_t r) {
         return beatAtLeastOneSample(tempo, r) && frequencyFits(hz, r);
@@ -96,12 +96,12 @@ std::string checkRateFor(long long rate, float tempo, float hz, float atime) {
                   lowest, highest);
 }
 
-std::string checkBits(long long bits) {
-    if (bits == 16 || bits == 24) return "";
+Rule checkBits(long long bits) {
+    if (bits == 16 || bits == 24) return std::nullopt;
     return "Bit depth must be 16 or 24";
 }
 
-std::string checkTempo(float tempo, uint32_t rate) {
+Rule checkTempo(float tempo, uint32_t rate) {
     if (!std::isfinite(tempo) || !(tempo > 0.0f) || !beatAtLeastOneSample(tempo, rate)) {
         return format("Tempo must be above 0 and at most %.0f bpm (one beat per sample)",
                       60.0 * rate);
@@ -109,16 +109,16 @@ std::string checkTempo(float tempo, uint32_t rate) {
     if (!beatFitsCounters(tempo, rate)) {
         return "Tempo must be high enough that one beat lasts at most 2147483647 samples";
     }
-    return "";
+    return std::nullopt;
 }
 
-std::string checkFrequency(float hz, uint32_t rate) {
+Rule checkFrequency(float hz, uint32_t rate) {
     if (!(std::isfinite(hz) && hz > 0.0f && frequencyFits(hz, rate))) {
         // Only the whole part of the frequency counts against half the rate.
         return format("Frequency must be above 0 and below %.0f Hz (half the sample rate)",
                       std::floor(rate * 0.5) + 1.0);
     }
-    if (clickFits(hz, rate)) return "";
+    if (clickFits(hz, rate)) return std::nullopt;
     // From 4 Hz up the click is three periods long and shortens as the
     // frequency rises; below, its length jumps as whole periods stop fitting.
     const uint32_t lowest = lowestWorking(
@@ -128,23 +128,23 @@ std::string checkFrequency(float hz, uint32_t rate) {
                   lowest, static_cast<double>(kClickBudgetBytes >> 20));
 }
 
-std::string checkBeatsPerMeasure(long long meter) {
-    if (meter >= 0 && meter <= 2147483647LL) return "";
+Rule checkBeatsPerMeasure(long long meter) {
+    if (meter >= 0 && meter <= 2147483647LL) return std::nullopt;
     return "Beats per measure must be a whole number from 0 to 2147483647";
 }
 
-std::string checkMeasures(long long meas) {
-    if (meas >= 0 && meas <= 2147483647LL) return "";
+Rule checkMeasures(long long meas) {
+    if (meas >= 0 && meas <= 2147483647LL) return std::nullopt;
     return "Number of measures must be a whole number from 0 to 2147483647";
 }
 
-std::string checkAuditionLength(float atime, uint32_t rate) {
-    if (std::isfinite(atime) && atime >= 0.0f && auditionFits(atime, rate)) return "";
+Rule checkAuditionLength(float atime, uint32_t rate) {
+    if (std::isfinite(atime) && atime >= 0.0f && auditionFits(atime, rate)) return std::nullopt;
     return format("Audition length must be from 0 to %.2f seconds at this sample rate",
                   std::floor(longestAudition(rate) * 100.0) / 100.0);
 }
 
-std::string checkName(const std::string& name, size_t maxChars, const char* what) {
-    if (!name.empty() && name.size() <= maxChars) return "";
+Rule checkName(const std::string& name, size_t maxChars, const char* what) {
+    if (!name.empty() && name.size() <= maxChars) return std::nullopt;
     return std::string(what) + " must be 1 to " + std::to_string(maxChars) + " characters long";
 }

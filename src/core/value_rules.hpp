@@ -1,39 +1,43 @@
-// Which values the arithmetic can work with. Each check returns an empty
-// string for a usable value, otherwise one sentence that says what is accepted.
+// Which values the arithmetic can work with. Each check gives no rule for a
+// usable value, otherwise the rule: one sentence that says what is accepted,
+// for the front end to put into its own message.
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
+
+using Rule = std::optional<std::string>;
 
 // Sample rate: a whole number from 1 to 2147483647 (larger ones are negative
 // answers wrapped round).
-std::string checkRate(long long rate);
+Rule checkRate(long long rate);
 
 // Whether the tempo, frequency and audition length all work at `rate`.
 bool rateSuits(uint32_t rate, float tempo, float hz, float atime);
 
 // Sample rate: in range, and suiting the tempo, frequency and audition length
 // in force; the refusal names the range of rates that would suit them.
-std::string checkRateFor(long long rate, float tempo, float hz, float atime);
+Rule checkRateFor(long long rate, float tempo, float hz, float atime);
 
 // Bit depth: 16 or 24.
-std::string checkBits(long long bits);
+Rule checkBits(long long bits);
 
 // Tempo: finite, above 0, and giving a beat of 1 to 2147483647 samples.
-std::string checkTempo(float tempo, uint32_t rate);
+Rule checkTempo(float tempo, uint32_t rate);
 
 // Lowest frequency: finite, above 0, and not above half the rate, so that
 // at least one partial fits; and its click at this rate within the budget
 // of kClickBudgetBytes.
-std::string checkFrequency(float hz, uint32_t rate);
+Rule checkFrequency(float hz, uint32_t rate);
 
 // Beats per measure and number of measures: 0 to 2147483647.
-std::string checkBeatsPerMeasure(long long meter);
-std::string checkMeasures(long long meas);
+Rule checkBeatsPerMeasure(long long meter);
+Rule checkMeasures(long long meas);
 
 // Audition length: finite, 0 or more, and its frame count fits 31 bits.
 // The refusal states the limit rounded up to the hundredth, which is itself refused.
-std::string checkAuditionLength(float atime, uint32_t rate);
+Rule checkAuditionLength(float atime, uint32_t rate);
 
 // Names: not empty, and no longer than their field.
-std::string checkName(const std::string& name, size_t maxChars, const char* what);
+Rule checkName(const std::string& name, size_t maxChars, const char* what);

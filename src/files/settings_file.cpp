@@ -114,14 +114,14 @@ private:
     std::vector<std::string> loadRateAndTiming(const RawValues& raw) {
         if (raw[kRate]) {
             const long long v = toInteger(*raw[kRate]);
-            const std::string inRange = checkRate(v);
-            if (inRange.empty()) {
+            const Rule inRange = checkRate(v);
+            if (!inRange) {
                 Settings trial = s_;
                 trial.rate = static_cast<uint32_t>(v);
                 Loader trialLoader(trial, file_);
                 trialLoader.loadTiming(raw);
-                const std::string rule = checkRateFor(v, trial.tempo, trial.Hz, trial.atime);
-                if (rule.empty()) {
+                const Rule rule = checkRateFor(v, trial.tempo, trial.Hz, trial.atime);
+                if (!rule) {
                     s_ = trial;
                     return std::move(trialLoader.notes_);
                 }
@@ -141,21 +141,21 @@ private:
         loadDecimal(raw, kAtime, s_.atime, checkAuditionLength, "%.1f");
     }
 
-    bool accept(Key key, const std::string& raw, const std::string& rule, const std::string& kept) {
-        if (rule.empty()) return true;
+    bool accept(Key key, const std::string& raw, const Rule& rule, const std::string& kept) {
+        if (!rule) return true;
         notes_.push_back(file_ + ": " + std::string(kKeys[key]) + " '" + shown(raw) +
-                         "' refused: " + rule + "; using " + kept + ".");
+                         "' refused: " + *rule + "; using " + kept + ".");
         return false;
     }
 
     void loadDecimal(const RawValues& raw, Key key, float& field,
-                     std::string (*check)(float, uint32_t), const char* keptFormat) {
+                     Rule (*check)(float, uint32_t), const char* keptFormat) {
         if (!raw[key]) return;
         const float v = toDecimal(*raw[key]);
         if (accept(key, *raw[key], check(v, s_.rate), decimalText(field, keptFormat))) field = v;
     }
 
-    void loadCount(const RawValues& raw, Key key, int32_t& field, std::string (*check)(long long)) {
+    void loadCount(const RawValues& raw, Key key, int32_t& field, Rule (*check)(long long)) {
         if (!raw[key]) return;
         const long long v = toInteger(*raw[key]);
         if (accept(key, *raw[key], check(v), std::to_string(field))) field = static_cast<int32_t>(v);
@@ -270,43 +270,54 @@ int writeNewFile(const std::string& path, const std::string& text, mode_t mode) 
     return error;
 }
 
-// Where the settings really go: the file a link points to, and its mode.
-// Returns why that cannot be replaced, or "" when it can. Only a regular file
+// Where the settings really go: the file a link points to, and its mode; or
+// why that cannot be replaced. Only a regular file
 // is replaced: a plain file put in place of a device or a FIFO (as root, in
 // place of /dev/null) would break whatever uses it. A file the user made
 // read-only is not replaced either. A link that names nothing is replaced by
 // the new file.
-std::string saveTarget(const std::string& path, std::string& target, mode_t& mode) {
-    target = path;
-    mode = 0;
+struct SaveTarget {
+    std::string path;
+    mode_t mode = 0;  // 0: a new file, with the usual permissions
+    std::optional<std::string> problem;
+};
+
+SaveTarget saveTarget(const std::string& path) {
+    SaveTarget target{path, 0, std::nullopt};
     struct stat info {};
-    if (::stat(path.c_str(), &info) != 0) return errno == ENOENT ? "" : std::strerror(errno);
-    if (S_ISDIR(info.st_mode)) return std::strerror(EISDIR);
-    if (!S_ISREG(info.st_mode)) return "Not a regular file";
+    if (::stat(path.c_str(), &info) != 0) {
+        if (errno != ENOENT) target.problem = std::strerror(errno);
+        return target;
+    }
+    if (S_ISDIR(info.st_mode)) target.problem = std::strerror(EISDIR);
+    else if (!S_ISREG(info.st_mode)) target.problem = "Not a regular file";
+    if (target.problem) return target;
     if (char* real = ::realpath(path.c_str(), nullptr)) {
-        target = real;
+        target.path = real;
         std::free(real);
     }
-    if (::access(target.c_str(), W_OK) != 0) return std::strerror(errno);
-    mode = info.st_mode & 07777;
-    return "";
+    if (::access(target.path.c_str(), W_OK) != 0) {
+        target.problem = std::strerror(errno);
+        return target;
+    }
+    target.mode = info.st_mode & 07777;
+    return target;
 }
 
 }  // namespace
 
 Outcome saveSettings(const Settings& settings, const std::string& path) {
-    std::string target;
-    mode_t mode = 0;
-    std::string reason = saveTarget(path, target, mode);
-    if (reason.empty()) {
-        const std::string temporary = target + ".new-" + std::to_string(::getpid());
-        int error = writeNewFile(temporary, settingsText(settings), mode);
-        if (error == 0 && std::rename(temporary.c_str(), target.c_str()) != 0) {
+    const SaveTarget target = saveTarget(path);
+    std::optional<std::string> problem = target.problem;
+    if (!problem) {
+        const std::string temporary = target.path + ".new-" + std::to_string(::getpid());
+        int error = writeNewFile(temporary, settingsText(settings), target.mode);
+        if (error == 0 && std::rename(temporary.c_str(), target.path.c_str()) != 0) {
             error = errno;
             ::unlink(temporary.c_str());
         }
-        if (error != 0) reason = std::strerror(error);
+        if (error != 0) problem = std::strerror(error);
     }
-    if (reason.empty()) return std::nullopt;
-    return programError("Could not save settings: " + reason + "; '" + path + "' is unchanged.");
+    if (!problem) return std::nullopt;
+    return programError("Could not save settings: " + *problem + "; '" + path + "' is unchanged.");
 }

@@ -73,50 +73,53 @@ std::vector<std::string> checkTempoMap(const TempoMapText& map, uint32_t rate) {
     }
     for (size_t i = 0; i < map.entries.size(); ++i) {
         const TempoMapEntry& e = map.entries[i];
-        std::string rule = checkTempo(e.tempo, rate);
-        if (rule.empty()) rule = checkBeatsPerMeasure(e.beats);
-        if (rule.empty()) rule = checkMeasures(e.measures);
-        if (rule.empty() && !sectionFits(e, rate)) {
+        Rule rule = checkTempo(e.tempo, rate);
+        if (!rule) rule = checkBeatsPerMeasure(e.beats);
+        if (!rule) rule = checkMeasures(e.measures);
+        if (!rule && !sectionFits(e, rate)) {
             rule = "the section is too long (over 2147483647 samples)";
         }
-        if (!rule.empty()) problems.push_back(entryLine(i + 1, rule));
+        if (rule) problems.push_back(entryLine(i + 1, *rule));
     }
     return problems;
 }
 
 namespace {
 
-// Reads the whole map file into `text`; returns a line saying why it could not.
-std::string readMapFile(const std::string& path, std::string& text) {
+// The whole map file's text, or a line saying why it could not be read.
+struct MapFileText {
+    std::string text;
+    std::optional<std::string> problem;
+};
+
+MapFileText readMapFile(const std::string& path) {
     RegularFileText file = readRegularFile(path, kMaxTempoMapFileBytes + 1);
     switch (file.status) {
         case RegularFileText::kCannotOpen:
-            return "Can't open tempo map file '" + path + "': " + std::strerror(file.error) + ".";
+            return {"", "Can't open tempo map file '" + path + "': " + std::strerror(file.error) + "."};
         case RegularFileText::kNotRegular:
-            return "Tempo map file '" + path + "' is not a regular file.";
+            return {"", "Tempo map file '" + path + "' is not a regular file."};
         case RegularFileText::kCannotRead:
-            return "Can't read tempo map file '" + path + "': " + std::strerror(file.error) + ".";
+            return {"", "Can't read tempo map file '" + path + "': " + std::strerror(file.error) + "."};
         case RegularFileText::kRead:
             break;
     }
     if (file.text.size() > kMaxTempoMapFileBytes) {
-        return "Tempo map file '" + path + "' is larger than 1 MiB.";
+        return {"", "Tempo map file '" + path + "' is larger than 1 MiB."};
     }
-    text = std::move(file.text);
-    return "";
+    return {std::move(file.text), std::nullopt};
 }
 
 }  // namespace
 
 TempoMapFile readTempoMap(const std::string& path, uint32_t rate) {
     TempoMapFile result;
-    std::string text;
-    const std::string readError = readMapFile(path, text);
-    if (!readError.empty()) {
-        result.unreadable = readError;
+    const MapFileText file = readMapFile(path);
+    if (file.problem) {
+        result.unreadable = file.problem;
         return result;
     }
-    TempoMapText map = parseTempoMap(text);
+    TempoMapText map = parseTempoMap(file.text);
     result.entryCount = map.entryCount;
     if (map.entryCount == 0) {
         // A lone entry cut short by the end of the file is no entry either.
