@@ -67,7 +67,7 @@ void synthesizeClick(int32_t* samples, int32_t lowestHz, int32_t cycles, int32_t
 ClickReport makeClick(ClickState& state, float hz, uint32_t rate) {
     const ClickReport report = limitClick(state, hz, rate);
     // The synthesis uses the whole-number part of the frequency.
-    const int32_t lowestHz = hz >= 1.0f && hz < 2147483648.0f ? static_cast<int32_t>(hz) : 0;
+    const int32_t lowestHz = hz >= 1.0f && hz < kFrameCountLimit ? static_cast<int32_t>(hz) : 0;
     const ClickRecipe recipe{lowestHz, state.cycleCount, state.harmonicCount, state.clickLength,
                              rate};
     if (state.madeFrom == recipe) return report;

@@ -7,8 +7,10 @@
 
 namespace {
 
-constexpr float kTwoTo31 = 2147483648.0f;
-constexpr uint32_t kHighestRate = 2147483647u;
+// Rates, counts and lengths are signed 32-bit numbers in the arithmetic and
+// in the files: none may pass 2^31 - 1.
+constexpr uint32_t kHighestRate = static_cast<uint32_t>(kMaxFrameCount);
+constexpr long long kHighestCount = kMaxFrameCount;
 
 std::string format(const char* fmt, double a, double b = 0.0) {
     char line[256];
@@ -32,7 +34,8 @@ bool beatAtLeastOneSample(float tempo, uint32_t rate) {
 
 // Whether a beat at `tempo` lasts less than 2^31 samples (both ways of counting).
 bool beatFitsCounters(float tempo, uint32_t rate) {
-    return beatSamplesF(rate, tempo) < kTwoTo31 && mapBeatSamples(rate, tempo) < 2147483648.0;
+    return beatSamplesF(rate, tempo) < kFrameCountLimit &&
+           mapBeatSamples(rate, tempo) < kFrameCountLimitDouble;
 }
 
 bool frequencyFits(float hz, uint32_t rate) {
@@ -42,14 +45,16 @@ bool frequencyFits(float hz, uint32_t rate) {
 // Whether the click made at `hz` keeps within its memory budget.
 bool clickFits(float hz, uint32_t rate) { return clickLengthFor(hz, rate) <= kMaxClickSamples; }
 
-bool auditionFits(float atime, uint32_t rate) { return static_cast<float>(rate) * atime < kTwoTo31; }
+bool auditionFits(float atime, uint32_t rate) {
+    return static_cast<float>(rate) * atime < kFrameCountLimit;
+}
 
 // The longest audition length whose frame count still fits.
 double longestAudition(uint32_t rate) {
-    float longest = static_cast<float>(2147483648.0 / rate);
+    float longest = static_cast<float>(kFrameCountLimitDouble / rate);
     while (!auditionFits(longest, rate)) longest = std::nextafter(longest, 0.0f);
-    while (auditionFits(std::nextafter(longest, kTwoTo31), rate)) {
-        longest = std::nextafter(longest, kTwoTo31);
+    while (auditionFits(std::nextafter(longest, kFrameCountLimit), rate)) {
+        longest = std::nextafter(longest, kFrameCountLimit);
     }
     return longest;
 }
@@ -129,12 +134,12 @@ Rule checkFrequency(float hz, uint32_t rate) {
 }
 
 Rule checkBeatsPerMeasure(long long meter) {
-    if (meter >= 0 && meter <= 2147483647LL) return std::nullopt;
+    if (meter >= 0 && meter <= kHighestCount) return std::nullopt;
     return "Beats per measure must be a whole number from 0 to 2147483647";
 }
 
 Rule checkMeasures(long long meas) {
-    if (meas >= 0 && meas <= 2147483647LL) return std::nullopt;
+    if (meas >= 0 && meas <= kHighestCount) return std::nullopt;
     return "Number of measures must be a whole number from 0 to 2147483647";
 }
 
