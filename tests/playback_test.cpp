@@ -47,7 +47,8 @@ public:
     Outcome play(int32_t beatLength, int32_t total, int32_t beatsPerMeasure,
                  int32_t firstMeasure = 1) {
         return playBeat(*this, makeBeat(click.clickBytes, click.bytesPerSample, beatLength), total, beatsPerMeasure, firstMeasure,
-                        [this](int64_t measure) {
+                        [this](int64_t measure, int64_t beat) {
+                            if (beat != 1) return;
                             std::fprintf(console.file(), "\tMeasure  %lld\n",
                                          static_cast<long long>(measure));
                         });

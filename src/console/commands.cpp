@@ -32,8 +32,9 @@ PlaybackTarget targetOf(const Settings& st) { return PlaybackTarget{st.device, s
 
 // Writes "\tMeasure  N" as each measure begins; flushed at once, so that a
 // pipe shows it in time.
-MeasureListener measureAnnouncer(FILE* out) {
-    return [out](int64_t measure) {
+BeatListener measureAnnouncer(FILE* out) {
+    return [out](int64_t measure, int64_t beat) {
+        if (beat != 1) return;
         std::fprintf(out, "\tMeasure  %lld\n", static_cast<long long>(measure));
         std::fflush(out);
     };

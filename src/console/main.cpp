@@ -3,6 +3,11 @@
 #include <cstdio>
 #include <new>
 
+#include <string>
+#include <vector>
+
+#include "cli/options.hpp"
+#include "cli/run.hpp"
 #include "console/menu.hpp"
 #include "console/session.hpp"
 #include "console/startup.hpp"
@@ -20,11 +25,23 @@ int finish(const Session& session, const Stop& stop) {
 
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
     // A reader that goes away must not end the program: a failed write to
     // standard output is ignored, and one to a sound device is reported.
     std::signal(SIGPIPE, SIG_IGN);
     Session session;
+    if (argc > 1) {
+        const ParsedArguments parsed = parseArguments(std::vector<std::string>(argv + 1, argv + argc));
+        if (const Stop* stop = std::get_if<Stop>(&parsed)) return finish(session, *stop);
+        const CommandLine& line = std::get<CommandLine>(parsed);
+        if (line.command != Command::menu) {
+            try {
+                return finish(session, runCommandLine(line, session.io.out, session.io.err));
+            } catch (const std::bad_alloc&) {
+                return finish(session, Stop{1, "clicktrack: not enough memory", true});
+            }
+        }
+    }
     try {
         if (Outcome stop = startUp(session)) return finish(session, *stop);
         return finish(session, runMenu(session));

@@ -12,19 +12,21 @@
 #include "playback/beat.hpp"
 #include "playback/pcm_device.hpp"
 
-// Called with a measure's number as the period in which it begins is
-// filled, ahead of the moment the listener hears it.
-using MeasureListener = std::function<void(int64_t measure)>;
+// Called at the start of each beat with its measure and its number in the
+// measure, as the period in which it begins is filled: ahead of the moment
+// the listener hears it.
+using BeatListener = std::function<void(int64_t measure, int64_t beat)>;
 
 // Plays `beat` repeated for total - P frames rounded up to whole periods of
 // P frames (nothing when total is not above P), or without end when there
-// is no total. Tells `onMeasure` of `firstMeasure` at the start and of each
-// measure of `beatsPerMeasure` beats that begins after it. Drains and closes
+// is no total. Tells `onBeat` of beat 1 of `firstMeasure` at the start, and
+// of every beat that begins after it, measures being `beatsPerMeasure`
+// beats long (a beat below one frame has no beats after it). Drains and closes
 // the device at the end. Inside an InterruptGuard, a stop signal ends the
 // playing before the next period: what waits to be played is dropped, and
 // the Stop carries status 128 + the signal's number.
 Outcome playBeat(PcmDevice& device, const Beat& beat, std::optional<int64_t> total,
-                 int32_t beatsPerMeasure, int32_t firstMeasure, const MeasureListener& onMeasure);
+                 int32_t beatsPerMeasure, int32_t firstMeasure, const BeatListener& onBeat);
 
 // Where and how to play: the device's name, the rate and the sample size.
 struct PlaybackTarget {
@@ -35,7 +37,7 @@ struct PlaybackTarget {
 
 // Opens the device and plays the beat on it as playBeat does.
 Outcome playOnDevice(const PlaybackTarget& target, const Beat& beat, std::optional<int64_t> total,
-                     int32_t beatsPerMeasure, const MeasureListener& onMeasure);
+                     int32_t beatsPerMeasure, const BeatListener& onBeat);
 
 // Plays the sections one after another, each on the device opened afresh
 // and counting its measures from 1. `onSection` is told each section's
@@ -43,4 +45,4 @@ Outcome playOnDevice(const PlaybackTarget& target, const Beat& beat, std::option
 Outcome playSections(const PlaybackTarget& target, const std::vector<uint8_t>& click,
                      int32_t frameBytes, const std::vector<PlayedSection>& sections,
                      const std::function<void(size_t)>& onSection,
-                     const MeasureListener& onMeasure);
+                     const BeatListener& onBeat);

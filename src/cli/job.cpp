@@ -1,0 +1,110 @@
+#include "cli/job.hpp"
+
+#include <cstdio>
+
+#include "core/timing.hpp"
+#include "core/value_rules.hpp"
+#include "files/settings_file.hpp"
+
+namespace {
+
+constexpr int kFileFailure = 1;
+
+Stop fileFailure(const std::string& message) {
+    return Stop{kFileFailure, "clicktrack: " + message, true};
+}
+
+std::string number(double value) {
+    char text[64];
+    std::snprintf(text, sizeof text, "%.6g", value);
+    return text;
+}
+
+// A value refused at the rate in force: a usage error when an option gave
+// it, otherwise the settings file's value that the rate does not suit.
+Stop refusedValue(const char* option, bool fromOption, const std::string& value,
+                  const std::string& rule) {
+    if (fromOption) return usageError(std::string(option) + " " + value + ": " + rule + ".");
+    return usageError("the " + std::string(option + 2) + " " + value +
+                      " of the settings file does not suit this rate: " + rule + ".");
+}
+
+Stop nameTooLong(const char* option, const std::string& rule) {
+    return usageError(std::string(option) + ": " + rule + ".");
+}
+
+// The settings file named by --settings, as start-up loads it.
+std::optional<Stop> loadSettingsFile(const std::string& path, Job& job) {
+    SettingsFileText file = readSettingsFile(path);
+    if (!file.problem.empty()) return fileFailure(file.problem);
+    if (!file.text) return fileFailure("Can't read settings file '" + path + "': No such file.");
+    job.warnings = loadSettingsText(std::move(*file.text), job.settings, path);
+    return std::nullopt;
+}
+
+// The options over the settings, each checked as the menu checks it.
+std::optional<Stop> applyOptions(const CommandLine& line, Settings& s) {
+    if (line.rate) s.rate = *line.rate;
+    if (line.bits) s.bits = *line.bits;
+    if (line.tempoFrom) s.tempo = *line.tempoFrom;
+    if (line.freq) s.Hz = *line.freq;
+    if (line.beats) s.meter = *line.beats;
+    if (line.measures) s.meas = *line.measures;
+    if (line.output && !line.toStandardOutput()) s.save = *line.output;
+    if (line.device) s.device = *line.device;
+    if (line.map) s.map = *line.map;
+    if (line.tempoRamp) return usageError("--tempo: a change of tempo (A-B) is not available yet.");
+    if (const Rule rule = checkTempo(s.tempo, s.rate)) {
+        return refusedValue("--tempo", line.tempoFrom.has_value(), number(s.tempo), *rule);
+    }
+    if (const Rule rule = checkFrequency(s.Hz, s.rate)) {
+        return refusedValue("--freq", line.freq.has_value(), number(s.Hz), *rule);
+    }
+    if (const Rule rule = checkName(s.save, kSaveMaxChars, "The output file name")) {
+        return nameTooLong("--output", *rule);
+    }
+    if (const Rule rule = checkName(s.device, kDeviceMaxChars, "The device name")) {
+        return nameTooLong("--device", *rule);
+    }
+    if (const Rule rule = checkName(s.map, kMapMaxChars, "The tempo map file name")) {
+        return nameTooLong("--map", *rule);
+    }
+    return std::nullopt;
+}
+
+// The tempo map, checked whole at the rate in force.
+std::optional<Stop> loadMap(const std::string& path, Job& job) {
+    TempoMapFile map = readTempoMap(path, job.settings.rate);
+    if (map.unreadable) return fileFailure(*map.unreadable);
+    if (map.entryCount == 0 || !map.problems.empty()) {
+        std::string lines;
+        for (const std::string& problem : map.problems) lines += "clicktrack: " + problem + "\n";
+        const char* what = map.entryCount == 0 ? "Could not find tempo entries in map file."
+                                               : "The tempo map was not used.";
+        return Stop{kFileFailure, lines + "clicktrack: " + what, true};
+    }
+    job.map = std::move(map.entries);
+    return std::nullopt;
+}
+
+}  // namespace
+
+std::variant<Job, Stop> prepareJob(const CommandLine& line) {
+    Job job;
+    if (line.settings) {
+        if (std::optional<Stop> r = loadSettingsFile(*line.settings, job)) return *r;
+    }
+    if (std::optional<Stop> r = applyOptions(line, job.settings)) return *r;
+    job.trackSeconds = startupTrackSeconds(job.settings);
+    if (line.map) {
+        if (std::optional<Stop> r = loadMap(*line.map, job)) return *r;
+    }
+    return job;
+}
+
+Stop commandLineFailure(Stop stop) {
+    if (stop.status < kSignalStatusBase) stop.status = kFileFailure;
+    if (!stop.message.empty()) stop.message = "clicktrack: " + stop.message;
+    stop.onStderr = true;
+    return stop;
+}

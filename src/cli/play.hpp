@@ -1,0 +1,14 @@
+// `clicktrack play`: the track, or a tempo map, on an ALSA device.
+#pragma once
+
+#include <cstdio>
+
+#include "cli/job.hpp"
+#include "cli/options.hpp"
+#include "core/outcome.hpp"
+
+// Plays the job's track: all its measures, the first --seconds of it, or,
+// with --loop, again and again until a signal stops it. Shows where it is on
+// `out`: updated in place on a terminal, one line a measure otherwise,
+// nothing when quiet.
+Outcome playTrack(const CommandLine& line, const Job& job, FILE* out);

@@ -1,0 +1,110 @@
+#include "cli/render.hpp"
+
+#include <sys/stat.h>
+
+#include <cinttypes>
+
+#include "click/click.hpp"
+#include "core/timing.hpp"
+#include "wave/header.hpp"
+#include "wave/wave_file.hpp"
+
+namespace {
+
+// The sections of the track: the job's map, or one tempo for its measures.
+std::vector<ScheduledSection> trackSections(const Job& job, int64_t clickLength) {
+    const Settings& s = job.settings;
+    if (!job.map.empty()) return writtenSections(s.rate, job.map, clickLength);
+    const int32_t frames = trackFrames(s.rate, job.trackSeconds).value_or(0);
+    return {fileSection(s.rate, s.tempo, frames, clickLength)};
+}
+
+std::string tempoText(float tempo) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.6g", static_cast<double>(tempo));
+    return text;
+}
+
+// m:ss.mmm of `frames` at `rate`.
+std::string durationText(int64_t frames, uint32_t rate) {
+    const int64_t millis = frames * 1000 / rate;
+    char text[48];
+    std::snprintf(text, sizeof text, "%" PRId64 ":%02" PRId64 ".%03" PRId64, millis / 60000,
+                  millis / 1000 % 60, millis % 1000);
+    return text;
+}
+
+// What the track holds, for the summary line.
+std::string contentText(const Job& job) {
+    const Settings& s = job.settings;
+    if (job.map.empty()) {
+        return std::to_string(s.meas) + " measures of " + std::to_string(s.meter) + " at " +
+               tempoText(s.tempo) + " bpm";
+    }
+    int64_t measures = 0;
+    for (const TempoMapEntry& e : job.map) measures += e.measures;
+    return std::to_string(job.map.size()) + (job.map.size() == 1 ? " section, " : " sections, ") +
+           std::to_string(measures) + " measures";
+}
+
+void writeSummary(FILE* out, const std::string& name, const Job& job, int64_t frames,
+                  uint64_t fileBytes, bool appended) {
+    const Settings& s = job.settings;
+    std::fprintf(out, "%s: %s%s, %s, %u Hz %d-bit, %s%" PRIu64 " bytes\n", name.c_str(),
+                 appended ? "added " : "", contentText(job).c_str(),
+                 durationText(frames, s.rate).c_str(), s.rate, s.bits,
+                 appended ? "now " : "", fileBytes);
+    std::fflush(out);
+}
+
+Stop tooLarge(const std::string& name, const char* outcome) {
+    return Stop{1, "clicktrack: the track would make '" + name + "' 4 GiB or larger; nothing was " +
+                       outcome + ".", true};
+}
+
+uint64_t sizeOf(const std::string& path) {
+    struct stat info {};
+    return ::stat(path.c_str(), &info) == 0 ? static_cast<uint64_t>(info.st_size) : 0;
+}
+
+}  // namespace
+
+Outcome renderTrack(const CommandLine& line, const Job& job, int audioOut, FILE* summaryOut) {
+    const Settings& s = job.settings;
+    const uint32_t bits = static_cast<uint32_t>(s.bits);
+    ClickState click;
+    initClickState(click, s.bits);
+    if (makeClick(click, s.Hz, s.rate).frequencyTooLow) {
+        std::fputs("clicktrack: The frequency chosen is too low for this tempo! The click is "
+                   "silent.\n", stderr);
+    }
+    const std::vector<ScheduledSection> sections = trackSections(job, click.clickLength);
+    const int64_t frames = trackLength(sections);
+    const uint64_t audioBytes = static_cast<uint64_t>(frames) * bytesPerSample(bits);
+    const std::string name = line.toStandardOutput() ? "standard output" : s.save;
+    const char* outcome = line.append ? "added" : "written";
+    if (firstSectionPastSizeLimit(sections, bytesPerSample(bits), kHeaderBytes)) {
+        return tooLarge(name, outcome);
+    }
+
+    WaveFile file(name, s.rate, bits);
+    if (line.toStandardOutput()) {
+        if (Outcome r = file.openStream(audioOut, audioBytes)) return commandLineFailure(*r);
+    } else if (line.append) {
+        if (Outcome r = file.openForAppend()) return commandLineFailure(*r);
+        if (!fitsWaveSize(file.lengthAfter(audioBytes))) return tooLarge(name, outcome);
+    } else {
+        const int32_t planned = job.map.empty() ? static_cast<int32_t>(sections[0].frames) : 0;
+        if (Outcome r = file.create(planned)) return commandLineFailure(*r);
+    }
+    if (Outcome r = file.writeTrack(BeatSchedule(sections), click.clickBytes)) {
+        return commandLineFailure(*r);
+    }
+    if (Outcome r = file.commit()) return commandLineFailure(*r);
+    if (!line.quiet) {
+        const uint64_t bytes = line.toStandardOutput() ? kHeaderBytes + paddedBytes(audioBytes)
+                                                       : sizeOf(s.save);
+        writeSummary(summaryOut, name, job, frames, bytes, line.append);
+    }
+    return std::nullopt;
+}

@@ -1,0 +1,23 @@
+#include "cli/run.hpp"
+
+#include <unistd.h>
+
+#include "cli/job.hpp"
+#include "cli/play.hpp"
+#include "cli/render.hpp"
+
+Stop runCommandLine(const CommandLine& line, FILE* out, FILE* err) {
+    std::variant<Job, Stop> prepared = prepareJob(line);
+    if (Stop* stop = std::get_if<Stop>(&prepared)) return *stop;
+    const Job& job = std::get<Job>(prepared);
+    for (const std::string& warning : job.warnings) std::fprintf(err, "clicktrack: %s\n", warning.c_str());
+    Outcome result;
+    if (line.command == Command::render) {
+        // With the wave file on standard output, the summary goes to standard error.
+        std::fflush(out);
+        result = renderTrack(line, job, STDOUT_FILENO, line.toStandardOutput() ? err : out);
+    } else {
+        result = playTrack(line, job, out);
+    }
+    return result ? *result : Stop{0, "", false};
+}
