@@ -12,7 +12,12 @@
 #include <vector>
 
 BackgroundRun::BackgroundRun(const std::string& workDir, const std::string& input,
-                             uint64_t fileBytes) {
+                             uint64_t fileBytes, const std::vector<std::string>& args) {
+    std::vector<std::string> words{CLICKTRACK_BIN};
+    words.insert(words.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (std::string& word : words) argv.push_back(word.data());
+    argv.push_back(nullptr);
     writeFile(streams_.file("stdin"), input);
     pid_ = ::fork();
     if (pid_ < 0) throw std::runtime_error("fork failed");
@@ -31,7 +36,7 @@ BackgroundRun::BackgroundRun(const std::string& workDir, const std::string& inpu
         ::signal(SIGXFSZ, SIG_IGN);  // an ignored signal stays ignored across exec
     }
     ::alarm(120);
-    ::execl(CLICKTRACK_BIN, CLICKTRACK_BIN, static_cast<char*>(nullptr));
+    ::execv(CLICKTRACK_BIN, argv.data());
     ::_exit(127);
 }
 

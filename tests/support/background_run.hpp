@@ -5,15 +5,17 @@
 #include <sys/types.h>
 
 #include <string>
+#include <vector>
 
 #include "support/test_support.hpp"
 
 class BackgroundRun {
 public:
-    // Starts the program in `workDir` with `input` as standard input. With
-    // `fileBytes`, writes past that many bytes fail ("File too large")
-    // instead of ending the program.
-    BackgroundRun(const std::string& workDir, const std::string& input, uint64_t fileBytes = 0);
+    // Starts the program in `workDir` with `input` as standard input and
+    // `args` after its name; HOME is `workDir`. With `fileBytes`, writes past
+    // that many bytes fail ("File too large") instead of ending the program.
+    BackgroundRun(const std::string& workDir, const std::string& input, uint64_t fileBytes = 0,
+                  const std::vector<std::string>& args = {});
     ~BackgroundRun();
     BackgroundRun(const BackgroundRun&) = delete;
     BackgroundRun& operator=(const BackgroundRun&) = delete;
