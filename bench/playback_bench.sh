@@ -14,7 +14,8 @@
 # frames clicktrack played in one audition, captured through ALSA's file
 # plugin, so both sides play the same audio at 44100 Hz, 24 bits, one channel.
 # Each side is measured three times, alternately; the lowest user+sys time of
-# each is compared.
+# each is compared. `clicktrack play` is measured too, playing as many
+# seconds in one run as the menu's auditions add up to.
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")/.." && pwd)
@@ -84,22 +85,29 @@ cpu_of() {  # prints user+sys seconds of the command
 export HOME="$work/home"  # no personal ALSA configuration in the way
 run_program() { (cd "$work/run" && printf '%s\n' "$program_input" | cpu_of "$bin"); }
 run_aplay() { cpu_of aplay -q -D null "${files[@]}"; }
+# The command line plays as many seconds in one go as the menu's auditions.
+run_play() { (cd "$work/run" && cpu_of "$bin" play -q -d null --seconds $((seconds * repeats))); }
 
 cat "$work/frames.wav" >/dev/null  # into the page cache before anything is measured
 best_program=""
 best_aplay=""
+best_play=""
+lowest() { awk -v x="$1" -v b="$2" 'BEGIN { print (b == "" || x < b) ? x : b }'; }
 for round in 1 2 3; do
   p=$(run_program)
   a=$(run_aplay)
-  echo "round $round: clicktrack ${p} s, aplay ${a} s"
-  best_program=$(awk -v x="$p" -v b="$best_program" 'BEGIN { print (b == "" || x < b) ? x : b }')
-  best_aplay=$(awk -v x="$a" -v b="$best_aplay" 'BEGIN { print (b == "" || x < b) ? x : b }')
+  c=$(run_play)
+  echo "round $round: clicktrack a ${p} s, aplay ${a} s, clicktrack play ${c} s"
+  best_program=$(lowest "$p" "$best_program")
+  best_aplay=$(lowest "$a" "$best_aplay")
+  best_play=$(lowest "$c" "$best_play")
 done
 
 echo "frames per audition: $frames ($minutes min at $rate Hz, 24 bits, one channel)"
 echo "auditions per process: $repeats"
 echo "clicktrack CPU (user+sys, best of 3): $best_program s"
 echo "aplay CPU (user+sys, best of 3):      $best_aplay s"
+echo "clicktrack play CPU, the same seconds:  $best_play s"
 awk -v p="$best_program" -v a="$best_aplay" 'BEGIN {
   if (a > 0) printf "ratio clicktrack / aplay: %.2f\n", p / a
   else print "ratio: aplay took no measurable CPU; raise the repeats"
