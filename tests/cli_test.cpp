@@ -67,6 +67,9 @@ TEST_F(CommandLineRun, StatusesAndMessagesFollowTheCommandLinesRules) {
              Row{{"render", "-r", "48000", "-o", std::string(64, 'x')}, 2,
                  "clicktrack: --output: The output file name must be 1 to 63 characters long.\n" +
                      tryHelp},
+             Row{{"play", "--seconds", "60000"}, 2,
+                 "clicktrack: --seconds 60000: Audition length must be from 0 to 48695.76 "
+                 "seconds at this sample rate.\n" + tryHelp},
              Row{{"render", "--settings", "none.txt"}, 1,
                  "clicktrack: Can't read settings file 'none.txt': No such file.\n"},
              Row{{"play", "--map", "none.txt"}, 1,

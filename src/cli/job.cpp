@@ -60,6 +60,11 @@ std::optional<Stop> applyOptions(const CommandLine& line, Settings& s) {
     if (const Rule rule = checkFrequency(s.Hz, s.rate)) {
         return refusedValue("--freq", line.freq.has_value(), number(s.Hz), *rule);
     }
+    if (line.seconds) {
+        if (const Rule rule = checkAuditionLength(*line.seconds, s.rate)) {
+            return usageError("--seconds " + number(*line.seconds) + ": " + *rule + ".");
+        }
+    }
     if (const Rule rule = checkName(s.save, kSaveMaxChars, "The output file name")) {
         return nameTooLong("--output", *rule);
     }

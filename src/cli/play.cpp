@@ -12,26 +12,25 @@
 
 namespace {
 
-// The sections to play: the map's, or one of the job's tempo; cut to the
-// first `seconds` when given.
+// The sections to play: the map's, or one of the job's tempo. With
+// --seconds, one tempo plays that long, as the menu's audition does, and a
+// map stops that far in (or at its end).
 std::vector<PlayedSection> sectionsToPlay(const CommandLine& line, const Job& job) {
     const Settings& s = job.settings;
-    std::vector<PlayedSection> sections;
-    if (!job.map.empty()) {
-        sections = playedSections(s.rate, job.map);
-    } else {
-        const int32_t total = trackFrames(s.rate, job.trackSeconds).value_or(0);
-        sections.push_back({beatSamples(s.rate, s.tempo), total, s.meter});
+    const std::optional<int32_t> limit =
+        line.seconds ? trackFrames(s.rate, *line.seconds) : std::nullopt;
+    if (job.map.empty()) {
+        const int32_t total = limit ? *limit : trackFrames(s.rate, job.trackSeconds).value_or(0);
+        return {{beatSamples(s.rate, s.tempo), total, s.meter}};
     }
-    if (line.seconds) {
-        int64_t left = trackFrames(s.rate, *line.seconds).value_or(0);
+    std::vector<PlayedSection> sections = playedSections(s.rate, job.map);
+    if (limit) {
+        int64_t left = *limit;
         for (PlayedSection& section : sections) {
             section.total = static_cast<int32_t>(std::min<int64_t>(section.total, left));
             left -= section.total;
         }
-        while (!sections.empty() && sections.back().total == 0 && sections.size() > 1) {
-            sections.pop_back();
-        }
+        while (sections.size() > 1 && sections.back().total == 0) sections.pop_back();
     }
     return sections;
 }
