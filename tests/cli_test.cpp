@@ -70,6 +70,12 @@ TEST_F(CommandLineRun, StatusesAndMessagesFollowTheCommandLinesRules) {
              Row{{"play", "--seconds", "60000"}, 2,
                  "clicktrack: --seconds 60000: Audition length must be from 0 to 48695.76 "
                  "seconds at this sample rate.\n" + tryHelp},
+             Row{{"render", "-r", "5"}, 2,
+                 "clicktrack: --rate 5 does not suit the frequency 60 in force: Frequency must "
+                 "be above 0 and below 3 Hz (half the sample rate).\n" + tryHelp},
+             Row{{"render", "-m", "200000"}, 1,
+                 "clicktrack: the track would make 'click.wav' 4 GiB or larger; nothing was "
+                 "written.\n"},
              Row{{"render", "--settings", "none.txt"}, 1,
                  "clicktrack: Can't read settings file 'none.txt': No such file.\n"},
              Row{{"play", "--map", "none.txt"}, 1,

@@ -377,6 +377,10 @@ INSTANTIATE_TEST_SUITE_P(
         Refusal{"ChunkAfterTheAudio", "+\n", "click.wav",
                 handMadeWave(44100, 24, 1, 6) + std::string("LIST\x04\0\0\0INFO", 12),
                 "'click.wav' has another chunk after its audio; nothing was added."},
+        // Nor may a tag that another program put after the audio be written over.
+        Refusal{"TagAfterTheAudio", "+\n", "click.wav",
+                handMadeWave(44100, 24, 1, 6) + "TAG" + std::string(125, ' '),
+                "'click.wav' has other data after its audio; nothing was added."},
         Refusal{"PastFourGibibytes", "m\n20000\n+\n", "click.wav", handMadeWave(44100, 24, 1, 6),
                 kTooLarge + "added."}),
     caseName<Refusal>);

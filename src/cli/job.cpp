@@ -20,13 +20,14 @@ std::string number(double value) {
     return text;
 }
 
-// A value refused at the rate in force: a usage error when an option gave
-// it, otherwise the settings file's value that the rate does not suit.
+// A value refused at the rate in force: the option that gave it, or else
+// the rate that it does not suit.
 Stop refusedValue(const char* option, bool fromOption, const std::string& value,
-                  const std::string& rule) {
+                  const std::string& rate, const std::string& rule) {
     if (fromOption) return usageError(std::string(option) + " " + value + ": " + rule + ".");
-    return usageError("the " + std::string(option + 2) + " " + value +
-                      " of the settings file does not suit this rate: " + rule + ".");
+    const char* what = std::string(option) == "--tempo" ? "tempo" : "frequency";
+    return usageError("--rate " + rate + " does not suit the " + what + " " + value +
+                      " in force: " + rule + ".");
 }
 
 Stop nameTooLong(const char* option, const std::string& rule) {
@@ -55,10 +56,12 @@ std::optional<Stop> applyOptions(const CommandLine& line, Settings& s) {
     if (line.map) s.map = *line.map;
     if (line.tempoRamp) return usageError("--tempo: a change of tempo (A-B) is not available yet.");
     if (const Rule rule = checkTempo(s.tempo, s.rate)) {
-        return refusedValue("--tempo", line.tempoFrom.has_value(), number(s.tempo), *rule);
+        return refusedValue("--tempo", line.tempoFrom.has_value(), number(s.tempo),
+                            std::to_string(s.rate), *rule);
     }
     if (const Rule rule = checkFrequency(s.Hz, s.rate)) {
-        return refusedValue("--freq", line.freq.has_value(), number(s.Hz), *rule);
+        return refusedValue("--freq", line.freq.has_value(), number(s.Hz),
+                            std::to_string(s.rate), *rule);
     }
     if (line.seconds) {
         if (const Rule rule = checkAuditionLength(*line.seconds, s.rate)) {

@@ -97,6 +97,10 @@ Outcome playTrack(const CommandLine& line, const Job& job, FILE* out) {
         std::fputs("clicktrack: The frequency chosen is too low for this tempo! The click is "
                    "silent.\n", stderr);
     }
+    if (job.map.empty() && !line.seconds && !trackFrames(s.rate, job.trackSeconds)) {
+        return Stop{1, "clicktrack: the track is too long to play: its frames do not fit 31 bits "
+                       "at this rate; nothing was played.", true};
+    }
     const InterruptGuard guard;
     const bool endlessBeat = line.loop && job.map.empty() && !line.seconds;
     Progress progress(out, line.quiet, job, endlessBeat ? s.meas : 0);

@@ -78,11 +78,13 @@ Outcome renderTrack(const CommandLine& line, const Job& job, int audioOut, FILE*
         std::fputs("clicktrack: The frequency chosen is too low for this tempo! The click is "
                    "silent.\n", stderr);
     }
+    const std::string name = line.toStandardOutput() ? "standard output" : s.save;
+    const char* outcome = line.append ? "added" : "written";
+    // A track whose frames are no 32-bit count is refused, as the menu refuses it.
+    if (job.map.empty() && !trackFrames(s.rate, job.trackSeconds)) return tooLarge(name, outcome);
     const std::vector<ScheduledSection> sections = trackSections(job, click.clickLength);
     const int64_t frames = trackLength(sections);
     const uint64_t audioBytes = static_cast<uint64_t>(frames) * bytesPerSample(bits);
-    const std::string name = line.toStandardOutput() ? "standard output" : s.save;
-    const char* outcome = line.append ? "added" : "written";
     if (firstSectionPastSizeLimit(sections, bytesPerSample(bits), kHeaderBytes)) {
         return tooLarge(name, outcome);
     }

@@ -5,6 +5,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <array>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
@@ -74,6 +76,21 @@ bool chunkFollowsData(int fd, const WaveLayout& layout, uint64_t fileBytes) {
         if (chunk[i] < 0x20 || chunk[i] > 0x7E) return false;
     }
     return end + 8 + getU32le(chunk.data() + 4) <= fileBytes;
+}
+
+// Whether other data (a tag, a damaged chunk) follows the audio. What an
+// append of this program left behind when it was cut off starts with a
+// silent sample (every track starts with the click's first sample, 0, or
+// with silence), and so does a pad byte; anything else is somebody's data.
+bool otherDataFollows(int fd, uint64_t audioEnd, uint64_t fileBytes, uint32_t bytesPerSample) {
+    if (fileBytes <= audioEnd) return false;
+    std::vector<uint8_t> first(static_cast<size_t>(std::min<uint64_t>(bytesPerSample,
+                                                                       fileBytes - audioEnd)));
+    if (!readAt(fd, audioEnd, first)) return true;
+    for (const uint8_t byte : first) {
+        if (byte != 0) return true;
+    }
+    return false;
 }
 
 }  // namespace
@@ -249,6 +266,12 @@ Outcome WaveFile::readLayout() {
     dataTag_ = layout.dataTag;
     audioStart_ = layout.dataTag + 8;
     writeAt_ = audioEnd(layout, oldLength_, bytesPerSample(bits_));
+    if (otherDataFollows(lockFd_, writeAt_, oldLength_, bytesPerSample(bits_))) {
+        return refuse("has other data after its audio");
+    }
+    // The size fields as they are, to put back should the append not finish.
+    putU32le(oldSizes_.data(), getU32le(head.data() + 4));
+    putU32le(oldSizes_.data() + 4, layout.dataSize);
     return std::nullopt;
 }
 
@@ -302,12 +325,16 @@ Outcome WaveFile::commit() {
     }
     if (::ftruncate(writeFd_, static_cast<off_t>(end)) != 0) return stopped(WriteStop{errno, 0});
     if (mode_ == Mode::Append && ::fdatasync(writeFd_) != 0) return stopped(WriteStop{errno, 0});
+    if (const int signal = interruptSignal()) return stopped(WriteStop{0, signal});
     uint8_t field[4];
     putU32le(field, static_cast<uint32_t>(dataBytes));
+    sizesWritten_ = true;
     if (WriteResult r = writeAt(writeFd_, dataTag_ + 4, field, 4)) return stopped(*r);
     putU32le(field, static_cast<uint32_t>(end - kRiffHeaderBytes));
     if (WriteResult r = writeAt(writeFd_, 4, field, 4)) return stopped(*r);
     if (::fsync(writeFd_) != 0) return stopped(WriteStop{errno, 0});
+    // A signal that came during the flush still undoes the work.
+    if (const int signal = interruptSignal()) return stopped(WriteStop{0, signal});
     return mode_ == Mode::Create ? finishCreate() : finishAppend();
 }
 
@@ -357,6 +384,10 @@ void WaveFile::rollBack() {
     if (mode_ == Mode::Append && writeFd_ >= 0) {
         if (::ftruncate(writeFd_, static_cast<off_t>(oldLength_)) == 0 && !oldTail_.empty()) {
             writeAt(writeFd_, oldLength_ - oldTail_.size(), oldTail_.data(), oldTail_.size());
+        }
+        if (sizesWritten_) {
+            writeAt(writeFd_, 4, oldSizes_.data(), 4);
+            writeAt(writeFd_, dataTag_ + 4, oldSizes_.data() + 4, 4);
         }
         ::fsync(writeFd_);
     }

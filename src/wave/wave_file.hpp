@@ -19,6 +19,7 @@
 
 #include <sys/types.h>
 
+#include <array>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -90,6 +91,8 @@ private:
     uint64_t oldLength_ = 0;
     uint64_t announced_ = 0;  // audio bytes a streamed header states
     std::vector<uint8_t> oldTail_;  // bytes from the old end of the audio, restored on roll back
+    std::array<uint8_t, 8> oldSizes_{};  // the RIFF and data size fields before an append
+    bool sizesWritten_ = false;
     bool committed_ = false;
     std::optional<InterruptGuard> guard_;  // while the work runs
 };
