@@ -4,6 +4,12 @@
 #include <cmath>
 #include <limits>
 
+namespace {
+
+constexpr double kWholeNote = 240.0;  // seconds of a whole note at one quarter a minute
+
+}  // namespace
+
 int64_t firstSampleAtOrAfter(float target, int64_t from) {
     if (static_cast<float>(from) >= target) return from;
     if (!(target < 4.0e18f)) return std::numeric_limits<int64_t>::max();
@@ -13,6 +19,12 @@ int64_t firstSampleAtOrAfter(float target, int64_t from) {
     // a few before ceil(target) may already qualify.
     while (n - 1 >= from && static_cast<float>(n - 1) >= target) --n;
     return n;
+}
+
+ClickKind kindOfBeat(const std::string& pattern, int64_t beat) {
+    if (pattern.empty() || beat < 1) return ClickKind::Normal;
+    const char c = pattern[static_cast<size_t>((beat - 1) % static_cast<int64_t>(pattern.size()))];
+    return c == 'X' ? ClickKind::Accent : c == '.' ? ClickKind::Silent : ClickKind::Normal;
 }
 
 BeatSchedule::BeatSchedule(std::vector<ScheduledSection> sections)
@@ -25,6 +37,7 @@ void BeatSchedule::startSection() {
     beatIndex_ = 0;
     notBefore_ = 0;
     clickEnd_ = 0;
+    listTime_ = 0.0;
     beat_ = 1;
     measure_ = 1;
     if (index_ < sections_.size()) {
@@ -33,9 +46,46 @@ void BeatSchedule::startSection() {
     }
 }
 
-bool BeatSchedule::nextInSection(BeatEvent& event) {
+// Seconds from the section's start to its beat k. Under a change of tempo
+// from A to B over n beats, the tempo at beat k is T = A + (B - A) k / n, and
+// the time to beat k is the integral of the beat length over the beats:
+// 240 k / (L d), L the logarithmic mean of A and T.
+double BeatSchedule::exactBeatTime(const ScheduledSection& s, int64_t k) {
+    const double d = s.noteValue;
+    if (s.tempos.size() == 1 || (s.ramp && s.tempos.size() == 2 && s.tempos[0] == s.tempos[1])) {
+        return kWholeNote * static_cast<double>(k) / (s.tempos[0] * d);
+    }
+    if (s.ramp && s.tempos.size() == 2) {
+        const double a = s.tempos[0];
+        const double t = a + (s.tempos[1] - a) * static_cast<double>(k) /
+                                 static_cast<double>(s.beatCount);
+        const double mean = a == t ? a : (a - t) / (std::log(a) - std::log(t));
+        return kWholeNote * static_cast<double>(k) / (mean * d);
+    }
+    // One tempo for each beat: the beats' lengths added up, beat by beat.
+    while (beatIndex_ < k && beatIndex_ < static_cast<int64_t>(s.tempos.size())) {
+        listTime_ += kWholeNote / (s.tempos[static_cast<size_t>(beatIndex_)] * d);
+        ++beatIndex_;
+    }
+    return listTime_;
+}
+
+void BeatSchedule::addSubdivisions(const ScheduledSection& s, const BeatEvent& beat, double from,
+                                   double to) {
+    for (int32_t j = 1; j < s.subdivide; ++j) {
+        BeatEvent sub = beat;
+        sub.kind = ClickKind::Subdivision;
+        const double at = from + (to - from) * j / s.subdivide;
+        sub.frame = std::max(static_cast<int64_t>(std::llround(at)), beat.frame);
+        pending_.push_back(sub);
+    }
+}
+
+bool BeatSchedule::nextBeat(BeatEvent& event) {
     const ScheduledSection& s = sections_[index_];
     int64_t start = 0;
+    double exactFrom = 0.0, exactTo = 0.0;  // the beat and the next, in frames, for subdivisions
+    const int64_t k = beatIndex_;
     if (s.rounding == BeatRounding::FileGrid) {
         start = firstSampleAtOrAfter(spacing_ * beatCounter_, notBefore_);
         if (start >= s.frames) return false;
@@ -44,15 +94,34 @@ bool BeatSchedule::nextInSection(BeatEvent& event) {
         // empty click once the beat counter no longer grows (past 2^24 beats).
         notBefore_ = std::max(clickEnd_, start + 1);
         beatCounter_ += 1.0f;
+        start += sectionStart_;
+        const double spacing = static_cast<double>(s.rate) * 60.0 / static_cast<double>(s.tempo);
+        exactFrom = static_cast<double>(sectionStart_) + spacing * static_cast<double>(k);
+        exactTo = exactFrom + spacing;
+        ++beatIndex_;
+    } else if (s.rounding == BeatRounding::WholeBeats) {
+        if (s.beatLength < 1 || k > s.frames / s.beatLength) return false;
+        start = sectionStart_ + k * s.beatLength;
+        exactFrom = static_cast<double>(start);
+        exactTo = exactFrom + static_cast<double>(s.beatLength);
+        ++beatIndex_;
     } else {
-        if (s.beatLength < 1 || beatIndex_ > s.frames / s.beatLength) return false;
-        start = beatIndex_ * s.beatLength;
+        if (k >= s.beatCount) return false;
+        const double rate = static_cast<double>(s.rate);
+        const double now = sectionStartTime_ + exactBeatTime(s, k);
+        const double after = sectionStartTime_ + exactBeatTime(s, k + 1);
+        if (s.tempos.size() > 1 && !s.ramp) beatIndex_ = k + 1;  // the list's running sum moved on
+        else ++beatIndex_;
+        start = std::llround(now * rate);
+        exactFrom = now * rate;
+        exactTo = after * rate;
     }
-    ++beatIndex_;
-    event.frame = sectionStart_ + start;
+    event.frame = std::max(start, lastFrame_);
     event.beat = beat_;
     event.measure = measure_;
     event.section = index_;
+    event.kind = kindOfBeat(s.pattern, beat_);
+    if (event.kind != ClickKind::Silent) addSubdivisions(s, event, exactFrom, exactTo);
     if (beat_ == s.beatsPerMeasure) {
         beat_ = 1;
         ++measure_;
@@ -63,14 +132,28 @@ bool BeatSchedule::nextInSection(BeatEvent& event) {
 }
 
 bool BeatSchedule::next(BeatEvent& event) {
+    if (!pending_.empty()) {
+        event = pending_.front();
+        pending_.pop_front();
+        lastFrame_ = event.frame;
+        return true;
+    }
     while (index_ < sections_.size()) {
-        if (nextInSection(event)) return true;
+        if (nextBeat(event)) {
+            lastFrame_ = event.frame;
+            return true;
+        }
         const ScheduledSection& s = sections_[index_];
-        const int64_t length =
-            s.rounding == BeatRounding::FileGrid
-                ? std::max(s.frames, clickEnd_)
-                : s.frames;
-        sectionStart_ += std::max<int64_t>(length, 0);
+        if (s.rounding == BeatRounding::Exact) {
+            // The next section starts where this one's beat n would.
+            sectionStartTime_ += exactBeatTime(s, s.beatCount);
+            sectionStart_ = std::llround(sectionStartTime_ * static_cast<double>(s.rate));
+        } else {
+            const int64_t length =
+                s.rounding == BeatRounding::FileGrid ? std::max(s.frames, clickEnd_) : s.frames;
+            sectionStart_ += std::max<int64_t>(length, 0);
+            sectionStartTime_ = static_cast<double>(sectionStart_) / static_cast<double>(s.rate);
+        }
         ++index_;
         startSection();
     }

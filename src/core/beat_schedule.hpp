@@ -4,9 +4,10 @@
 // A track is a list of sections, each with its tempo, beats per measure,
 // length and rounding rule. The schedule yields every beat in order: its
 // first frame (counted from the start of the track), its number in the
-// measure and the number of its measure, both from 1.
+// measure and the number of its measure, both from 1, and which click sits
+// there; subdivision clicks follow their beat.
 //
-// Two rounding rules, both part of what the program writes and plays:
+// Three rounding rules:
 //
 //   FileGrid    beat k of a section starts at the first frame n for which n,
 //               as a single-precision float, is at least k x s (s = rate /
@@ -14,17 +15,30 @@
 //               but not before the previous beat's click has ended: a click
 //               is always laid whole. Beats start while n is below the
 //               section's length; the next section starts where this one's
-//               length, or its last click, ends, whichever is later.
+//               length, or its last click, ends, whichever is later. This is
+//               the grid of the menu's wave files.
 //   WholeBeats  beat k starts at k x beatLength, a whole number of frames;
 //               beats start up to and including the section's length. A
-//               beat length below 1 has no beats.
+//               beat length below 1 has no beats. This is the menu's device.
+//   Exact       beat k starts at its exact time, counted from the start of
+//               the track in double precision and rounded to the nearest
+//               frame, so that no error builds up. A section of n beats
+//               ends where its beat n would start.
+//
+// Subdivision clicks fall j/N of the way from a beat's exact time to the
+// next beat's, rounded to the nearest frame; a silent beat has none.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <deque>
+#include <string>
 #include <vector>
 
-enum class BeatRounding { FileGrid, WholeBeats };
+enum class BeatRounding { FileGrid, WholeBeats, Exact };
+
+// Which click sits at an event.
+enum class ClickKind { Normal, Accent, Silent, Subdivision };
 
 struct ScheduledSection {
     BeatRounding rounding = BeatRounding::FileGrid;
@@ -32,42 +46,63 @@ struct ScheduledSection {
     float tempo = 120.0f;          // FileGrid: sets the beat spacing
     int64_t beatLength = 0;        // WholeBeats: frames in one beat
     int64_t beatsPerMeasure = 4;   // 0 or below: the first measure never ends
-    int64_t frames = 0;            // the section's planned length
+    int64_t frames = 0;            // FileGrid, WholeBeats: the section's planned length
     int64_t clickLength = 0;       // FileGrid: frames of the click laid at each beat
+
+    // Exact: the tempo counts quarter notes; a beat is a `noteValue` note and
+    // lasts 240 / (tempo x noteValue) seconds. One tempo; {A, B} for a change
+    // from A to B across the section; or one tempo for each beat.
+    std::vector<double> tempos;
+    bool ramp = false;
+    double noteValue = 4.0;
+    int64_t beatCount = 0;         // Exact: beats in the section
+
+    std::string pattern;           // X accent, x normal, . silent, beat by beat; empty: all normal
+    int32_t subdivide = 1;         // clicks a beat
 };
 
 struct BeatEvent {
-    int64_t frame = 0;     // first frame of the beat, from the start of the track
+    int64_t frame = 0;     // first frame of the click, from the start of the track
     int64_t beat = 1;      // number of the beat in its measure
     int64_t measure = 1;   // number of the measure in its section
     size_t section = 0;    // index of the section
+    ClickKind kind = ClickKind::Normal;
 };
 
 class BeatSchedule {
 public:
     explicit BeatSchedule(std::vector<ScheduledSection> sections);
 
-    // The next beat; false when every section is done.
+    // The next event; false when every section is done.
     bool next(BeatEvent& event);
 
     // Where the track ends: valid once next() has returned false.
     int64_t end() const { return sectionStart_; }
 
 private:
-    bool nextInSection(BeatEvent& event);
+    bool nextBeat(BeatEvent& event);
     void startSection();
+    double exactBeatTime(const ScheduledSection& s, int64_t k);
+    void addSubdivisions(const ScheduledSection& s, const BeatEvent& beat, double from, double to);
 
     std::vector<ScheduledSection> sections_;
     size_t index_ = 0;
-    int64_t sectionStart_ = 0;
+    int64_t sectionStart_ = 0;      // frames
+    double sectionStartTime_ = 0.0; // seconds, for the exact rule
     float spacing_ = 0.0f;     // FileGrid: frames between beats, single precision
     float beatCounter_ = 0.0f; // FileGrid: k, single precision
     int64_t beatIndex_ = 0;    // beats started in this section
     int64_t notBefore_ = 0;    // FileGrid: where the next beat may start, from the section start
     int64_t clickEnd_ = 0;     // FileGrid: where the last click ended, from the section start
+    double listTime_ = 0.0;    // Exact with a tempo for each beat: the time of beat beatIndex_
     int64_t beat_ = 1;
     int64_t measure_ = 1;
+    std::deque<BeatEvent> pending_;  // subdivisions of the last beat
+    int64_t lastFrame_ = 0;
 };
 
 // The smallest n >= from whose single-precision value is at least target.
 int64_t firstSampleAtOrAfter(float target, int64_t from);
+
+// The kind of beat `beat` (from 1) under `pattern`.
+ClickKind kindOfBeat(const std::string& pattern, int64_t beat);

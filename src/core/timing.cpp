@@ -113,3 +113,44 @@ std::vector<PlayedSection> playedSections(uint32_t rate, const std::vector<Meter
     }
     return sections;
 }
+
+namespace {
+
+int64_t lengthOf(const ClickLengths& lengths, ClickKind kind) {
+    switch (kind) {
+        case ClickKind::Accent: return lengths.accent;
+        case ClickKind::Subdivision: return lengths.subdivision;
+        case ClickKind::Normal: return lengths.normal;
+        case ClickKind::Silent: break;
+    }
+    return 0;
+}
+
+}  // namespace
+
+int64_t layClicks(BeatSchedule& schedule, const ClickLengths& lengths, bool cutAtNextClick,
+                  const std::function<bool(const LaidClick&)>& lay) {
+    int64_t end = 0;
+    bool waiting = false;  // a click waits to learn where the next one starts
+    LaidClick last;
+    BeatEvent event;
+    while (schedule.next(event)) {
+        if (event.kind == ClickKind::Silent) continue;
+        if (waiting) {
+            last.frames = std::min(last.frames, std::max<int64_t>(event.frame - last.frame, 0));
+            if (!lay(last)) return end;
+            end = std::max(end, last.frame + last.frames);
+        }
+        last = LaidClick{event.frame, lengthOf(lengths, event.kind), event.kind};
+        waiting = cutAtNextClick;
+        if (!waiting) {
+            if (!lay(last)) return end;
+            end = std::max(end, last.frame + last.frames);
+        }
+    }
+    if (waiting) {
+        if (!lay(last)) return end;
+        end = std::max(end, last.frame + last.frames);
+    }
+    return std::max(end, schedule.end());
+}

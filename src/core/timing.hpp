@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <vector>
 
@@ -103,3 +104,25 @@ std::vector<ScheduledSection> writtenSections(uint32_t rate, const std::vector<M
 
 // The sections `ptm` plays, each with its own beat; checked as above.
 std::vector<PlayedSection> playedSections(uint32_t rate, const std::vector<MeterSection>& map);
+
+// Frames of each kind of click a track lays.
+struct ClickLengths {
+    int64_t normal = 0;
+    int64_t accent = 0;
+    int64_t subdivision = 0;
+};
+
+// One click as it is laid into a track: where, how many of its frames, and which.
+struct LaidClick {
+    int64_t frame = 0;
+    int64_t frames = 0;
+    ClickKind kind = ClickKind::Normal;
+};
+
+// Lays the schedule's clicks in order, calling `lay` for each (it returns
+// false to stop); gives where the track ends, the last click whole. Clicks
+// are laid whole (the menu's files, whose grid already keeps them apart) or,
+// with `cutAtNextClick`, cut where the next click starts; silent beats lay
+// nothing.
+int64_t layClicks(BeatSchedule& schedule, const ClickLengths& lengths, bool cutAtNextClick,
+                  const std::function<bool(const LaidClick&)>& lay);

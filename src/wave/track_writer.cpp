@@ -84,23 +84,36 @@ private:
 
 }  // namespace
 
-WriteResult writeTrackSamples(int fd, BeatSchedule& schedule, const std::vector<uint8_t>& click,
+TrackClicks menuClicks(const std::vector<uint8_t>& click) {
+    return TrackClicks{bytesOf(click), bytesOf(click), bytesOf(click), false};
+}
+
+ClickLengths clickLengths(const TrackClicks& clicks, uint32_t bytesPerSample) {
+    const auto frames = [&](const ClickBytes& c) {
+        return static_cast<int64_t>(c.size / bytesPerSample);
+    };
+    return ClickLengths{frames(clicks.normal), frames(clicks.accent), frames(clicks.subdivision)};
+}
+
+WriteResult writeTrackSamples(int fd, BeatSchedule& schedule, const TrackClicks& clicks,
                               uint32_t bytesPerSample, uint64_t& written) {
     const uint64_t b = bytesPerSample;
-    const int64_t clickFrames = static_cast<int64_t>(click.size() / b);
     GatherWriter writer(fd);
     int64_t at = 0;  // frames written
-    BeatEvent beat;
     WriteResult result;
-    while (!result && schedule.next(beat)) {
+    const auto lay = [&](const LaidClick& click) {
         // A silence sample is all zero bytes: runs of it come from one block of zeros.
-        result = writer.addZeros(static_cast<uint64_t>(beat.frame - at) * b);
-        if (!result) result = writer.add(click.data(), click.size());
-        at = beat.frame + clickFrames;
-    }
-    if (!result && schedule.end() > at) {
-        result = writer.addZeros(static_cast<uint64_t>(schedule.end() - at) * b);
-    }
+        result = writer.addZeros(static_cast<uint64_t>(click.frame - at) * b);
+        const ClickBytes& bytes = click.kind == ClickKind::Accent        ? clicks.accent
+                                  : click.kind == ClickKind::Subdivision ? clicks.subdivision
+                                                                         : clicks.normal;
+        if (!result) result = writer.add(bytes.data, static_cast<size_t>(click.frames) * b);
+        at = click.frame + click.frames;
+        return !result;
+    };
+    const int64_t end =
+        layClicks(schedule, clickLengths(clicks, bytesPerSample), clicks.cutAtNextClick, lay);
+    if (!result && end > at) result = writer.addZeros(static_cast<uint64_t>(end - at) * b);
     if (!result) result = writer.flush();
     written += writer.written();
     return result;

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "core/beat_schedule.hpp"
+#include "core/timing.hpp"
 
 // Why writing stopped: a failed write (its errno) or a caught signal.
 struct WriteStop {
@@ -15,10 +16,34 @@ struct WriteStop {
 };
 using WriteResult = std::optional<WriteStop>;
 
+// An encoded click, held elsewhere (a click can be tens of MiB: it is not copied).
+struct ClickBytes {
+    const uint8_t* data = nullptr;
+    size_t size = 0;
+};
+
+inline ClickBytes bytesOf(const std::vector<uint8_t>& click) { return {click.data(), click.size()}; }
+
+// The encoded clicks a track lays, and how: whole (the menu's files) or cut
+// where the next click starts.
+struct TrackClicks {
+    ClickBytes normal;
+    ClickBytes accent;
+    ClickBytes subdivision;
+    bool cutAtNextClick = false;
+};
+
+// The menu's track: the one click at every beat, laid whole.
+TrackClicks menuClicks(const std::vector<uint8_t>& click);
+
+// Frames of each click, at `bytesPerSample` bytes a frame.
+ClickLengths clickLengths(const TrackClicks& clicks, uint32_t bytesPerSample);
+
 // Writes the track of `schedule` at the descriptor's current offset: the
-// click at every beat, silence between and after, up to the schedule's end.
-// Adds the bytes written to `written`; checks for a stop signal between writes.
-WriteResult writeTrackSamples(int fd, BeatSchedule& schedule, const std::vector<uint8_t>& click,
+// clicks as the schedule lays them, silence between and after, up to the
+// track's end. Adds the bytes written to `written`; checks for a stop
+// signal between writes.
+WriteResult writeTrackSamples(int fd, BeatSchedule& schedule, const TrackClicks& clicks,
                               uint32_t bytesPerSample, uint64_t& written);
 
 // Writes all of `size` bytes at the descriptor's current offset.

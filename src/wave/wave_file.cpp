@@ -299,12 +299,16 @@ uint64_t WaveFile::lengthAfter(uint64_t bytes) const {
 }
 
 Outcome WaveFile::writeTrack(BeatSchedule schedule, const std::vector<uint8_t>& click) {
+    return writeTrack(std::move(schedule), menuClicks(click));
+}
+
+Outcome WaveFile::writeTrack(BeatSchedule schedule, const TrackClicks& clicks) {
     if (mode_ != Mode::Stream && ::lseek(writeFd_, static_cast<off_t>(writeAt_), SEEK_SET) < 0) {
         return stopped(WriteStop{errno, 0});
     }
     uint64_t written = 0;
     const WriteResult r =
-        writeTrackSamples(writeFd_, schedule, click, bytesPerSample(bits_), written);
+        writeTrackSamples(writeFd_, schedule, clicks, bytesPerSample(bits_), written);
     writeAt_ += written;
     if (r) return stopped(*r);
     return std::nullopt;

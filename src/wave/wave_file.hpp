@@ -55,6 +55,9 @@ public:
     // Writes the track of `schedule`, the encoded `click` at every beat.
     Outcome writeTrack(BeatSchedule schedule, const std::vector<uint8_t>& click);
 
+    // Writes the track of `schedule` with its clicks of every kind.
+    Outcome writeTrack(BeatSchedule schedule, const TrackClicks& clicks);
+
     // Makes the file whole: true sizes, data on disk, the new file in place.
     Outcome commit();
 
