@@ -54,7 +54,23 @@ std::optional<Stop> applyOptions(const CommandLine& line, Settings& s) {
     if (line.output && !line.toStandardOutput()) s.save = *line.output;
     if (line.device) s.device = *line.device;
     if (line.map) s.map = *line.map;
-    if (line.tempoRamp) return usageError("--tempo: a change of tempo (A-B) is not available yet.");
+    if (line.tempoRamp) {
+        // Both ends of a change of tempo must be tempos the menu takes.
+        if (const Rule rule = checkTempo(*line.tempoTo, s.rate)) {
+            return refusedValue("--tempo", true, number(*line.tempoTo), std::to_string(s.rate),
+                                *rule);
+        }
+    }
+    if (line.accentFreq) {
+        if (const Rule rule = checkFrequency(*line.accentFreq, s.rate)) {
+            return usageError("--accent-freq " + number(*line.accentFreq) + ": " + *rule + ".");
+        }
+    }
+    if (line.pattern && !line.map && static_cast<int64_t>(line.pattern->size()) != s.meter) {
+        return usageError("--pattern " + *line.pattern + " has " +
+                          std::to_string(line.pattern->size()) + " beats, not the " +
+                          std::to_string(s.meter) + " of a measure.");
+    }
     if (const Rule rule = checkTempo(s.tempo, s.rate)) {
         return refusedValue("--tempo", line.tempoFrom.has_value(), number(s.tempo),
                             std::to_string(s.rate), *rule);
@@ -106,6 +122,14 @@ std::variant<Job, Stop> prepareJob(const CommandLine& line) {
     job.trackSeconds = startupTrackSeconds(job.settings);
     if (line.map) {
         if (std::optional<Stop> r = loadMap(*line.map, job)) return *r;
+        for (size_t i = 0; line.pattern && i < job.map.size(); ++i) {
+            if (static_cast<int64_t>(line.pattern->size()) != job.map[i].beats) {
+                return usageError("--pattern " + *line.pattern + " has " +
+                                  std::to_string(line.pattern->size()) + " beats, but entry " +
+                                  std::to_string(i + 1) + " of the map has " +
+                                  std::to_string(job.map[i].beats) + " a measure.");
+            }
+        }
     }
     return job;
 }

@@ -28,6 +28,12 @@ const char* const kProgramHelp =
     "      --settings FILE  start from a settings file in the menu's format;\n"
     "                       options override it\n"
     "  -q, --quiet          no summary line, no progress display\n"
+    "      --accent         accent the first beat of every measure\n"
+    "      --pattern P      a pattern for every measure: X accent, x normal, . silent\n"
+    "      --accent-freq HZ lowest frequency of the accent click (default 1.5 x freq)\n"
+    "      --subdivide N    N clicks a beat, the extra ones at a quarter of the level\n"
+    "      --count-in N     N measures before the track\n"
+    "  -t, --tempo A-B      a change of tempo across the whole track, from A to B\n"
     "Options of render:\n"
     "  -o, --output FILE    the wave file (default click.wav); - writes to\n"
     "                       standard output\n"
@@ -56,6 +62,12 @@ const char* const kRenderHelp =
     "                       standard output\n"
     "  -a, --append         add to the end of an existing file\n"
     "  -q, --quiet          no summary line\n"
+    "      --accent         accent the first beat of every measure\n"
+    "      --pattern P      a pattern for every measure: X accent, x normal, . silent\n"
+    "      --accent-freq HZ lowest frequency of the accent click (default 1.5 x freq)\n"
+    "      --subdivide N    N clicks a beat, the extra ones at a quarter of the level\n"
+    "      --count-in N     N measures before the track\n"
+    "  -t, --tempo A-B      a change of tempo across the whole track, from A to B\n"
     "  -h, --help           this text";
 
 const char* const kPlayHelp =
@@ -75,10 +87,28 @@ const char* const kPlayHelp =
     "      --seconds S      stop after S seconds (default: when the measures end)\n"
     "      --loop           start again at the end, until stopped\n"
     "  -q, --quiet          no progress display\n"
+    "      --accent         accent the first beat of every measure\n"
+    "      --pattern P      a pattern for every measure: X accent, x normal, . silent\n"
+    "      --accent-freq HZ lowest frequency of the accent click (default 1.5 x freq)\n"
+    "      --subdivide N    N clicks a beat, the extra ones at a quarter of the level\n"
+    "      --count-in N     N measures before the track\n"
+    "  -t, --tempo A-B      a change of tempo across the whole track, from A to B\n"
     "  -h, --help           this text";
 
 // Values getopt_long gives back for options without a short letter.
-enum : int { kBits = 256, kMap, kSettings, kSeconds, kLoop, kVersion };
+enum : int {
+    kBits = 256,
+    kMap,
+    kSettings,
+    kSeconds,
+    kLoop,
+    kVersion,
+    kAccent,
+    kPattern,
+    kAccentFreq,
+    kSubdivide,
+    kCountIn
+};
 
 enum class Scope { both, render, play, top };
 
@@ -99,6 +129,11 @@ const OptionInfo kOptions[] = {
     {"map", required_argument, kMap, Scope::both},
     {"settings", required_argument, kSettings, Scope::both},
     {"quiet", no_argument, 'q', Scope::both},
+    {"accent", no_argument, kAccent, Scope::both},
+    {"pattern", required_argument, kPattern, Scope::both},
+    {"accent-freq", required_argument, kAccentFreq, Scope::both},
+    {"subdivide", required_argument, kSubdivide, Scope::both},
+    {"count-in", required_argument, kCountIn, Scope::both},
     {"output", required_argument, 'o', Scope::render},
     {"append", no_argument, 'a', Scope::render},
     {"device", required_argument, 'd', Scope::play},
@@ -238,6 +273,31 @@ Outcome takeOption(int val, const std::string& arg, CommandLine& line) {
             field = arg;
             break;
         }
+        case kAccent: line.accent = true; break;
+        case kPattern:
+            if (arg.empty() || arg.find_first_not_of("Xx.") != std::string::npos) {
+                return refuse(name, "a pattern of X (accent), x (normal) and . (silent)", arg);
+            }
+            line.pattern = arg;
+            break;
+        case kAccentFreq:
+            if (!finiteNumber(arg, x) || !(x > 0.0f)) {
+                return refuse(name, "a frequency in Hz above 0", arg);
+            }
+            line.accentFreq = x;
+            break;
+        case kSubdivide:
+            if (!wholeNumber(arg, n) || n < 1 || n > 16) {
+                return refuse(name, "a whole number of clicks a beat from 1 to 16", arg);
+            }
+            line.subdivide = static_cast<int32_t>(n);
+            break;
+        case kCountIn:
+            if (!wholeNumber(arg, n) || n < 0 || n > 1000) {
+                return refuse(name, "a whole number of measures from 0 to 1000", arg);
+            }
+            line.countIn = static_cast<int32_t>(n);
+            break;
         case 'a': line.append = true; break;
         case kLoop: line.loop = true; break;
         case 'q': line.quiet = true; break;
@@ -272,6 +332,10 @@ Stop badOption(int optionCode, const char* text) {
 
 // Rules between options, once all are read.
 Outcome checkCombinations(const CommandLine& line) {
+    if (line.accent && line.pattern) {
+        return usageError("--accent and --pattern cannot be used together: the pattern says "
+                          "where the accents go.");
+    }
     if (line.append && line.toStandardOutput()) {
         return usageError("--append cannot be used with '-o -' (standard output).");
     }

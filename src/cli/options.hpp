@@ -43,6 +43,19 @@ struct CommandLine {
 
     bool quiet = false;                 // -q, --quiet
 
+    // The click a musician needs (both commands)
+    bool accent = false;                // --accent: the first beat of every measure accented
+    std::optional<std::string> pattern; // --pattern: X accent, x normal, . silent, a beat each
+    std::optional<float> accentFreq;    // --accent-freq: above 0, finite
+    std::optional<int32_t> subdivide;   // --subdivide: 1 to 16 clicks a beat
+    std::optional<int32_t> countIn;     // --count-in: 0 to 1000 measures
+
+    // Whether any of the options above, or a change of tempo, is given: the
+    // track is then laid with the accent, subdivision and silent clicks.
+    bool shapesTheClicks() const {
+        return accent || pattern || accentFreq || subdivide || countIn || tempoRamp;
+    }
+
     bool toStandardOutput() const { return output && *output == "-"; }
 };
 

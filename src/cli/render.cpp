@@ -4,20 +4,13 @@
 
 #include <cinttypes>
 
+#include "cli/track_plan.hpp"
 #include "click/click.hpp"
 #include "core/timing.hpp"
 #include "wave/header.hpp"
 #include "wave/wave_file.hpp"
 
 namespace {
-
-// The sections of the track: the job's map, or one tempo for its measures.
-std::vector<ScheduledSection> trackSections(const Job& job, int64_t clickLength) {
-    const Settings& s = job.settings;
-    if (!job.map.empty()) return writtenSections(s.rate, job.map, clickLength);
-    const int32_t frames = trackFrames(s.rate, job.trackSeconds).value_or(0);
-    return {fileSection(s.rate, s.tempo, frames, clickLength)};
-}
 
 std::string tempoText(float tempo) {
     char text[32];
@@ -35,11 +28,14 @@ std::string durationText(int64_t frames, uint32_t rate) {
 }
 
 // What the track holds, for the summary line.
-std::string contentText(const Job& job) {
+std::string contentText(const CommandLine& line, const Job& job) {
     const Settings& s = job.settings;
     if (job.map.empty()) {
+        const std::string tempo = line.tempoRamp
+                                      ? tempoText(*line.tempoFrom) + "-" + tempoText(*line.tempoTo)
+                                      : tempoText(s.tempo);
         return std::to_string(s.meas) + " measures of " + std::to_string(s.meter) + " at " +
-               tempoText(s.tempo) + " bpm";
+               tempo + " bpm";
     }
     int64_t measures = 0;
     for (const TempoMapEntry& e : job.map) measures += e.measures;
@@ -47,11 +43,11 @@ std::string contentText(const Job& job) {
            std::to_string(measures) + " measures";
 }
 
-void writeSummary(FILE* out, const std::string& name, const Job& job, int64_t frames,
-                  uint64_t fileBytes, bool appended) {
+void writeSummary(FILE* out, const std::string& name, const CommandLine& line, const Job& job,
+                  int64_t frames, uint64_t fileBytes, bool appended) {
     const Settings& s = job.settings;
     std::fprintf(out, "%s: %s%s, %s, %u Hz %d-bit, %s%" PRIu64 " bytes\n", name.c_str(),
-                 appended ? "added " : "", contentText(job).c_str(),
+                 appended ? "added " : "", contentText(line, job).c_str(),
                  durationText(frames, s.rate).c_str(), s.rate, s.bits,
                  appended ? "now " : "", fileBytes);
     std::fflush(out);
@@ -72,22 +68,26 @@ uint64_t sizeOf(const std::string& path) {
 Outcome renderTrack(const CommandLine& line, const Job& job, int audioOut, FILE* summaryOut) {
     const Settings& s = job.settings;
     const uint32_t bits = static_cast<uint32_t>(s.bits);
-    ClickState click;
-    initClickState(click, s.bits);
-    if (makeClick(click, s.Hz, s.rate).frequencyTooLow) {
+    const ClickSet clicks = makeClickSet(line, job);
+    if (clicks.frequencyTooLow) {
         std::fputs("clicktrack: The frequency chosen is too low for this tempo! The click is "
                    "silent.\n", stderr);
     }
     const std::string name = line.toStandardOutput() ? "standard output" : s.save;
     const char* outcome = line.append ? "added" : "written";
     // A track whose frames are no 32-bit count is refused, as the menu refuses it.
-    if (job.map.empty() && !trackFrames(s.rate, job.trackSeconds)) return tooLarge(name, outcome);
-    const std::vector<ScheduledSection> sections = trackSections(job, click.clickLength);
-    const int64_t frames = trackLength(sections);
-    const uint64_t audioBytes = static_cast<uint64_t>(frames) * bytesPerSample(bits);
-    if (firstSectionPastSizeLimit(sections, bytesPerSample(bits), kHeaderBytes)) {
+    if (job.map.empty() && !line.tempoRamp && !trackFrames(s.rate, job.trackSeconds)) {
         return tooLarge(name, outcome);
     }
+    const std::vector<ScheduledSection> sections =
+        plannedSections(line, job, clicks.normal.clickLength);
+    const TrackClicks laid{bytesOf(clicks.normal.clickBytes), bytesOf(clicks.accent.clickBytes),
+                           bytesOf(clicks.subdivision), line.shapesTheClicks()};
+    BeatSchedule planning(sections);
+    const int64_t frames = layClicks(planning, clickLengths(laid, bytesPerSample(bits)),
+                                     laid.cutAtNextClick, [](const LaidClick&) { return true; });
+    const uint64_t audioBytes = static_cast<uint64_t>(frames) * bytesPerSample(bits);
+    if (!fitsWaveSize(kHeaderBytes + paddedBytes(audioBytes))) return tooLarge(name, outcome);
 
     WaveFile file(name, s.rate, bits);
     if (line.toStandardOutput()) {
@@ -96,17 +96,19 @@ Outcome renderTrack(const CommandLine& line, const Job& job, int audioOut, FILE*
         if (Outcome r = file.openForAppend()) return commandLineFailure(*r);
         if (!fitsWaveSize(file.lengthAfter(audioBytes))) return tooLarge(name, outcome);
     } else {
-        const int32_t planned = job.map.empty() ? static_cast<int32_t>(sections[0].frames) : 0;
+        const int32_t planned = job.map.empty() && sections.size() == 1
+                                    ? static_cast<int32_t>(sections[0].frames)
+                                    : 0;
         if (Outcome r = file.create(planned)) return commandLineFailure(*r);
     }
-    if (Outcome r = file.writeTrack(BeatSchedule(sections), click.clickBytes)) {
+    if (Outcome r = file.writeTrack(BeatSchedule(sections), laid)) {
         return commandLineFailure(*r);
     }
     if (Outcome r = file.commit()) return commandLineFailure(*r);
     if (!line.quiet) {
         const uint64_t bytes = line.toStandardOutput() ? kHeaderBytes + paddedBytes(audioBytes)
                                                        : sizeOf(s.save);
-        writeSummary(summaryOut, name, job, frames, bytes, line.append);
+        writeSummary(summaryOut, name, line, job, frames, bytes, line.append);
     }
     return std::nullopt;
 }

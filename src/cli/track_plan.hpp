@@ -1,0 +1,32 @@
+// The track a command line run lays out: its sections with their accents,
+// subdivisions and count-in, and the clicks of every kind.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "cli/job.hpp"
+#include "cli/options.hpp"
+#include "click/click.hpp"
+#include "core/beat_schedule.hpp"
+
+// The encoded clicks: the normal one, the accent (the same synthesis at its
+// own lowest frequency) and the subdivision (the normal one at a quarter of
+// its level, each sample divided by 4 and truncated).
+struct ClickSet {
+    ClickState normal;
+    ClickState accent;
+    std::vector<uint8_t> subdivision;
+    bool frequencyTooLow = false;  // one of the clicks is silent: no whole period fits
+};
+
+ClickSet makeClickSet(const CommandLine& line, const Job& job);
+
+// The sections to write: one tempo (or a change of tempo) for the job's
+// measures, or the map's sections, after the count-in. Without any option
+// that shapes the clicks, these are exactly the menu's `w` and `rtm`.
+std::vector<ScheduledSection> plannedSections(const CommandLine& line, const Job& job,
+                                              int64_t clickLength);
+
+// The pattern of every measure the options ask for; empty for all normal.
+std::string measurePattern(const CommandLine& line, int64_t beatsPerMeasure);
