@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <string>
 
+#include "cli/track_plan.hpp"
 #include "click/click.hpp"
 #include "core/interrupt.hpp"
 #include "core/timing.hpp"
@@ -87,17 +88,78 @@ private:
     bool shown_ = false;
 };
 
+// One opening of the device: the sections it plays and for how long.
+struct DevicePlay {
+    std::vector<ScheduledSection> sections;
+    std::optional<int64_t> total;  // none: until stopped
+    size_t mapSection = 0;         // the map's section it plays, for the progress
+};
+
+// A run of whole-frame beats of `beatLength`, to the end of the play.
+ScheduledSection deviceBeats(const CommandLine& line, int64_t beatLength,
+                             int64_t beatsPerMeasure) {
+    ScheduledSection s;
+    s.rounding = BeatRounding::WholeBeats;
+    s.beatLength = beatLength;
+    s.beatsPerMeasure = beatsPerMeasure;
+    s.frames = -1;
+    s.pattern = measurePattern(line, beatsPerMeasure);
+    s.subdivide = line.subdivide.value_or(1);
+    return s;
+}
+
+// The plays that accents, subdivisions, a count-in or a change of tempo
+// ask for. One tempo keeps the menu's whole-frame beats, the count-in
+// running straight on into the track; a change of tempo lays its beats at
+// their exact times; a map opens the device for each section, as `ptm` does.
+std::vector<DevicePlay> shapedPlays(const CommandLine& line, const Job& job,
+                                    const std::vector<PlayedSection>& sections) {
+    const Settings& s = job.settings;
+    const int64_t countIn = line.countIn.value_or(0);
+    std::vector<DevicePlay> plays;
+    if (!job.map.empty()) {
+        for (size_t i = 0; i < sections.size(); ++i) {
+            DevicePlay play{{deviceBeats(line, sections[i].beatLength, job.map[i].beats)},
+                            sections[i].total, i};
+            if (i == 0 && countIn > 0) {
+                play.total = *play.total + countIn * job.map[i].beats * sections[i].beatLength;
+            }
+            plays.push_back(play);
+        }
+        return plays;
+    }
+    if (line.tempoRamp) {
+        std::vector<ScheduledSection> exact = plannedSections(line, job, 0);
+        BeatSchedule schedule(exact);
+        BeatEvent ignored;
+        while (schedule.next(ignored)) {
+        }
+        std::optional<int64_t> total = schedule.end();
+        if (line.seconds) total = trackFrames(s.rate, *line.seconds);
+        else if (line.loop) total = std::nullopt;
+        plays.push_back({exact, total, 0});
+        return plays;
+    }
+    const PlayedSection& only = sections.front();
+    DevicePlay play{{deviceBeats(line, only.beatLength, s.meter)}, only.total, 0};
+    if (line.loop && !line.seconds) play.total = std::nullopt;
+    else if (!line.seconds) play.total = *play.total + countIn * s.meter * only.beatLength;
+    plays.push_back(play);
+    return plays;
+}
+
 }  // namespace
 
 Outcome playTrack(const CommandLine& line, const Job& job, FILE* out) {
     const Settings& s = job.settings;
-    ClickState click;
-    initClickState(click, s.bits);
-    if (makeClick(click, s.Hz, s.rate).frequencyTooLow) {
+    const ClickSet clickSet = makeClickSet(line, job);
+    if (clickSet.frequencyTooLow) {
         std::fputs("clicktrack: The frequency chosen is too low for this tempo! The click is "
                    "silent.\n", stderr);
     }
-    if (job.map.empty() && !line.seconds && !trackFrames(s.rate, job.trackSeconds)) {
+    const ClickState& click = clickSet.normal;
+    if (job.map.empty() && !line.seconds && !line.tempoRamp &&
+        !trackFrames(s.rate, job.trackSeconds)) {
         return Stop{1, "clicktrack: the track is too long to play: its frames do not fit 31 bits "
                        "at this rate; nothing was played.", true};
     }
@@ -110,21 +172,35 @@ Outcome playTrack(const CommandLine& line, const Job& job, FILE* out) {
     const BeatListener onBeat = [&progress](int64_t measure, int64_t beat) {
         progress.beat(measure, beat);
     };
-    if (endlessBeat) {
+    if (line.shapesTheClicks()) {
+        const PlayClicks clicks{bytesOf(clickSet.normal.clickBytes),
+                                bytesOf(clickSet.accent.clickBytes), bytesOf(clickSet.subdivision),
+                                click.bytesPerSample};
+        const std::vector<DevicePlay> plays = shapedPlays(line, job, sections);
+        do {
+            for (const DevicePlay& play : plays) {
+                progress.startSection(play.mapSection);
+                if (Outcome r = playScheduleOnDevice(target, play.sections, clicks, play.total,
+                                                     onBeat)) {
+                    return commandLineFailure(*r);
+                }
+            }
+        } while (line.loop && !interruptSignal());
+    } else if (endlessBeat) {
         // One tempo loops as one endless beat, so that nothing falls between rounds.
         const PlayedSection& only = sections.front();
         const Beat beat = makeBeat(click.clickBytes, click.bytesPerSample, only.beatLength);
         if (Outcome r = playOnDevice(target, beat, std::nullopt, only.beatsPerMeasure, onBeat)) {
             return commandLineFailure(*r);
         }
-        return std::nullopt;
+    } else {
+        do {
+            if (Outcome r = playSections(target, click.clickBytes, click.bytesPerSample,
+                                         sections, onSection, onBeat)) {
+                return commandLineFailure(*r);
+            }
+        } while (line.loop && !interruptSignal());
     }
-    do {
-        if (Outcome r = playSections(target, click.clickBytes, click.bytesPerSample, sections,
-                                     onSection, onBeat)) {
-            return commandLineFailure(*r);
-        }
-    } while (line.loop && !interruptSignal());
     if (const int signal = interruptSignal()) return Stop{kSignalStatusBase + signal, "", true};
     return std::nullopt;
 }

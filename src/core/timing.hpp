@@ -105,6 +105,14 @@ std::vector<ScheduledSection> writtenSections(uint32_t rate, const std::vector<M
 // The sections `ptm` plays, each with its own beat; checked as above.
 std::vector<PlayedSection> playedSections(uint32_t rate, const std::vector<MeterSection>& map);
 
+// An encoded click, held elsewhere (a click can be tens of MiB: it is not copied).
+struct ClickBytes {
+    const uint8_t* data = nullptr;
+    size_t size = 0;
+};
+
+inline ClickBytes bytesOf(const std::vector<uint8_t>& click) { return {click.data(), click.size()}; }
+
 // Frames of each kind of click a track lays.
 struct ClickLengths {
     int64_t normal = 0;

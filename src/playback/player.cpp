@@ -1,6 +1,7 @@
 #include "playback/player.hpp"
 
 #include <algorithm>
+#include <cstring>
 #include <limits>
 #include <vector>
 
@@ -9,14 +10,14 @@
 
 namespace {
 
-// Fills periods with the looped beat as the schedule lays it out, and tells
-// of each measure whose first frame a period reaches.
+// Fills periods with the clicks as the schedule lays them out, each cut
+// where the next click starts, and tells of each beat as a period reaches it.
 class BeatFiller {
 public:
-    BeatFiller(const Beat& beat, int64_t frames, int32_t beatsPerMeasure, int32_t firstMeasure,
-               const BeatListener& onBeat)
-        : beat_(beat),
-          schedule_({wholeBeats(beat, frames, beatsPerMeasure)}),
+    BeatFiller(std::vector<ScheduledSection> sections, const PlayClicks& clicks,
+               int32_t firstMeasure, const BeatListener& onBeat)
+        : clicks_(clicks),
+          schedule_(std::move(sections)),
           measureOffset_(int64_t{firstMeasure} - 1),
           onBeat_(onBeat) {
         hasCurrent_ = schedule_.next(current_);
@@ -24,37 +25,45 @@ public:
     }
 
     void fill(uint8_t* period, int64_t frames) {
-        const size_t fb = static_cast<size_t>(beat_.frameBytes);
+        const size_t fb = static_cast<size_t>(clicks_.frameBytes);
         const int64_t end = at_ + frames;
         while (at_ < end) {
             const int64_t runEnd = hasNext_ ? std::min(end, next_.frame) : end;
             uint8_t* dest = period + static_cast<size_t>(frames - (end - at_)) * fb;
-            if (hasCurrent_) {
-                copyBeatFrames(beat_, at_ - current_.frame, runEnd - at_, dest);
-            } else {
-                std::fill(dest, dest + static_cast<size_t>(runEnd - at_) * fb, 0);
-            }
+            copyClick(at_, runEnd - at_, dest);
             at_ = runEnd;
             if (hasNext_ && at_ == next_.frame) {
-                onBeat_(next_.measure + measureOffset_, next_.beat);
-                current_ = next_;
+                if (next_.kind != ClickKind::Subdivision) {
+                    onBeat_(next_.measure + measureOffset_, next_.beat);
+                }
+                // A silent beat lets the click before it ring on.
+                if (next_.kind != ClickKind::Silent) current_ = next_;
                 hasNext_ = schedule_.next(next_);
             }
         }
     }
 
 private:
-    // Beats of whole frames, up to and including the last frame played.
-    static ScheduledSection wholeBeats(const Beat& beat, int64_t frames, int32_t beatsPerMeasure) {
-        ScheduledSection s;
-        s.rounding = BeatRounding::WholeBeats;
-        s.beatLength = beat.length;
-        s.beatsPerMeasure = beatsPerMeasure;
-        s.frames = frames;
-        return s;
+    // `count` frames from `at` of the current click, then silence.
+    void copyClick(int64_t at, int64_t count, uint8_t* dest) const {
+        const size_t fb = static_cast<size_t>(clicks_.frameBytes);
+        const ClickBytes& click = !hasCurrent_                               ? ClickBytes{}
+                                  : current_.kind == ClickKind::Accent       ? clicks_.accent
+                                  : current_.kind == ClickKind::Subdivision  ? clicks_.subdivision
+                                  : current_.kind == ClickKind::Silent       ? ClickBytes{}
+                                                                             : clicks_.normal;
+        const int64_t clickFrames = static_cast<int64_t>(click.size / fb);
+        const int64_t offset = at - current_.frame;
+        const int64_t fromClick = std::max<int64_t>(0, std::min(clickFrames - offset, count));
+        if (fromClick > 0) {
+            std::memcpy(dest, click.data + static_cast<size_t>(offset) * fb,
+                        static_cast<size_t>(fromClick) * fb);
+        }
+        std::memset(dest + static_cast<size_t>(fromClick) * fb, 0,
+                    static_cast<size_t>(count - fromClick) * fb);
     }
 
-    const Beat& beat_;
+    const PlayClicks& clicks_;
     BeatSchedule schedule_;
     int64_t measureOffset_;
     const BeatListener& onBeat_;
@@ -63,10 +72,21 @@ private:
     int64_t at_ = 0;  // frames filled so far
 };
 
+// Beats of whole frames, up to and including the last frame played.
+ScheduledSection wholeBeats(const Beat& beat, int64_t frames, int32_t beatsPerMeasure) {
+    ScheduledSection s;
+    s.rounding = BeatRounding::WholeBeats;
+    s.beatLength = beat.length;
+    s.beatsPerMeasure = beatsPerMeasure;
+    s.frames = frames;
+    return s;
+}
+
 }  // namespace
 
-Outcome playBeat(PcmDevice& device, const Beat& beat, std::optional<int64_t> total,
-                 int32_t beatsPerMeasure, int32_t firstMeasure, const BeatListener& onBeat) {
+Outcome playSchedule(PcmDevice& device, std::vector<ScheduledSection> sections,
+                     const PlayClicks& clicks, std::optional<int64_t> total,
+                     int32_t firstMeasure, const BeatListener& onBeat) {
     onBeat(firstMeasure, 1);
     const int64_t p = device.periodFrames();
     // Without a total the beat runs on until it is stopped: longer than anyone listens.
@@ -74,8 +94,12 @@ Outcome playBeat(PcmDevice& device, const Beat& beat, std::optional<int64_t> tot
     Outcome result;
     if (p > 0 && toPlay > 0) {
         const int64_t periods = (toPlay + p - 1) / p;
-        std::vector<uint8_t> period(static_cast<size_t>(p) * static_cast<size_t>(beat.frameBytes));
-        BeatFiller filler(beat, periods * p, beatsPerMeasure, firstMeasure, onBeat);
+        // Whole beats run up to and including the last frame played.
+        for (ScheduledSection& s : sections) {
+            if (s.rounding == BeatRounding::WholeBeats && s.frames < 0) s.frames = periods * p;
+        }
+        std::vector<uint8_t> period(static_cast<size_t>(p) * static_cast<size_t>(clicks.frameBytes));
+        BeatFiller filler(std::move(sections), clicks, firstMeasure, onBeat);
         for (int64_t i = 0; i < periods && !result; ++i) {
             if (const int signal = interruptSignal()) {
                 device.dropAndClose();
@@ -87,6 +111,16 @@ Outcome playBeat(PcmDevice& device, const Beat& beat, std::optional<int64_t> tot
     }
     device.drainAndClose();
     return result;
+}
+
+Outcome playBeat(PcmDevice& device, const Beat& beat, std::optional<int64_t> total,
+                 int32_t beatsPerMeasure, int32_t firstMeasure, const BeatListener& onBeat) {
+    // The beat holds the click's first frames, as far as the beat lasts.
+    const ClickBytes click{beat.click, static_cast<size_t>(beat.clickFrames) *
+                                           static_cast<size_t>(beat.frameBytes)};
+    const PlayClicks clicks{click, click, click, beat.frameBytes};
+    return playSchedule(device, {wholeBeats(beat, -1, beatsPerMeasure)}, clicks, total,
+                        firstMeasure, onBeat);
 }
 
 Outcome playOnDevice(const PlaybackTarget& target, const Beat& beat, std::optional<int64_t> total,
@@ -114,4 +148,15 @@ Outcome playSections(const PlaybackTarget& target, const std::vector<uint8_t>& c
         }
     }
     return std::nullopt;
+}
+
+Outcome playScheduleOnDevice(const PlaybackTarget& target, std::vector<ScheduledSection> sections,
+                             const PlayClicks& clicks, std::optional<int64_t> total,
+                             const BeatListener& onBeat) {
+    if (clicks.frameBytes != (target.bits == 16 ? 2 : 3)) {
+        return programError("Only 16- and 24-bit samples can be played.");
+    }
+    std::unique_ptr<PcmDevice> pcm;
+    if (Outcome r = openAlsaPcm(target.device, target.rate, target.bits, pcm)) return r;
+    return playSchedule(*pcm, std::move(sections), clicks, total, 1, onBeat);
 }

@@ -28,6 +28,21 @@ using BeatListener = std::function<void(int64_t measure, int64_t beat)>;
 Outcome playBeat(PcmDevice& device, const Beat& beat, std::optional<int64_t> total,
                  int32_t beatsPerMeasure, int32_t firstMeasure, const BeatListener& onBeat);
 
+// The encoded clicks of every kind, held elsewhere, and the bytes of a frame.
+struct PlayClicks {
+    ClickBytes normal;
+    ClickBytes accent;
+    ClickBytes subdivision;
+    int32_t frameBytes = 3;
+};
+
+// Plays the sections' clicks as the schedule lays them out, each cut where
+// the next click starts, for total - P frames rounded up to whole periods as
+// playBeat does. Whole-beat sections with a negative length run to the end.
+Outcome playSchedule(PcmDevice& device, std::vector<ScheduledSection> sections,
+                     const PlayClicks& clicks, std::optional<int64_t> total,
+                     int32_t firstMeasure, const BeatListener& onBeat);
+
 // Where and how to play: the device's name, the rate and the sample size.
 struct PlaybackTarget {
     std::string device;
@@ -46,3 +61,8 @@ Outcome playSections(const PlaybackTarget& target, const std::vector<uint8_t>& c
                      int32_t frameBytes, const std::vector<PlayedSection>& sections,
                      const std::function<void(size_t)>& onSection,
                      const BeatListener& onBeat);
+
+// Opens the device and plays the sections' clicks on it as playSchedule does.
+Outcome playScheduleOnDevice(const PlaybackTarget& target, std::vector<ScheduledSection> sections,
+                             const PlayClicks& clicks, std::optional<int64_t> total,
+                             const BeatListener& onBeat);

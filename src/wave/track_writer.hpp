@@ -16,14 +16,6 @@ struct WriteStop {
 };
 using WriteResult = std::optional<WriteStop>;
 
-// An encoded click, held elsewhere (a click can be tens of MiB: it is not copied).
-struct ClickBytes {
-    const uint8_t* data = nullptr;
-    size_t size = 0;
-};
-
-inline ClickBytes bytesOf(const std::vector<uint8_t>& click) { return {click.data(), click.size()}; }
-
 // The encoded clicks a track lays, and how: whole (the menu's files) or cut
 // where the next click starts.
 struct TrackClicks {
