@@ -1,0 +1,100 @@
+// The click a musician needs, from the command line: where accents,
+// subdivisions, a count-in and a change of tempo put each click, and which
+// click sits there. Every position is worked out here from the rules, apart
+// from the program.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <string>
+#include <vector>
+
+#include "support/audio_support.hpp"
+#include "support/background_run.hpp"
+
+namespace {
+
+// The first samples of a click, to tell the clicks apart.
+constexpr int kProbe = 8;
+
+class ClickOptions : public ::testing::Test {
+protected:
+    TempDir dir;
+    // The samples of a file `render` writes with these options (24 bits).
+    Bytes render(const std::vector<std::string>& options) {
+        std::vector<std::string> args{"render", "-q", "-o", "out.wav"};
+        args.insert(args.end(), options.begin(), options.end());
+        EXPECT_EQ(BackgroundRun(dir.path(), "", 0, args).wait().status, 0);
+        return readBytes(dir.file("out.wav"));
+    }
+    // The first samples of the plain click at `hz` and `rate`.
+    std::vector<int32_t> clickAt(const std::string& hz, const std::string& rate) {
+        const Bytes b = render({"-m", "1", "-f", hz, "-r", rate});
+        std::vector<int32_t> s;
+        for (int i = 0; i < kProbe; ++i) s.push_back(sampleAt(b, 44, static_cast<size_t>(i), 3));
+        return s;
+    }
+    static std::vector<int32_t> at(const Bytes& file, int64_t frame) {
+        std::vector<int32_t> s;
+        for (int i = 0; i < kProbe; ++i) {
+            s.push_back(sampleAt(file, 44, static_cast<size_t>(frame + i), 3));
+        }
+        return s;
+    }
+};
+
+std::vector<int32_t> quarter(std::vector<int32_t> click) {
+    for (int32_t& v : click) v /= 4;
+    return click;
+}
+
+TEST_F(ClickOptions, AChangeOfTempoPutsEveryBeatAtItsExactTime) {
+    // 80 to 160 bpm over 64 measures of 4 at 48000 frames a second: beat k
+    // at 60 k / L seconds, L the logarithmic mean of 80 and the tempo at k.
+    const Bytes file = render({"-t", "80-160", "-m", "64", "-r", "48000"});
+    const std::vector<int32_t> normal = clickAt("60", "48000");
+    const int n = 256;
+    for (int k = 0; k < n; ++k) {
+        const double t = 80.0 + 80.0 * k / n;
+        const double mean = k == 0 ? 80.0 : (80.0 - t) / (std::log(80.0) - std::log(t));
+        const int64_t frame = std::llround(60.0 * k / mean * 48000.0);
+        ASSERT_EQ(at(file, frame), normal) << "beat " << k << " at " << frame;
+        ASSERT_EQ(sampleAt(file, 44, static_cast<size_t>(frame - 1 + (k == 0)), 3), 0) << k;
+    }
+    // The track ends where beat 256 would start: 60 x 256 / L(80, 160) seconds.
+    const double end = 60.0 * 256 / (80.0 / std::log(2.0)) * 48000.0;
+    EXPECT_EQ(file.size(), 44 + 3 * static_cast<size_t>(std::llround(end)));
+}
+
+TEST_F(ClickOptions, SubdivisionsFallEvenlyBetweenTheBeatsAtAQuarterOfTheLevel) {
+    const std::vector<int32_t> normal = clickAt("60", "44100");
+    for (const int parts : {3, 4}) {
+        const Bytes file = render({"-m", "1", "--subdivide", std::to_string(parts)});
+        for (int k = 0; k < 4; ++k) {
+            ASSERT_EQ(at(file, 22050 * k), normal) << "beat " << k;
+            for (int j = 1; j < parts; ++j) {
+                const int64_t frame = std::llround(22050.0 * k + 22050.0 * j / parts);
+                ASSERT_EQ(at(file, frame), quarter(normal)) << k << "." << j << " of " << parts;
+            }
+        }
+    }
+}
+
+TEST_F(ClickOptions, PatternsAndTheCountInChooseTheClickOfEachBeat) {
+    const std::vector<int32_t> normal = clickAt("60", "44100");
+    const std::vector<int32_t> accent = clickAt("90", "44100");  // a fifth above
+    const std::vector<int32_t> silence(kProbe, 0);
+    // 6/8 felt in two: beats 1 and 4 of each measure, the first accented.
+    const Bytes six = render({"-b", "6", "-m", "2", "--pattern", "X..x.."});
+    for (int k = 0; k < 12; ++k) {
+        const std::vector<int32_t>& expected = k % 6 == 0 ? accent : k % 6 == 3 ? normal : silence;
+        ASSERT_EQ(at(six, 22050 * k), expected) << "beat " << k;
+    }
+    // One measure of count-in, in the track's meter and tempo, then the track.
+    const Bytes counted = render({"-m", "1", "--count-in", "1", "--accent"});
+    ASSERT_EQ(counted.size(), 44u + 3u * 8 * 22050);
+    for (int k = 0; k < 8; ++k) {
+        ASSERT_EQ(at(counted, 22050 * k), k % 4 == 0 ? accent : normal) << "beat " << k;
+    }
+}
+
+}  // namespace
