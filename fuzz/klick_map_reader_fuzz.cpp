@@ -1,0 +1,54 @@
+// Fuzzes the reader of tempo maps in the line format: it never reads past
+// the text; a map it accepts holds only sections within the format's
+// bounds; a map it refuses holds no section and says why in one line.
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "files/klick_map.hpp"
+#include "fuzz_check.hpp"
+
+namespace {
+
+bool tempoFits(double tempo) { return tempo > 0.0 && tempo <= kMaxKlickTempo; }
+
+void checkSection(const KlickSection& s, size_t previousLine) {
+    FUZZ_REQUIRE(s.line > previousLine);
+    FUZZ_REQUIRE(s.label.find_first_of(" \t\n#") == std::string::npos);
+    FUZZ_REQUIRE(s.measures >= 1 && s.measures <= kMaxKlickMeasures);
+    FUZZ_REQUIRE(s.beats >= 1 && s.beats <= kMaxKlickBeats);
+    FUZZ_REQUIRE(s.noteValue >= 1 && s.noteValue <= kMaxKlickNoteValue);
+    FUZZ_REQUIRE((s.noteValue & (s.noteValue - 1)) == 0);
+    if (s.ramp) {
+        FUZZ_REQUIRE(s.tempos.size() == 2);
+    } else {
+        FUZZ_REQUIRE(s.tempos.size() == 1 ||
+                     static_cast<int64_t>(s.tempos.size()) == s.measures * s.beats);
+    }
+    for (const double tempo : s.tempos) FUZZ_REQUIRE(tempoFits(tempo));
+    FUZZ_REQUIRE(s.pattern.empty() || static_cast<int64_t>(s.pattern.size()) == s.beats);
+    FUZZ_REQUIRE(s.pattern.find_first_not_of("Xx.") == std::string::npos);
+    FUZZ_REQUIRE(s.volume > 0.0 && s.volume <= 1.0);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    const std::string_view text(reinterpret_cast<const char*>(data), size);
+    const KlickMap map = parseKlickMap(text);
+    isKlickMap(text);
+    if (map.error) {
+        const std::string& error = *map.error;
+        FUZZ_REQUIRE(map.sections.empty());
+        FUZZ_REQUIRE(error.rfind("line ", 0) == 0 || error == "no sections found.");
+        FUZZ_REQUIRE(error.find_first_of("\r\n") == std::string::npos);
+        return 0;
+    }
+    FUZZ_REQUIRE(!map.sections.empty() && map.sections.size() <= kMaxKlickSections);
+    size_t previousLine = 0;
+    for (const KlickSection& section : map.sections) {
+        checkSection(section, previousLine);
+        previousLine = section.line;
+    }
+    return 0;
+}

@@ -1,0 +1,190 @@
+#include "files/klick_map.hpp"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+
+#include "files/tokens.hpp"
+
+namespace {
+
+// A field as a message shows it: one line, at most 40 bytes (cut at the
+// start of a character), control bytes as '?'.
+std::string shown(std::string_view text) {
+    std::string out;
+    size_t size = text.size();
+    if (size > 40) {
+        size = 40;
+        while (size > 0 && (static_cast<unsigned char>(text[size]) & 0xC0) == 0x80) --size;
+    }
+    for (const char c : text.substr(0, size)) {
+        out += static_cast<unsigned char>(c) < 0x20 || c == 0x7f ? '?' : c;
+    }
+    return size < text.size() ? out + "..." : out;
+}
+
+std::string refusal(size_t line, const std::string& expected, std::string_view text) {
+    return "line " + std::to_string(line) + ": " + expected + ", not '" + shown(text) + "'.";
+}
+
+bool allOf(std::string_view field, std::string_view characters) {
+    return !field.empty() && field.find_first_not_of(characters) == std::string_view::npos;
+}
+
+// A whole number of decimal digits, nothing else, within [low, high].
+std::optional<int64_t> wholeNumber(std::string_view field, int64_t low, int64_t high) {
+    if (!allOf(field, "0123456789")) return std::nullopt;
+    const std::string digits(field);
+    char* end = nullptr;
+    errno = 0;
+    const long long value = std::strtoll(digits.c_str(), &end, 10);
+    if (errno == ERANGE || *end != '\0' || value < low || value > high) return std::nullopt;
+    return value;
+}
+
+// Digits with at most one decimal point: no sign, exponent, hex, inf or nan.
+std::optional<double> decimal(std::string_view field) {
+    if (!allOf(field, "0123456789.") || field.find_first_of("0123456789") == std::string::npos ||
+        field.find('.') != field.rfind('.')) {
+        return std::nullopt;
+    }
+    const std::string digits(field);
+    char* end = nullptr;
+    const double value = std::strtod(digits.c_str(), &end);
+    if (*end != '\0') return std::nullopt;
+    return value;
+}
+
+std::optional<double> tempo(std::string_view field) {
+    const auto value = decimal(field);
+    if (!value || !(*value > 0.0 && *value <= kMaxKlickTempo)) return std::nullopt;
+    return value;
+}
+
+constexpr const char* kTempo =
+    "a tempo above 0 and at most 10000 (a number, A-B, or one tempo for each beat)";
+
+// Reads the tempo field into `s`; the reason when it cannot.
+std::optional<std::string> readTempos(std::string_view field, size_t line, KlickSection& s) {
+    if (field.find(',') != std::string_view::npos) {
+        size_t start = 0;
+        while (true) {
+            const size_t comma = std::min(field.find(',', start), field.size());
+            const auto value = tempo(field.substr(start, comma - start));
+            if (!value) return refusal(line, kTempo, field);
+            s.tempos.push_back(*value);
+            if (comma == field.size()) break;
+            start = comma + 1;
+        }
+        const int64_t beats = s.measures * s.beats;  // at most 2^31 x 64
+        if (static_cast<int64_t>(s.tempos.size()) == beats) return std::nullopt;
+        return "line " + std::to_string(line) + ": " + std::to_string(beats) +
+               " tempos, one for each beat of " + std::to_string(s.measures) + " x " +
+               std::to_string(s.beats) + ", not the " + std::to_string(s.tempos.size()) +
+               " of '" + shown(field) + "'.";
+    }
+    const size_t dash = field.find('-');
+    s.ramp = dash != std::string_view::npos;
+    const auto first = tempo(field.substr(0, dash));
+    const auto last = s.ramp ? tempo(field.substr(dash + 1)) : first;
+    if (!first || !last) return refusal(line, kTempo, field);
+    s.tempos.push_back(*first);
+    if (s.ramp) s.tempos.push_back(*last);
+    return std::nullopt;
+}
+
+// Reads one line's fields into `s`; the reason when they are not a section.
+std::optional<std::string> readSection(Tokens fields, size_t line, KlickSection& s) {
+    auto field = fields.next(" \t");
+    if (field->back() == ':') {
+        if (field->size() == 1) return refusal(line, "a label before the ':'", *field);
+        s.label = std::string(field->substr(0, field->size() - 1));
+        field = fields.next(" \t");
+    }
+    const std::string_view measures = field.value_or("");
+    const auto count = wholeNumber(measures, 1, kMaxKlickMeasures);
+    if (!count) return refusal(line, "a number of measures from 1 to 2147483647", measures);
+    s.measures = *count;
+
+    field = fields.next(" \t");
+    if (field && field->find('/') != std::string_view::npos) {
+        const size_t slash = field->find('/');
+        const auto beats = wholeNumber(field->substr(0, slash), 1, kMaxKlickBeats);
+        const auto note = wholeNumber(field->substr(slash + 1), 1, kMaxKlickNoteValue);
+        if (!beats || !note || (*note & (*note - 1)) != 0) {
+            return refusal(line,
+                           "a meter beats/note of 1 to 64 beats and a note of 1, 2, 4, 8, 16, "
+                           "32 or 64",
+                           *field);
+        }
+        s.beats = *beats;
+        s.noteValue = *note;
+        field = fields.next(" \t");
+    }
+    if (!field) return refusal(line, kTempo, "");
+    if (auto why = readTempos(*field, line, s)) return why;
+
+    field = fields.next(" \t");
+    if (field && allOf(*field, "Xx.")) {
+        if (static_cast<int64_t>(field->size()) != s.beats) {
+            return refusal(line, "a pattern of " + std::to_string(s.beats) +
+                                     " beats (X accent, x normal, . silent)", *field);
+        }
+        s.pattern = std::string(*field);
+        field = fields.next(" \t");
+    }
+    if (field) {
+        const auto volume = decimal(*field);
+        if (!volume) {
+            return refusal(line, s.pattern.empty() ? "a pattern of X, x and . or a volume"
+                                                   : "a volume", *field);
+        }
+        if (!(*volume > 0.0 && *volume <= 1.0)) {
+            return refusal(line, "volume must be above 0 and at most 1.0", *field);
+        }
+        s.volume = *volume;
+        field = fields.next(" \t");
+    }
+    if (field) return refusal(line, "the end of the line or a # comment", *field);
+    return std::nullopt;
+}
+
+}  // namespace
+
+bool isKlickMap(std::string_view text) {
+    Tokens tokens(text.substr(0, text.find('\0')));
+    while (const auto token = tokens.next("\t\n")) {
+        if (*token == "tmap") return false;
+    }
+    return true;
+}
+
+KlickMap parseKlickMap(std::string_view text) {
+    KlickMap map;
+    size_t number = 0;
+    for (size_t start = 0; start < text.size();) {
+        const size_t end = std::min(text.find('\n', start), text.size());
+        std::string_view line = text.substr(start, end - start);
+        start = end + 1;
+        ++number;
+        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+        line = line.substr(0, line.find('#'));
+        const size_t first = line.find_first_not_of(" \t");
+        if (first == std::string_view::npos) continue;
+        if (map.sections.size() == kMaxKlickSections) {
+            line = line.substr(first, line.find_last_not_of(" \t") + 1 - first);
+            map.error = refusal(number, "at most 4096 sections", line);
+        } else {
+            KlickSection section;
+            section.line = number;
+            map.error = readSection(Tokens(line), number, section);
+            map.sections.push_back(std::move(section));
+        }
+        if (map.error) {
+            map.sections.clear();
+            return map;
+        }
+    }
+    if (map.sections.empty()) map.error = "no sections found.";
+    return map;
+}

@@ -1,0 +1,54 @@
+// Tempo maps in the line format: one section a line,
+//
+//   [label:] measures [beats/note] tempo [pattern] [volume]
+//
+//   intro:    8 120           # 8 measures of 4/4 at 120
+//             4 120-140 X.x.  # speeding up to 140
+//   bridge:   8 3/4 140 0.5   # 3/4, half volume
+//
+// `#` starts a comment that runs to the end of the line; blank lines are
+// skipped; fields are separated by blanks or tabs; a CR before the line
+// break is dropped. Parsing is a pure function of the text: the caller reads
+// the file and prints what went wrong.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+constexpr int64_t kMaxKlickMeasures = 2147483647;  // at least 1 measure a section
+constexpr int64_t kMaxKlickBeats = 64;             // beats per measure, at least 1
+constexpr int64_t kMaxKlickNoteValue = 64;         // a power of two from 1
+constexpr double kMaxKlickTempo = 10000.0;         // quarter notes a minute, above 0
+constexpr size_t kMaxKlickSections = 4096;
+
+// One section of a map: one line of the file.
+struct KlickSection {
+    std::string label;           // without the colon; empty when the line has none
+    int64_t measures = 0;        // 1 to kMaxKlickMeasures
+    int64_t beats = 4;           // beats per measure, 1 to kMaxKlickBeats
+    int64_t noteValue = 4;       // 1, 2, 4, 8, 16, 32 or 64
+    std::vector<double> tempos;  // one tempo; {A, B} for a ramp; or one for each beat
+                                 // of the section (measures x beats of them)
+    bool ramp = false;           // the tempo was written "A-B"
+    std::string pattern;         // X accent, x normal, . silent; `beats` long, or empty
+    double volume = 1.0;         // above 0, at most 1.0
+    size_t line = 0;             // line number in the text, from 1
+};
+
+struct KlickMap {
+    std::vector<KlickSection> sections;  // empty when there is an error
+    // "line N: <what was expected>, not '<text>'." for the first line that
+    // cannot be read, or "no sections found."
+    std::optional<std::string> error;
+};
+
+// Whether the text is a map in the line format rather than the menu's "tmap"
+// lines: true unless some token, split at tabs and line breaks as the menu's
+// reader splits them, is "tmap". Like that reader, it stops at a zero byte.
+bool isKlickMap(std::string_view text);
+
+KlickMap parseKlickMap(std::string_view text);

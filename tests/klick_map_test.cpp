@@ -1,0 +1,114 @@
+// Tempo maps in the line format: the sections read from good lines, the
+// message for the first line that cannot be read, and telling the two map
+// formats apart.
+#include <gtest/gtest.h>
+
+#include <iterator>
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include "files/klick_map.hpp"
+
+namespace {
+
+const char* const kExample =
+    "intro:    8 120           # 8 measures of 4/4 at 120\n"
+    "verse:    12 120 X.x.     # only beats 1 and 3\n"
+    "          4 120-140 X.x.  # speeding up to 140\n"
+    "bridge:   8 3/4 140 0.5   # 3/4, half volume\n"
+    "outro:    2 140-80        # slowing down over the last 2 measures\n";
+
+void expectSections(const std::string& text, const std::vector<KlickSection>& expected) {
+    SCOPED_TRACE(::testing::PrintToString(text));
+    const KlickMap map = parseKlickMap(text);
+    EXPECT_EQ(map.error, std::nullopt);
+    ASSERT_EQ(map.sections.size(), expected.size());
+    const auto fields = [](const KlickSection& s) {
+        return std::tie(s.label, s.measures, s.beats, s.noteValue, s.tempos, s.ramp, s.pattern,
+                        s.volume, s.line);
+    };
+    for (size_t i = 0; i < expected.size(); ++i) {
+        EXPECT_EQ(fields(map.sections[i]), fields(expected[i])) << "section " << i + 1;
+    }
+}
+
+TEST(KlickMap, ReadsEveryFieldOfGoodLines) {
+    expectSections(kExample, {{"intro", 8, 4, 4, {120}, false, "", 1.0, 1},
+                              {"verse", 12, 4, 4, {120}, false, "X.x.", 1.0, 2},
+                              {"", 4, 4, 4, {120, 140}, true, "X.x.", 1.0, 3},
+                              {"bridge", 8, 3, 4, {140}, false, "", 0.5, 4},
+                              {"outro", 2, 4, 4, {140, 80}, true, "", 1.0, 5}});
+    const std::pair<const char*, KlickSection> rows[] = {
+        {"\n# only a comment\n\t \n1 92.5", {"", 1, 4, 4, {92.5}, false, "", 1.0, 4}},
+        {"a:b:\t2\t6/8\t60\tX..x..\t1.0\r\n", {"a:b", 2, 6, 8, {60}, false, "X..x..", 1.0, 1}},
+        {"1 2/2 100,110 .x 0.25#c", {"", 1, 2, 2, {100, 110}, false, ".x", 0.25, 1}},
+        {"010 64/64 10000 1", {"", 10, 64, 64, {10000}, false, "", 1.0, 1}},
+        {"2147483647 1/1 .5-1. x", {"", 2147483647, 1, 1, {0.5, 1}, true, "x", 1.0, 1}},
+    };
+    for (const auto& [text, section] : rows) expectSections(text, {section});
+}
+
+TEST(KlickMap, RefusesTheFirstBadLineWithWhatWasExpected) {
+    const std::string tempo =
+        "a tempo above 0 and at most 10000 (a number, A-B, or one tempo for each beat)";
+    const std::string meter =
+        "a meter beats/note of 1 to 64 beats and a note of 1, 2, 4, 8, 16, 32 or 64";
+    const std::string measures = "a number of measures from 1 to 2147483647";
+    const std::pair<std::string, std::string> rows[] = {
+        {"# nothing\n\n", "no sections found."},
+        {"1 120\n\n3 fast\n4 x", "line 3: " + tempo + ", not 'fast'."},
+        {": 1 120", "line 1: a label before the ':', not ':'."},
+        {"intro:", "line 1: " + measures + ", not ''."},
+        {"1 3/4", "line 1: " + tempo + ", not ''."},
+        {"2 3/4 1,2,3,4,5",
+         "line 1: 6 tempos, one for each beat of 2 x 3, not the 5 of '1,2,3,4,5'."},
+        {"1 120 X.x", "line 1: a pattern of 4 beats (X accent, x normal, . silent), not 'X.x'."},
+        {"1 120 loud", "line 1: a pattern of X, x and . or a volume, not 'loud'."},
+        {"1 120 X... X...", "line 1: a volume, not 'X...'."},
+        {"1 120 1.5", "line 1: volume must be above 0 and at most 1.0, not '1.5'."},
+        {"1 120 0", "line 1: volume must be above 0 and at most 1.0, not '0'."},
+        {"1 120 0.5 X...", "line 1: the end of the line or a # comment, not 'X...'."},
+        {"1 120\r\r\n", "line 1: " + tempo + ", not '120?'."},
+        {"1 " + std::string(50, '9'),
+         "line 1: " + tempo + ", not '" + std::string(40, '9') + "...'."},
+    };
+    std::vector<std::pair<std::string, std::string>> table(std::begin(rows), std::end(rows));
+    const auto refused = [&](const std::string& line, const std::string& expected,
+                             const std::string& field) {
+        table.push_back({line, "line 1: " + expected + ", not '" + field + "'."});
+    };
+    for (const char* field : {"0", "2147483648", "+1", "1.5"}) {
+        refused(std::string(field) + " 120", measures, field);
+    }
+    for (const char* field : {"0/4", "65/4", "3/6", "3/", "/4", "3/0.5"}) {
+        refused(std::string("1 ") + field + " 1", meter, field);
+    }
+    for (const char* field : {"0", "10000.5", "1e2", "0x10", "inf", "nan", "1..2", "120-", "-120",
+                              "80-90-100", "80,,90,100", "120,"}) {
+        refused(std::string("1 ") + field, tempo, field);
+    }
+    for (const auto& [text, message] : table) {
+        const KlickMap map = parseKlickMap(text);
+        EXPECT_EQ(map.error, message) << ::testing::PrintToString(text);
+        EXPECT_TRUE(map.sections.empty());
+    }
+}
+
+TEST(KlickMap, AtMost4096Sections) {
+    std::string text;
+    for (int i = 0; i < 4096; ++i) text += "1 120\n";
+    EXPECT_EQ(parseKlickMap(text).sections.size(), 4096u);
+    EXPECT_EQ(parseKlickMap(text + "\n2 90 # more\n").error,
+              "line 4098: at most 4096 sections, not '2 90'.");
+}
+
+TEST(KlickMap, TellsTheTwoFormatsApart) {
+    EXPECT_TRUE(isKlickMap(kExample));
+    EXPECT_TRUE(isKlickMap("tmap 120\t4\t48\n# tmap:\n1 120 # tmapx\r\n"));
+    EXPECT_TRUE(isKlickMap(std::string("1 120\n\0tmap\t120\t4\t48\n", 22)));
+    EXPECT_FALSE(isKlickMap("tmap\t120\t4\t48\ntmap\t160\t3\t16\n"));
+    EXPECT_FALSE(isKlickMap("intro: 8 120\ntmap\n"));
+}
+
+}  // namespace
