@@ -86,7 +86,9 @@ TEST_F(CommandLineRun, StatusesAndMessagesFollowTheCommandLinesRules) {
              Row{{"--version"}, 0, ""}}) {
         const RunResult r = clicktrack(row.args);
         EXPECT_EQ(r.status, row.status) << row.args.back();
-        if (!row.err.empty()) EXPECT_EQ(r.err, row.err);
+        if (!row.err.empty()) {
+            EXPECT_EQ(r.err, row.err);
+        }
     }
     EXPECT_EQ(namesIn(dir.path()), "");
 }

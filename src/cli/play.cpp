@@ -26,7 +26,7 @@ std::vector<PlayedSection> sectionsToPlay(const CommandLine& line, const Job& jo
     }
     std::vector<PlayedSection> sections = playedSections(s.rate, job.map);
     if (limit) {
-        int64_t left = *limit;
+        int64_t left = limit.value_or(0);
         for (PlayedSection& section : sections) {
             section.total = static_cast<int32_t>(std::min<int64_t>(section.total, left));
             left -= section.total;
