@@ -18,15 +18,16 @@ namespace {
 // map stops that far in (or at its end).
 std::vector<PlayedSection> sectionsToPlay(const CommandLine& line, const Job& job) {
     const Settings& s = job.settings;
-    const std::optional<int32_t> limit =
-        line.seconds ? trackFrames(s.rate, *line.seconds) : std::nullopt;
+    // --seconds was checked: its frames fit.
+    const int64_t limit = line.seconds ? trackFrames(s.rate, *line.seconds).value_or(0) : 0;
     if (job.map.empty()) {
-        const int32_t total = limit ? *limit : trackFrames(s.rate, job.trackSeconds).value_or(0);
+        const int32_t total = line.seconds ? static_cast<int32_t>(limit)
+                                           : trackFrames(s.rate, job.trackSeconds).value_or(0);
         return {{beatSamples(s.rate, s.tempo), total, s.meter}};
     }
     std::vector<PlayedSection> sections = playedSections(s.rate, job.map);
-    if (limit) {
-        int64_t left = limit.value_or(0);
+    if (line.seconds) {
+        int64_t left = limit;
         for (PlayedSection& section : sections) {
             section.total = static_cast<int32_t>(std::min<int64_t>(section.total, left));
             left -= section.total;
