@@ -1,5 +1,6 @@
 #include "cli/job.hpp"
 
+#include <cmath>
 #include <cstdio>
 
 #include "core/timing.hpp"
@@ -96,8 +97,50 @@ std::optional<Stop> applyOptions(const CommandLine& line, Settings& s) {
     return std::nullopt;
 }
 
-// The tempo map, checked whole at the rate in force.
+// Seconds a section of the line format lasts.
+double klickSeconds(const KlickSection& k) {
+    const double n = static_cast<double>(k.measures) * static_cast<double>(k.beats);
+    const double d = static_cast<double>(k.noteValue);
+    if (k.tempos.size() == 1) return 240.0 * n / (k.tempos[0] * d);
+    if (k.ramp) {
+        const double a = k.tempos[0], b = k.tempos[1];
+        const double mean = a == b ? a : (a - b) / (std::log(a) - std::log(b));
+        return 240.0 * n / (mean * d);
+    }
+    double seconds = 0.0;
+    for (const double t : k.tempos) seconds += 240.0 / (t * d);
+    return seconds;
+}
+
+// A map in the line format, checked at the rate in force: every beat at
+// least a frame and the whole map within 32-bit frame counts.
+std::optional<Stop> loadKlickMap(const std::string& path, const std::string& text, Job& job) {
+    KlickMap map = parseKlickMap(text);
+    if (map.error) return fileFailure(path + ": " + *map.error);
+    const double rate = job.settings.rate;
+    double seconds = 0.0;
+    for (const KlickSection& k : map.sections) {
+        for (const double t : k.tempos) {
+            if (240.0 / (t * static_cast<double>(k.noteValue)) * rate < 1.0) {
+                return fileFailure(path + ": line " + std::to_string(k.line) +
+                                   ": a beat would be shorter than one sample at this rate.");
+            }
+        }
+        seconds += klickSeconds(k);
+    }
+    if (!(seconds * rate < kFrameCountLimitDouble)) {
+        return fileFailure(path + ": the map is too long: its frames do not fit 31 bits.");
+    }
+    job.klick = std::move(map.sections);
+    return std::nullopt;
+}
+
+// The tempo map, checked whole at the rate in force: the line format, or
+// the menu's "tmap" lines.
 std::optional<Stop> loadMap(const std::string& path, Job& job) {
+    const MapFileText file = readMapText(path);
+    if (file.problem) return fileFailure(*file.problem);
+    if (isKlickMap(file.text)) return loadKlickMap(path, file.text, job);
     TempoMapFile map = readTempoMap(path, job.settings.rate);
     if (map.unreadable) return fileFailure(*map.unreadable);
     if (map.entryCount == 0 || !map.problems.empty()) {

@@ -57,22 +57,25 @@ public:
         // A loop of one tempo runs on as one beat: its measures count round.
         if (wrapAfter_ > 0) measure = (measure - 1) % wrapAfter_ + 1;
         if (inPlace_) {
-            std::fprintf(out_, "\rmeasure %lld  beat %lld  %s bpm%s   ",
-                         static_cast<long long>(measure), static_cast<long long>(beat),
-                         tempo().c_str(), sectionText().c_str());
+            std::fprintf(out_, "\rmeasure %lld  beat %lld%s%s   ", static_cast<long long>(measure),
+                         static_cast<long long>(beat), tempo().c_str(), sectionText().c_str());
             shown_ = true;
         } else if (beat == 1) {
-            std::fprintf(out_, "measure %lld, %s bpm%s\n", static_cast<long long>(measure),
+            std::fprintf(out_, "measure %lld%s%s\n", static_cast<long long>(measure),
                          tempo().c_str(), sectionText().c_str());
         }
         std::fflush(out_);
     }
 
 private:
+    // The tempo in force, after its separator; none for a map of the line
+    // format, whose tempo may change from beat to beat.
     std::string tempo() const {
+        if (!job_.klick.empty()) return "";
         const float t = job_.map.empty() ? job_.settings.tempo : job_.map[section_].tempo;
-        char text[32];
-        std::snprintf(text, sizeof text, "%.6g", static_cast<double>(t));
+        char text[40];
+        std::snprintf(text, sizeof text, inPlace_ ? "  %.6g bpm" : ", %.6g bpm",
+                      static_cast<double>(t));
         return text;
     }
 
@@ -114,10 +117,24 @@ ScheduledSection deviceBeats(const CommandLine& line, int64_t beatLength,
 // running straight on into the track; a change of tempo lays its beats at
 // their exact times; a map opens the device for each section, as `ptm` does.
 std::vector<DevicePlay> shapedPlays(const CommandLine& line, const Job& job,
-                                    const std::vector<PlayedSection>& sections) {
+                                    const std::vector<PlayedSection>& sections,
+                                    const ClickSet& clicks) {
     const Settings& s = job.settings;
     const int64_t countIn = line.countIn.value_or(0);
     std::vector<DevicePlay> plays;
+    if (!job.klick.empty() || line.tempoRamp) {
+        // Exact times from the start of the track: the device stays open throughout.
+        std::vector<ScheduledSection> exact = plannedSections(line, job, clicks);
+        BeatSchedule schedule(exact);
+        BeatEvent ignored;
+        while (schedule.next(ignored)) {
+        }
+        std::optional<int64_t> total = schedule.end();
+        if (line.seconds) total = trackFrames(s.rate, *line.seconds);
+        else if (line.loop) total = std::nullopt;
+        plays.push_back({exact, total, 0});
+        return plays;
+    }
     if (!job.map.empty()) {
         for (size_t i = 0; i < sections.size(); ++i) {
             DevicePlay play{{deviceBeats(line, sections[i].beatLength, job.map[i].beats)},
@@ -127,18 +144,6 @@ std::vector<DevicePlay> shapedPlays(const CommandLine& line, const Job& job,
             }
             plays.push_back(play);
         }
-        return plays;
-    }
-    if (line.tempoRamp) {
-        std::vector<ScheduledSection> exact = plannedSections(line, job, 0);
-        BeatSchedule schedule(exact);
-        BeatEvent ignored;
-        while (schedule.next(ignored)) {
-        }
-        std::optional<int64_t> total = schedule.end();
-        if (line.seconds) total = trackFrames(s.rate, *line.seconds);
-        else if (line.loop) total = std::nullopt;
-        plays.push_back({exact, total, 0});
         return plays;
     }
     const PlayedSection& only = sections.front();
@@ -159,13 +164,13 @@ Outcome playTrack(const CommandLine& line, const Job& job, FILE* out) {
                    "silent.\n", stderr);
     }
     const ClickState& click = clickSet.normal;
-    if (job.map.empty() && !line.seconds && !line.tempoRamp &&
+    if (job.map.empty() && job.klick.empty() && !line.seconds && !line.tempoRamp &&
         !trackFrames(s.rate, job.trackSeconds)) {
         return Stop{1, "clicktrack: the track is too long to play: its frames do not fit 31 bits "
                        "at this rate; nothing was played.", true};
     }
     const InterruptGuard guard;
-    const bool endlessBeat = line.loop && job.map.empty() && !line.seconds;
+    const bool endlessBeat = line.loop && job.map.empty() && job.klick.empty() && !line.seconds;
     Progress progress(out, line.quiet, job, endlessBeat ? s.meas : 0);
     const PlaybackTarget target{s.device, s.rate, s.bits};
     const std::vector<PlayedSection> sections = sectionsToPlay(line, job);
@@ -173,11 +178,9 @@ Outcome playTrack(const CommandLine& line, const Job& job, FILE* out) {
     const BeatListener onBeat = [&progress](int64_t measure, int64_t beat) {
         progress.beat(measure, beat);
     };
-    if (line.shapesTheClicks()) {
-        const PlayClicks clicks{bytesOf(clickSet.normal.clickBytes),
-                                bytesOf(clickSet.accent.clickBytes), bytesOf(clickSet.subdivision),
-                                click.bytesPerSample};
-        const std::vector<DevicePlay> plays = shapedPlays(line, job, sections);
+    if (line.shapesTheClicks() || !job.klick.empty()) {
+        const PlayClicks clicks{clickSet.voices(), click.bytesPerSample};
+        const std::vector<DevicePlay> plays = shapedPlays(line, job, sections, clickSet);
         do {
             for (const DevicePlay& play : plays) {
                 progress.startSection(play.mapSection);

@@ -30,6 +30,13 @@ std::string durationText(int64_t frames, uint32_t rate) {
 // What the track holds, for the summary line.
 std::string contentText(const CommandLine& line, const Job& job) {
     const Settings& s = job.settings;
+    if (!job.klick.empty()) {
+        int64_t measures = 0;
+        for (const KlickSection& k : job.klick) measures += k.measures;
+        return std::to_string(job.klick.size()) +
+               (job.klick.size() == 1 ? " section, " : " sections, ") + std::to_string(measures) +
+               " measures";
+    }
     if (job.map.empty()) {
         const std::string tempo = line.tempoRamp
                                       ? tempoText(*line.tempoFrom) + "-" + tempoText(*line.tempoTo)
@@ -76,13 +83,12 @@ Outcome renderTrack(const CommandLine& line, const Job& job, int audioOut, FILE*
     const std::string name = line.toStandardOutput() ? "standard output" : s.save;
     const char* outcome = line.append ? "added" : "written";
     // A track whose frames are no 32-bit count is refused, as the menu refuses it.
-    if (job.map.empty() && !line.tempoRamp && !trackFrames(s.rate, job.trackSeconds)) {
+    if (job.map.empty() && job.klick.empty() && !line.tempoRamp &&
+        !trackFrames(s.rate, job.trackSeconds)) {
         return tooLarge(name, outcome);
     }
-    const std::vector<ScheduledSection> sections =
-        plannedSections(line, job, clicks.normal.clickLength);
-    const TrackClicks laid{bytesOf(clicks.normal.clickBytes), bytesOf(clicks.accent.clickBytes),
-                           bytesOf(clicks.subdivision), line.shapesTheClicks()};
+    const std::vector<ScheduledSection> sections = plannedSections(line, job, clicks);
+    const TrackClicks laid{clicks.voices(), line.shapesTheClicks() || !job.klick.empty()};
     BeatSchedule planning(sections);
     const int64_t frames = layClicks(planning, clickLengths(laid, bytesPerSample(bits)),
                                      laid.cutAtNextClick, [](const LaidClick&) { return true; });
@@ -96,7 +102,7 @@ Outcome renderTrack(const CommandLine& line, const Job& job, int audioOut, FILE*
         if (Outcome r = file.openForAppend()) return commandLineFailure(*r);
         if (!fitsWaveSize(file.lengthAfter(audioBytes))) return tooLarge(name, outcome);
     } else {
-        const int32_t planned = job.map.empty() && sections.size() == 1
+        const int32_t planned = job.map.empty() && job.klick.empty() && sections.size() == 1
                                     ? static_cast<int32_t>(sections[0].frames)
                                     : 0;
         if (Outcome r = file.create(planned)) return commandLineFailure(*r);

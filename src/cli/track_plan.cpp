@@ -51,30 +51,119 @@ std::string measurePattern(const CommandLine& line, int64_t beatsPerMeasure) {
     return "";
 }
 
+namespace {
+
+// The samples of a click at `level`, encoded again.
+std::vector<uint8_t> atLevel(const std::vector<int32_t>& samples, double level, int32_t bytes) {
+    std::vector<int32_t> scaled(samples);
+    for (int32_t& v : scaled) v = static_cast<int32_t>(static_cast<double>(v) * level);
+    std::vector<uint8_t> encoded(scaled.size() * static_cast<size_t>(bytes), 0);
+    const int32_t length = static_cast<int32_t>(scaled.size());
+    if (bytes == 3) {
+        encode24(scaled.data(), encoded.data(), length);
+    } else {
+        encode16(scaled.data(), encoded.data(), length);
+    }
+    return encoded;
+}
+
+std::vector<int32_t> quarterOf(const std::vector<int32_t>& samples) {
+    std::vector<int32_t> quarter(samples);
+    for (int32_t& v : quarter) v /= kSubdivisionDivisor;
+    return quarter;
+}
+
+}  // namespace
+
+std::vector<ClickVoice> ClickSet::voices() const {
+    std::vector<ClickVoice> all{
+        {bytesOf(normal.clickBytes), bytesOf(accent.clickBytes), bytesOf(subdivision)}};
+    for (size_t i = 0; i + 2 < quieter.size(); i += 3) {
+        all.push_back({bytesOf(quieter[i]), bytesOf(quieter[i + 1]), bytesOf(quieter[i + 2])});
+    }
+    return all;
+}
+
+size_t voiceOf(const ClickSet& set, double volume) {
+    for (size_t i = 0; i < set.levels.size(); ++i) {
+        if (set.levels[i] == volume) return i + 1;
+    }
+    return 0;
+}
+
 ClickSet makeClickSet(const CommandLine& line, const Job& job) {
     const Settings& s = job.settings;
     ClickSet set;
     initClickState(set.normal, s.bits);
     initClickState(set.accent, s.bits);
     set.frequencyTooLow = makeClick(set.normal, s.Hz, s.rate).frequencyTooLow;
-    if (line.shapesTheClicks()) {
+    if (line.shapesTheClicks() || !job.klick.empty()) {
         const float accentHz = line.accentFreq.value_or(s.Hz * kAccentRatio);
         set.frequencyTooLow |= makeClick(set.accent, accentHz, s.rate).frequencyTooLow;
-        std::vector<int32_t> quieter = set.normal.clickSamples;
-        for (int32_t& v : quieter) v /= kSubdivisionDivisor;
-        set.subdivision.assign(quieter.size() * static_cast<size_t>(set.normal.bytesPerSample), 0);
-        const int32_t length = static_cast<int32_t>(quieter.size());
-        if (set.normal.bytesPerSample == 3) {
-            encode24(quieter.data(), set.subdivision.data(), length);
-        } else {
-            encode16(quieter.data(), set.subdivision.data(), length);
+        const int32_t bytes = set.normal.bytesPerSample;
+        const std::vector<int32_t> quarter = quarterOf(set.normal.clickSamples);
+        set.subdivision = atLevel(quarter, 1.0, bytes);
+        for (const KlickSection& section : job.klick) {
+            if (section.volume >= 1.0 || voiceOf(set, section.volume) != 0) continue;
+            set.levels.push_back(section.volume);
+            set.quieter.push_back(atLevel(set.normal.clickSamples, section.volume, bytes));
+            set.quieter.push_back(atLevel(set.accent.clickSamples, section.volume, bytes));
+            set.quieter.push_back(atLevel(quarter, section.volume, bytes));
         }
     }
     return set;
 }
 
+namespace {
+
+// A section of the line format: every beat at its exact time. A section
+// without a pattern accents its first beat.
+ScheduledSection exactSection(const CommandLine& line, const KlickSection& k, uint32_t rate,
+                              size_t voice) {
+    ScheduledSection e;
+    e.rounding = BeatRounding::Exact;
+    e.rate = rate;
+    e.beatsPerMeasure = k.beats;
+    e.beatCount = k.measures * k.beats;
+    e.tempos = k.tempos;
+    e.ramp = k.ramp;
+    e.noteValue = static_cast<double>(k.noteValue);
+    e.pattern = !k.pattern.empty() ? k.pattern
+                : line.pattern      ? *line.pattern
+                                    : "X" + std::string(static_cast<size_t>(k.beats - 1), 'x');
+    e.subdivide = line.subdivide.value_or(1);
+    e.voice = voice;
+    return e;
+}
+
+// The line format's sections after the count-in, which keeps the first
+// section's meter and starting tempo and the normal pattern (accented with
+// --accent).
+std::vector<ScheduledSection> klickSections(const CommandLine& line, const Job& job,
+                                            const ClickSet& clicks) {
+    std::vector<ScheduledSection> sections;
+    const uint32_t rate = job.settings.rate;
+    if (line.countIn.value_or(0) > 0) {
+        KlickSection count = job.klick.front();
+        count.measures = *line.countIn;
+        count.tempos = {count.tempos.front()};
+        count.ramp = false;
+        count.pattern = measurePattern(line, count.beats);
+        if (count.pattern.empty()) count.pattern = std::string(static_cast<size_t>(count.beats), 'x');
+        sections.push_back(exactSection(line, count, rate, 0));
+    }
+    for (const KlickSection& k : job.klick) {
+        sections.push_back(exactSection(line, k, rate, voiceOf(clicks, k.volume)));
+    }
+    return sections;
+}
+
+}  // namespace
+
 std::vector<ScheduledSection> plannedSections(const CommandLine& line, const Job& job,
-                                              int64_t clickLength) {
+                                              const ClickSet& clicks) {
+    if (!job.klick.empty()) return klickSections(line, job, clicks);
+    const int64_t clickLength = clicks.normal.clickLength;
     std::vector<ScheduledSection> sections;
     const Settings& s = job.settings;
     if (job.map.empty()) {

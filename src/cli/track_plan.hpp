@@ -18,15 +18,25 @@ struct ClickSet {
     ClickState accent;
     std::vector<uint8_t> subdivision;
     bool frequencyTooLow = false;  // one of the clicks is silent: no whole period fits
+    // The three clicks again at each quieter level a map's sections ask for:
+    // voice i + 1 sounds at levels[i] (each sample scaled and truncated).
+    std::vector<double> levels;
+    std::vector<std::vector<uint8_t>> quieter;  // normal, accent, subdivision of each level
+
+    // Voice 0 at full level, then one for each quieter level.
+    std::vector<ClickVoice> voices() const;
 };
 
 ClickSet makeClickSet(const CommandLine& line, const Job& job);
+
+// The voice of a map section at `volume`.
+size_t voiceOf(const ClickSet& set, double volume);
 
 // The sections to write: one tempo (or a change of tempo) for the job's
 // measures, or the map's sections, after the count-in. Without any option
 // that shapes the clicks, these are exactly the menu's `w` and `rtm`.
 std::vector<ScheduledSection> plannedSections(const CommandLine& line, const Job& job,
-                                              int64_t clickLength);
+                                              const ClickSet& clicks);
 
 // The pattern of every measure the options ask for; empty for all normal.
 std::string measurePattern(const CommandLine& line, int64_t beatsPerMeasure);

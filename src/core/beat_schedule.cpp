@@ -121,6 +121,7 @@ bool BeatSchedule::nextBeat(BeatEvent& event) {
     event.measure = measure_;
     event.section = index_;
     event.kind = kindOfBeat(s.pattern, beat_);
+    event.voice = s.voice;
     if (event.kind != ClickKind::Silent) addSubdivisions(s, event, exactFrom, exactTo);
     if (beat_ == s.beatsPerMeasure) {
         beat_ = 1;

@@ -59,6 +59,7 @@ struct ScheduledSection {
 
     std::string pattern;           // X accent, x normal, . silent, beat by beat; empty: all normal
     int32_t subdivide = 1;         // clicks a beat
+    size_t voice = 0;              // which set of clicks sounds (a section's own level)
 };
 
 struct BeatEvent {
@@ -67,6 +68,7 @@ struct BeatEvent {
     int64_t measure = 1;   // number of the measure in its section
     size_t section = 0;    // index of the section
     ClickKind kind = ClickKind::Normal;
+    size_t voice = 0;      // the section's set of clicks
 };
 
 class BeatSchedule {

@@ -128,8 +128,19 @@ int64_t lengthOf(const ClickLengths& lengths, ClickKind kind) {
 
 }  // namespace
 
-int64_t layClicks(BeatSchedule& schedule, const ClickLengths& lengths, bool cutAtNextClick,
-                  const std::function<bool(const LaidClick&)>& lay) {
+const ClickBytes& clickOf(const ClickVoice& voice, ClickKind kind) {
+    static const ClickBytes none;
+    switch (kind) {
+        case ClickKind::Accent: return voice.accent;
+        case ClickKind::Subdivision: return voice.subdivision;
+        case ClickKind::Normal: return voice.normal;
+        case ClickKind::Silent: break;
+    }
+    return none;
+}
+
+int64_t layClicks(BeatSchedule& schedule, const std::vector<ClickLengths>& lengths,
+                  bool cutAtNextClick, const std::function<bool(const LaidClick&)>& lay) {
     int64_t end = 0;
     bool waiting = false;  // a click waits to learn where the next one starts
     LaidClick last;
@@ -141,7 +152,8 @@ int64_t layClicks(BeatSchedule& schedule, const ClickLengths& lengths, bool cutA
             if (!lay(last)) return end;
             end = std::max(end, last.frame + last.frames);
         }
-        last = LaidClick{event.frame, lengthOf(lengths, event.kind), event.kind};
+        const ClickLengths& voice = lengths.at(event.voice < lengths.size() ? event.voice : 0);
+        last = LaidClick{event.frame, lengthOf(voice, event.kind), event.kind, event.voice};
         waiting = cutAtNextClick;
         if (!waiting) {
             if (!lay(last)) return end;

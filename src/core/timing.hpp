@@ -120,17 +120,28 @@ struct ClickLengths {
     int64_t subdivision = 0;
 };
 
+// The encoded clicks of one level: a section's voice.
+struct ClickVoice {
+    ClickBytes normal;
+    ClickBytes accent;
+    ClickBytes subdivision;
+};
+
 // One click as it is laid into a track: where, how many of its frames, and which.
 struct LaidClick {
     int64_t frame = 0;
     int64_t frames = 0;
     ClickKind kind = ClickKind::Normal;
+    size_t voice = 0;
 };
+
+// The click of `kind` in `voice`.
+const ClickBytes& clickOf(const ClickVoice& voice, ClickKind kind);
 
 // Lays the schedule's clicks in order, calling `lay` for each (it returns
 // false to stop); gives where the track ends, the last click whole. Clicks
 // are laid whole (the menu's files, whose grid already keeps them apart) or,
 // with `cutAtNextClick`, cut where the next click starts; silent beats lay
 // nothing.
-int64_t layClicks(BeatSchedule& schedule, const ClickLengths& lengths, bool cutAtNextClick,
-                  const std::function<bool(const LaidClick&)>& lay);
+int64_t layClicks(BeatSchedule& schedule, const std::vector<ClickLengths>& lengths,
+                  bool cutAtNextClick, const std::function<bool(const LaidClick&)>& lay);

@@ -84,15 +84,7 @@ std::vector<std::string> checkTempoMap(const TempoMapText& map, uint32_t rate) {
     return problems;
 }
 
-namespace {
-
-// The whole map file's text, or a line saying why it could not be read.
-struct MapFileText {
-    std::string text;
-    std::optional<std::string> problem;
-};
-
-MapFileText readMapFile(const std::string& path) {
+MapFileText readMapText(const std::string& path) {
     RegularFileText file = readRegularFile(path, kMaxTempoMapFileBytes + 1);
     switch (file.status) {
         case RegularFileText::kCannotOpen:
@@ -110,11 +102,9 @@ MapFileText readMapFile(const std::string& path) {
     return {std::move(file.text), std::nullopt};
 }
 
-}  // namespace
-
 TempoMapFile readTempoMap(const std::string& path, uint32_t rate) {
     TempoMapFile result;
-    const MapFileText file = readMapFile(path);
+    const MapFileText file = readMapText(path);
     if (file.problem) {
         result.unreadable = file.problem;
         return result;

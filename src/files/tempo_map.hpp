@@ -51,6 +51,14 @@ struct TempoMapFile {
     std::vector<TempoMapEntry> entries;     // the sections, when the map can be used
 };
 
+// The whole text of a map file, or a line saying why it could not be read
+// (a regular file only, read without waiting on it, at most 1 MiB).
+struct MapFileText {
+    std::string text;
+    std::optional<std::string> problem;
+};
+MapFileText readMapText(const std::string& path);
+
 // Reads the map file at `path` (a regular file only, never waiting on it)
 // and checks every entry against `rate`.
 TempoMapFile readTempoMap(const std::string& path, uint32_t rate);

@@ -47,11 +47,9 @@ private:
     // `count` frames from `at` of the current click, then silence.
     void copyClick(int64_t at, int64_t count, uint8_t* dest) const {
         const size_t fb = static_cast<size_t>(clicks_.frameBytes);
-        const ClickBytes& click = !hasCurrent_                               ? ClickBytes{}
-                                  : current_.kind == ClickKind::Accent       ? clicks_.accent
-                                  : current_.kind == ClickKind::Subdivision  ? clicks_.subdivision
-                                  : current_.kind == ClickKind::Silent       ? ClickBytes{}
-                                                                             : clicks_.normal;
+        static const ClickBytes none;
+        const ClickBytes& click =
+            hasCurrent_ ? clickOf(clicks_.voices.at(current_.voice), current_.kind) : none;
         const int64_t clickFrames = static_cast<int64_t>(click.size / fb);
         const int64_t offset = at - current_.frame;
         const int64_t fromClick = std::max<int64_t>(0, std::min(clickFrames - offset, count));
@@ -118,7 +116,7 @@ Outcome playBeat(PcmDevice& device, const Beat& beat, std::optional<int64_t> tot
     // The beat holds the click's first frames, as far as the beat lasts.
     const ClickBytes click{beat.click, static_cast<size_t>(beat.clickFrames) *
                                            static_cast<size_t>(beat.frameBytes)};
-    const PlayClicks clicks{click, click, click, beat.frameBytes};
+    const PlayClicks clicks{{ClickVoice{click, click, click}}, beat.frameBytes};
     return playSchedule(device, {wholeBeats(beat, -1, beatsPerMeasure)}, clicks, total,
                         firstMeasure, onBeat);
 }

@@ -30,9 +30,7 @@ Outcome playBeat(PcmDevice& device, const Beat& beat, std::optional<int64_t> tot
 
 // The encoded clicks of every kind, held elsewhere, and the bytes of a frame.
 struct PlayClicks {
-    ClickBytes normal;
-    ClickBytes accent;
-    ClickBytes subdivision;
+    std::vector<ClickVoice> voices;  // at least one; a section names its own
     int32_t frameBytes = 3;
 };
 

@@ -85,14 +85,18 @@ private:
 }  // namespace
 
 TrackClicks menuClicks(const std::vector<uint8_t>& click) {
-    return TrackClicks{bytesOf(click), bytesOf(click), bytesOf(click), false};
+    return TrackClicks{{ClickVoice{bytesOf(click), bytesOf(click), bytesOf(click)}}, false};
 }
 
-ClickLengths clickLengths(const TrackClicks& clicks, uint32_t bytesPerSample) {
+std::vector<ClickLengths> clickLengths(const TrackClicks& clicks, uint32_t bytesPerSample) {
     const auto frames = [&](const ClickBytes& c) {
         return static_cast<int64_t>(c.size / bytesPerSample);
     };
-    return ClickLengths{frames(clicks.normal), frames(clicks.accent), frames(clicks.subdivision)};
+    std::vector<ClickLengths> lengths;
+    for (const ClickVoice& v : clicks.voices) {
+        lengths.push_back({frames(v.normal), frames(v.accent), frames(v.subdivision)});
+    }
+    return lengths;
 }
 
 WriteResult writeTrackSamples(int fd, BeatSchedule& schedule, const TrackClicks& clicks,
@@ -104,9 +108,7 @@ WriteResult writeTrackSamples(int fd, BeatSchedule& schedule, const TrackClicks&
     const auto lay = [&](const LaidClick& click) {
         // A silence sample is all zero bytes: runs of it come from one block of zeros.
         result = writer.addZeros(static_cast<uint64_t>(click.frame - at) * b);
-        const ClickBytes& bytes = click.kind == ClickKind::Accent        ? clicks.accent
-                                  : click.kind == ClickKind::Subdivision ? clicks.subdivision
-                                                                         : clicks.normal;
+        const ClickBytes& bytes = clickOf(clicks.voices.at(click.voice), click.kind);
         if (!result) result = writer.add(bytes.data, static_cast<size_t>(click.frames) * b);
         at = click.frame + click.frames;
         return !result;

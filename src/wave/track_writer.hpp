@@ -19,17 +19,15 @@ using WriteResult = std::optional<WriteStop>;
 // The encoded clicks a track lays, and how: whole (the menu's files) or cut
 // where the next click starts.
 struct TrackClicks {
-    ClickBytes normal;
-    ClickBytes accent;
-    ClickBytes subdivision;
+    std::vector<ClickVoice> voices;  // at least one; a section names its own
     bool cutAtNextClick = false;
 };
 
 // The menu's track: the one click at every beat, laid whole.
 TrackClicks menuClicks(const std::vector<uint8_t>& click);
 
-// Frames of each click, at `bytesPerSample` bytes a frame.
-ClickLengths clickLengths(const TrackClicks& clicks, uint32_t bytesPerSample);
+// Frames of each click of every voice, at `bytesPerSample` bytes a frame.
+std::vector<ClickLengths> clickLengths(const TrackClicks& clicks, uint32_t bytesPerSample);
 
 // Writes the track of `schedule` at the descriptor's current offset: the
 // clicks as the schedule lays them, silence between and after, up to the
