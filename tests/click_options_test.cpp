@@ -97,4 +97,70 @@ TEST_F(ClickOptions, PatternsAndTheCountInChooseTheClickOfEachBeat) {
     }
 }
 
+// A section of a map in the line format, as the test reads it.
+struct MapSection {
+    int beats, note;
+    std::vector<double> tempos;  // one; A and B of a change; or one for each beat
+    bool ramp;
+    std::string pattern;
+    double volume;
+    int measures;
+};
+
+// Seconds from a section's start to its beat k.
+double beatTime(const MapSection& m, int k) {
+    const double n = static_cast<double>(m.measures) * m.beats;
+    if (m.ramp) {
+        const double a = m.tempos[0], t = a + (m.tempos[1] - a) * k / n;
+        const double mean = a == t ? a : (a - t) / (std::log(a) - std::log(t));
+        return 240.0 * k / (mean * m.note);
+    }
+    if (m.tempos.size() == 1) return 240.0 * k / (m.tempos[0] * m.note);
+    double t = 0.0;
+    for (int i = 0; i < k; ++i) t += 240.0 / (m.tempos[static_cast<size_t>(i)] * m.note);
+    return t;
+}
+
+std::vector<int32_t> atLevel(std::vector<int32_t> click, double level) {
+    for (int32_t& v : click) v = static_cast<int32_t>(v * level);
+    return click;
+}
+
+TEST_F(ClickOptions, MapsOfTheLineFormatPutEveryClickAtItsExactTime) {
+    const std::vector<int32_t> normal = clickAt("60", "44100");
+    const std::vector<int32_t> accent = clickAt("90", "44100");
+    writeFile(dir.file("song.txt"),
+              "intro:    8 120           # 8 measures of 4/4 at 120\n"
+              "verse:    12 120 X.x.     # only beats 1 and 3\n"
+              "          4 120-140 X.x.  # speeding up to 140\n"
+              "bridge:   8 3/4 140 0.5   # 3/4, half volume\n"
+              "outro:    2 140-80        # slowing down over the last 2 measures\n"
+              "list:     2 3/8 120,130,140,150,160,170\n");
+    const std::vector<MapSection> map = {
+        {4, 4, {120}, false, "Xxxx", 1.0, 8},         {4, 4, {120}, false, "X.x.", 1.0, 12},
+        {4, 4, {120, 140}, true, "X.x.", 1.0, 4},     {3, 4, {140}, false, "Xxx", 0.5, 8},
+        {4, 4, {140, 80}, true, "Xxxx", 1.0, 2},
+        {3, 8, {120, 130, 140, 150, 160, 170}, false, "Xxx", 1.0, 2}};
+    const Bytes file = render({"--map", "song.txt"});
+    double start = 0.0;
+    int clicks = 0;
+    for (size_t i = 0; i < map.size(); ++i) {
+        const MapSection& m = map[i];
+        for (int k = 0; k < m.measures * m.beats; ++k) {
+            const int64_t frame = std::llround((start + beatTime(m, k)) * 44100.0);
+            const char c = m.pattern[static_cast<size_t>(k % m.beats)];
+            const std::vector<int32_t> expected =
+                c == '.' ? std::vector<int32_t>(kProbe, 0)
+                         : atLevel(c == 'X' ? accent : normal, m.volume);
+            ASSERT_EQ(at(file, frame), expected) << "section " << i + 1 << ", beat " << k;
+            clicks += c != '.';
+        }
+        start += beatTime(m, m.measures * m.beats);
+    }
+    EXPECT_EQ(clicks, 32 + 24 + 8 + 24 + 8 + 6);
+    // The track ends where the beat after the last one would start (odd: a pad byte).
+    const size_t samples = static_cast<size_t>(std::llround(start * 44100.0));
+    EXPECT_EQ(file.size(), 44 + 3 * samples + (3 * samples) % 2);
+}
+
 }  // namespace
