@@ -59,6 +59,7 @@ TEST_F(CommandLineRun, StatusesAndMessagesFollowTheCommandLinesRules) {
         std::string err;
     };
     const std::string tryHelp = "Try 'clicktrack --help'.\n";
+    writeFile(file("bad.txt"), "intro: 8 fast\n");
     for (const Row& row : {
              Row{{"render", "--bogus"}, 2, "clicktrack: unknown option '--bogus'.\n" + tryHelp},
              Row{{"render", "-f", "30000"}, 2,
@@ -83,6 +84,17 @@ TEST_F(CommandLineRun, StatusesAndMessagesFollowTheCommandLinesRules) {
              Row{{"render", "-a", "-o", "none.wav"}, 1,
                  "clicktrack: The requested filename does not exist!\n"},
              Row{{"play", "-d", "nosuchdevice", "-q"}, 1, ""},
+             Row{{"render", "--subdivide", "17"}, 2,
+                 "clicktrack: --subdivide must be a whole number of clicks a beat from 1 to 16, "
+                 "not '17'.\n" + tryHelp},
+             Row{{"render", "--pattern", "X.x"}, 2,
+                 "clicktrack: --pattern X.x has 3 beats, not the 4 of a measure.\n" + tryHelp},
+             Row{{"play", "--accent", "--pattern", "X..."}, 2,
+                 "clicktrack: --accent and --pattern cannot be used together: the pattern says "
+                 "where the accents go.\n" + tryHelp},
+             Row{{"render", "--map", "bad.txt"}, 1,
+                 "clicktrack: bad.txt: line 1: a tempo above 0 and at most 10000 (a number, A-B, "
+                 "or one tempo for each beat), not 'fast'.\n"},
              Row{{"--version"}, 0, ""}}) {
         const RunResult r = clicktrack(row.args);
         EXPECT_EQ(r.status, row.status) << row.args.back();
@@ -90,7 +102,7 @@ TEST_F(CommandLineRun, StatusesAndMessagesFollowTheCommandLinesRules) {
             EXPECT_EQ(r.err, row.err);
         }
     }
-    EXPECT_EQ(namesIn(dir.path()), "");
+    EXPECT_EQ(namesIn(dir.path()), "bad.txt");
 }
 
 TEST_F(CommandLineRun, PlaySendsTheDeviceTheMenusFrames) {
