@@ -165,6 +165,16 @@ std::variant<Job, Stop> prepareJob(const CommandLine& line) {
     job.trackSeconds = startupTrackSeconds(job.settings);
     if (line.map) {
         if (std::optional<Stop> r = loadMap(*line.map, job)) return *r;
+        for (const KlickSection& k : job.klick) {
+            // A section's own pattern wins; the others take --pattern.
+            if (line.pattern && k.pattern.empty() &&
+                static_cast<int64_t>(line.pattern->size()) != k.beats) {
+                return usageError("--pattern " + *line.pattern + " has " +
+                                  std::to_string(line.pattern->size()) + " beats, but line " +
+                                  std::to_string(k.line) + " of the map has " +
+                                  std::to_string(k.beats) + " a measure.");
+            }
+        }
         for (size_t i = 0; line.pattern && i < job.map.size(); ++i) {
             if (static_cast<int64_t>(line.pattern->size()) != job.map[i].beats) {
                 return usageError("--pattern " + *line.pattern + " has " +
