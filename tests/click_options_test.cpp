@@ -4,6 +4,7 @@
 // from the program.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <string>
 #include <vector>
@@ -95,6 +96,32 @@ TEST_F(ClickOptions, PatternsAndTheCountInChooseTheClickOfEachBeat) {
     for (int k = 0; k < 8; ++k) {
         ASSERT_EQ(at(counted, 22050 * k), k % 4 == 0 ? accent : normal) << "beat " << k;
     }
+}
+
+TEST_F(ClickOptions, PlayingSendsTheSameClicksOnTheDevicesBeats) {
+    // The device keeps the menu's whole-frame beats, 22050 frames apart; the
+    // eighths fall halfway, at a quarter of the level.
+    const Bytes track = render({"-m", "1"});
+    const Bytes normal(track.begin() + 44, track.begin() + 44 + 2205 * 3);
+    Bytes quarterLevel;
+    for (size_t i = 0; i < 2205; ++i) {
+        const uint32_t v = static_cast<uint32_t>(sampleAt(normal, 0, i, 3) / 4);
+        for (int b = 0; b < 3; ++b) quarterLevel.push_back(static_cast<uint8_t>(v >> (8 * b)));
+    }
+    const int64_t frames = 88064;  // 88200 less a period of 1024, rounded up to whole periods
+    Bytes expected(static_cast<size_t>(frames) * 3, 0);
+    for (int64_t click = 0; click * 11025 < frames; ++click) {
+        const Bytes& sound = click % 2 == 0 ? normal : quarterLevel;
+        const size_t at = static_cast<size_t>(click * 11025 * 3);
+        std::copy(sound.begin(), sound.begin() + static_cast<long>(std::min(sound.size(),
+                  expected.size() - at)), expected.begin() + static_cast<long>(at));
+    }
+    writeCaptureAsoundrc(dir.path(), dir.file("cap.raw"));
+    const RunResult r = BackgroundRun(dir.path(), "", 0,
+                                      {"play", "-q", "-d", "cap", "-m", "1", "--subdivide", "2"})
+                            .wait();
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(sameStream(readCapture(dir.file("cap.raw"), expected.size()), expected, 3));
 }
 
 // A section of a map in the line format, as the test reads it.
