@@ -135,6 +135,35 @@ std::optional<Stop> loadKlickMap(const std::string& path, const std::string& tex
     return std::nullopt;
 }
 
+// How long a track laid at exact times lasts, count-in included; refused
+// when its frames would not fit 31 bits.
+std::optional<Stop> measureExactTrack(const CommandLine& line, Job& job) {
+    const Settings& s = job.settings;
+    const double countIn = line.countIn.value_or(0);
+    double seconds = 0.0;
+    if (!job.klick.empty()) {
+        for (const KlickSection& k : job.klick) seconds += klickSeconds(k);
+        const KlickSection& first = job.klick.front();
+        seconds += 240.0 * static_cast<double>(first.beats) * countIn /
+                   (first.tempos.front() * static_cast<double>(first.noteValue));
+    } else if (line.tempoRamp) {
+        KlickSection ramp;
+        ramp.measures = s.meas;
+        ramp.beats = s.meter;
+        ramp.tempos = {*line.tempoFrom, *line.tempoTo};
+        ramp.ramp = true;
+        seconds = klickSeconds(ramp) + 60.0 * s.meter * countIn / *line.tempoFrom;
+    } else {
+        return std::nullopt;
+    }
+    if (!(seconds * s.rate < kFrameCountLimitDouble)) {
+        return fileFailure("the track is too long: its frames do not fit 31 bits at this rate; "
+                           "nothing was written or played.");
+    }
+    job.exactSeconds = seconds;
+    return std::nullopt;
+}
+
 // The tempo map, checked whole at the rate in force: the line format, or
 // the menu's "tmap" lines.
 std::optional<Stop> loadMap(const std::string& path, Job& job) {
@@ -163,6 +192,14 @@ std::variant<Job, Stop> prepareJob(const CommandLine& line) {
     }
     if (std::optional<Stop> r = applyOptions(line, job.settings)) return *r;
     job.trackSeconds = startupTrackSeconds(job.settings);
+    if (line.shapesTheClicks()) {
+        // The accent click must be one the rate can carry, given or not.
+        const float accentHz = line.accentFreq.value_or(job.settings.Hz * 1.5f);
+        if (const Rule rule = checkFrequency(accentHz, job.settings.rate)) {
+            return usageError("--accent-freq " + number(accentHz) +
+                              (line.accentFreq ? "" : " (1.5 x --freq)") + ": " + *rule + ".");
+        }
+    }
     if (line.map) {
         if (std::optional<Stop> r = loadMap(*line.map, job)) return *r;
         for (const KlickSection& k : job.klick) {
@@ -184,6 +221,7 @@ std::variant<Job, Stop> prepareJob(const CommandLine& line) {
             }
         }
     }
+    if (std::optional<Stop> r = measureExactTrack(line, job)) return *r;
     return job;
 }
 

@@ -19,6 +19,9 @@ struct Job {
     std::vector<TempoMapEntry> map;       // the sections, with --map of "tmap" lines
     std::vector<KlickSection> klick;      // the sections, with --map in the line format
     std::vector<std::string> warnings;    // lines about the settings file's refused values
+    // Seconds of a track laid at exact times (a change of tempo, or a map
+    // of the line format), its count-in included: its end, known up front.
+    std::optional<double> exactSeconds;
 };
 
 // The job, or why it cannot be done: a usage error (status 2) for a value

@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cmath>
 #include <string>
 
 #include "cli/track_plan.hpp"
@@ -125,13 +126,10 @@ std::vector<DevicePlay> shapedPlays(const CommandLine& line, const Job& job,
     if (!job.klick.empty() || line.tempoRamp) {
         // Exact times from the start of the track: the device stays open throughout.
         std::vector<ScheduledSection> exact = plannedSections(line, job, clicks);
-        BeatSchedule schedule(exact);
-        BeatEvent ignored;
-        while (schedule.next(ignored)) {
-        }
-        std::optional<int64_t> total = schedule.end();
+        // The track ends where its last section's next beat would start; a
+        // loop plays it again and again.
+        std::optional<int64_t> total = std::llround(job.exactSeconds.value_or(0.0) * s.rate);
         if (line.seconds) total = trackFrames(s.rate, *line.seconds);
-        else if (line.loop) total = std::nullopt;
         plays.push_back({exact, total, 0});
         return plays;
     }
@@ -139,7 +137,7 @@ std::vector<DevicePlay> shapedPlays(const CommandLine& line, const Job& job,
         for (size_t i = 0; i < sections.size(); ++i) {
             DevicePlay play{{deviceBeats(line, sections[i].beatLength, job.map[i].beats)},
                             sections[i].total, i};
-            if (i == 0 && countIn > 0) {
+            if (i == 0 && countIn > 0 && !line.seconds) {
                 play.total = *play.total + countIn * job.map[i].beats * sections[i].beatLength;
             }
             plays.push_back(play);

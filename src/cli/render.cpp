@@ -87,6 +87,14 @@ Outcome renderTrack(const CommandLine& line, const Job& job, int audioOut, FILE*
         !trackFrames(s.rate, job.trackSeconds)) {
         return tooLarge(name, outcome);
     }
+    if (job.exactSeconds) {
+        // Known up front: a track far too large is refused before it is laid out.
+        const double frames = *job.exactSeconds * s.rate;
+        if (!fitsWaveSize(kHeaderBytes + paddedBytes(static_cast<uint64_t>(frames) *
+                                                     bytesPerSample(bits)))) {
+            return tooLarge(name, outcome);
+        }
+    }
     const std::vector<ScheduledSection> sections = plannedSections(line, job, clicks);
     const TrackClicks laid{clicks.voices(), line.shapesTheClicks() || !job.klick.empty()};
     BeatSchedule planning(sections);

@@ -43,6 +43,11 @@ ScheduledSection oneTempo(const CommandLine& line, const Job& job, int64_t measu
 
 }  // namespace
 
+std::string countInPattern(const CommandLine& line, int64_t beatsPerMeasure) {
+    if (beatsPerMeasure < 1) return "";
+    return (line.accent ? "X" : "x") + std::string(static_cast<size_t>(beatsPerMeasure - 1), 'x');
+}
+
 std::string measurePattern(const CommandLine& line, int64_t beatsPerMeasure) {
     if (line.pattern) return *line.pattern;
     if (line.accent && beatsPerMeasure >= 1) {
@@ -148,8 +153,7 @@ std::vector<ScheduledSection> klickSections(const CommandLine& line, const Job& 
         count.measures = *line.countIn;
         count.tempos = {count.tempos.front()};
         count.ramp = false;
-        count.pattern = measurePattern(line, count.beats);
-        if (count.pattern.empty()) count.pattern = std::string(static_cast<size_t>(count.beats), 'x');
+        count.pattern = countInPattern(line, count.beats);
         sections.push_back(exactSection(line, count, rate, 0));
     }
     for (const KlickSection& k : job.klick) {
@@ -188,6 +192,10 @@ std::vector<ScheduledSection> plannedSections(const CommandLine& line, const Job
     }
     if (line.shapesTheClicks()) {
         for (ScheduledSection& section : sections) section = withClicks(section, line);
+        // The count-in has the normal pattern, accented with --accent.
+        if (line.countIn.value_or(0) > 0) {
+            sections.front().pattern = countInPattern(line, sections.front().beatsPerMeasure);
+        }
     }
     return sections;
 }

@@ -38,5 +38,8 @@ size_t voiceOf(const ClickSet& set, double volume);
 std::vector<ScheduledSection> plannedSections(const CommandLine& line, const Job& job,
                                               const ClickSet& clicks);
 
+// The pattern of the count-in: all normal, the first beat accented with --accent.
+std::string countInPattern(const CommandLine& line, int64_t beatsPerMeasure);
+
 // The pattern of every measure the options ask for; empty for all normal.
 std::string measurePattern(const CommandLine& line, int64_t beatsPerMeasure);

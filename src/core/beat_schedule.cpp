@@ -76,8 +76,10 @@ void BeatSchedule::addSubdivisions(const ScheduledSection& s, const BeatEvent& b
         BeatEvent sub = beat;
         sub.kind = ClickKind::Subdivision;
         const double at = from + (to - from) * j / s.subdivide;
-        sub.frame = std::max(static_cast<int64_t>(std::llround(at)), beat.frame);
-        pending_.push_back(sub);
+        sub.frame = std::llround(at);
+        // A subdivision never lands on or before its own beat, or on the one before it.
+        const int64_t after = pending_.empty() ? beat.frame : pending_.back().frame;
+        if (sub.frame > after) pending_.push_back(sub);
     }
 }
 
@@ -96,7 +98,9 @@ bool BeatSchedule::nextBeat(BeatEvent& event) {
         beatCounter_ += 1.0f;
         start += sectionStart_;
         const double spacing = static_cast<double>(s.rate) * 60.0 / static_cast<double>(s.tempo);
-        exactFrom = static_cast<double>(sectionStart_) + spacing * static_cast<double>(k);
+        // A beat that a long click pushed back takes its subdivisions with it.
+        exactFrom = std::max(static_cast<double>(sectionStart_) + spacing * static_cast<double>(k),
+                             static_cast<double>(start));
         exactTo = exactFrom + spacing;
         ++beatIndex_;
     } else if (s.rounding == BeatRounding::WholeBeats) {

@@ -146,12 +146,15 @@ int64_t layClicks(BeatSchedule& schedule, const std::vector<ClickLengths>& lengt
     LaidClick last;
     BeatEvent event;
     while (schedule.next(event)) {
-        if (event.kind == ClickKind::Silent) continue;
+        // A silent beat lays nothing, but ends the click before it when clicks are cut.
+        if (event.kind == ClickKind::Silent && !cutAtNextClick) continue;
         if (waiting) {
             last.frames = std::min(last.frames, std::max<int64_t>(event.frame - last.frame, 0));
             if (!lay(last)) return end;
             end = std::max(end, last.frame + last.frames);
         }
+        waiting = false;
+        if (event.kind == ClickKind::Silent) continue;
         const ClickLengths& voice = lengths.at(event.voice < lengths.size() ? event.voice : 0);
         last = LaidClick{event.frame, lengthOf(voice, event.kind), event.kind, event.voice};
         waiting = cutAtNextClick;

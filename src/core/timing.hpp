@@ -141,7 +141,7 @@ const ClickBytes& clickOf(const ClickVoice& voice, ClickKind kind);
 // Lays the schedule's clicks in order, calling `lay` for each (it returns
 // false to stop); gives where the track ends, the last click whole. Clicks
 // are laid whole (the menu's files, whose grid already keeps them apart) or,
-// with `cutAtNextClick`, cut where the next click starts; silent beats lay
-// nothing.
+// with `cutAtNextClick`, cut where the next click or silent beat starts;
+// silent beats lay nothing.
 int64_t layClicks(BeatSchedule& schedule, const std::vector<ClickLengths>& lengths,
                   bool cutAtNextClick, const std::function<bool(const LaidClick&)>& lay);

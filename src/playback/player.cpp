@@ -36,8 +36,8 @@ public:
                 if (next_.kind != ClickKind::Subdivision) {
                     onBeat_(next_.measure + measureOffset_, next_.beat);
                 }
-                // A silent beat lets the click before it ring on.
-                if (next_.kind != ClickKind::Silent) current_ = next_;
+                // A silent beat silences the click before it.
+                current_ = next_;
                 hasNext_ = schedule_.next(next_);
             }
         }
