@@ -95,6 +95,12 @@ TEST_F(CommandLineRun, StatusesAndMessagesFollowTheCommandLinesRules) {
              Row{{"render", "--map", "bad.txt"}, 1,
                  "clicktrack: bad.txt: line 1: a tempo above 0 and at most 10000 (a number, A-B, "
                  "or one tempo for each beat), not 'fast'.\n"},
+             Row{{"render", "-r", "8000", "-f", "3000", "--accent"}, 2,
+                 "clicktrack: --accent-freq 4500 (1.5 x --freq): Frequency must be above 0 and "
+                 "below 4001 Hz (half the sample rate).\n" + tryHelp},
+             Row{{"render", "-t", "100-200", "-m", "2147483647"}, 1,
+                 "clicktrack: the track is too long: its frames do not fit 31 bits at this rate; "
+                 "nothing was written or played.\n"},
              Row{{"--version"}, 0, ""}}) {
         const RunResult r = clicktrack(row.args);
         EXPECT_EQ(r.status, row.status) << row.args.back();

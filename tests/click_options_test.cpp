@@ -90,6 +90,12 @@ TEST_F(ClickOptions, PatternsAndTheCountInChooseTheClickOfEachBeat) {
         const std::vector<int32_t>& expected = k % 6 == 0 ? accent : k % 6 == 3 ? normal : silence;
         ASSERT_EQ(at(six, 22050 * k), expected) << "beat " << k;
     }
+    // A silent beat silences a click still ringing from the beat before: the
+    // 6615 frames of a 20 Hz click outlast a beat of 4410 at 600 bpm.
+    writeFile(dir.file("cut.txt"), "1 600 x.xx\n");
+    const Bytes cut = render({"--map", "cut.txt", "-f", "20"});
+    EXPECT_EQ(at(cut, 4410), silence);
+    EXPECT_EQ(at(cut, 8820), clickAt("20", "44100"));
     // One measure of count-in, in the track's meter and tempo, then the track.
     const Bytes counted = render({"-m", "1", "--count-in", "1", "--accent"});
     ASSERT_EQ(counted.size(), 44u + 3u * 8 * 22050);
