@@ -98,7 +98,7 @@ std::optional<Stop> applyOptions(const CommandLine& line, Settings& s) {
 }
 
 // Seconds a section of the line format lasts.
-double klickSeconds(const KlickSection& k) {
+double lineMapSeconds(const LineMapSection& k) {
     const double n = static_cast<double>(k.measures) * static_cast<double>(k.beats);
     const double d = static_cast<double>(k.noteValue);
     if (k.tempos.size() == 1) return 240.0 * n / (k.tempos[0] * d);
@@ -114,24 +114,24 @@ double klickSeconds(const KlickSection& k) {
 
 // A map in the line format, checked at the rate in force: every beat at
 // least a frame and the whole map within 32-bit frame counts.
-std::optional<Stop> loadKlickMap(const std::string& path, const std::string& text, Job& job) {
-    KlickMap map = parseKlickMap(text);
+std::optional<Stop> loadLineMap(const std::string& path, const std::string& text, Job& job) {
+    LineMap map = parseLineMap(text);
     if (map.error) return fileFailure(path + ": " + *map.error);
     const double rate = job.settings.rate;
     double seconds = 0.0;
-    for (const KlickSection& k : map.sections) {
+    for (const LineMapSection& k : map.sections) {
         for (const double t : k.tempos) {
             if (240.0 / (t * static_cast<double>(k.noteValue)) * rate < 1.0) {
                 return fileFailure(path + ": line " + std::to_string(k.line) +
                                    ": a beat would be shorter than one sample at this rate.");
             }
         }
-        seconds += klickSeconds(k);
+        seconds += lineMapSeconds(k);
     }
     if (!(seconds * rate < kFrameCountLimitDouble)) {
         return fileFailure(path + ": the map is too long: its frames do not fit 31 bits.");
     }
-    job.klick = std::move(map.sections);
+    job.lineMap = std::move(map.sections);
     return std::nullopt;
 }
 
@@ -141,18 +141,18 @@ std::optional<Stop> measureExactTrack(const CommandLine& line, Job& job) {
     const Settings& s = job.settings;
     const double countIn = line.countIn.value_or(0);
     double seconds = 0.0;
-    if (!job.klick.empty()) {
-        for (const KlickSection& k : job.klick) seconds += klickSeconds(k);
-        const KlickSection& first = job.klick.front();
+    if (!job.lineMap.empty()) {
+        for (const LineMapSection& k : job.lineMap) seconds += lineMapSeconds(k);
+        const LineMapSection& first = job.lineMap.front();
         seconds += 240.0 * static_cast<double>(first.beats) * countIn /
                    (first.tempos.front() * static_cast<double>(first.noteValue));
     } else if (line.tempoRamp) {
-        KlickSection ramp;
+        LineMapSection ramp;
         ramp.measures = s.meas;
         ramp.beats = s.meter;
         ramp.tempos = {*line.tempoFrom, *line.tempoTo};
         ramp.ramp = true;
-        seconds = klickSeconds(ramp) + 60.0 * s.meter * countIn / *line.tempoFrom;
+        seconds = lineMapSeconds(ramp) + 60.0 * s.meter * countIn / *line.tempoFrom;
     } else {
         return std::nullopt;
     }
@@ -169,7 +169,7 @@ std::optional<Stop> measureExactTrack(const CommandLine& line, Job& job) {
 std::optional<Stop> loadMap(const std::string& path, Job& job) {
     const MapFileText file = readMapText(path);
     if (file.problem) return fileFailure(*file.problem);
-    if (isKlickMap(file.text)) return loadKlickMap(path, file.text, job);
+    if (isLineMap(file.text)) return loadLineMap(path, file.text, job);
     TempoMapFile map = readTempoMap(path, job.settings.rate);
     if (map.unreadable) return fileFailure(*map.unreadable);
     if (map.entryCount == 0 || !map.problems.empty()) {
@@ -202,7 +202,7 @@ std::variant<Job, Stop> prepareJob(const CommandLine& line) {
     }
     if (line.map) {
         if (std::optional<Stop> r = loadMap(*line.map, job)) return *r;
-        for (const KlickSection& k : job.klick) {
+        for (const LineMapSection& k : job.lineMap) {
             // A section's own pattern wins; the others take --pattern.
             if (line.pattern && k.pattern.empty() &&
                 static_cast<int64_t>(line.pattern->size()) != k.beats) {

@@ -10,14 +10,14 @@
 
 #include "cli/options.hpp"
 #include "core/settings.hpp"
-#include "files/klick_map.hpp"
+#include "files/line_map.hpp"
 #include "files/tempo_map.hpp"
 
 struct Job {
     Settings settings;
     float trackSeconds = 0.0f;            // as at start-up: single precision
     std::vector<TempoMapEntry> map;       // the sections, with --map of "tmap" lines
-    std::vector<KlickSection> klick;      // the sections, with --map in the line format
+    std::vector<LineMapSection> lineMap;      // the sections, with --map in the line format
     std::vector<std::string> warnings;    // lines about the settings file's refused values
     // Seconds of a track laid at exact times (a change of tempo, or a map
     // of the line format), its count-in included: its end, known up front.

@@ -72,7 +72,7 @@ private:
     // The tempo in force, after its separator; none for a map of the line
     // format, whose tempo may change from beat to beat.
     std::string tempo() const {
-        if (!job_.klick.empty()) return "";
+        if (!job_.lineMap.empty()) return "";
         const float t = job_.map.empty() ? job_.settings.tempo : job_.map[section_].tempo;
         char text[40];
         std::snprintf(text, sizeof text, inPlace_ ? "  %.6g bpm" : ", %.6g bpm",
@@ -123,7 +123,7 @@ std::vector<DevicePlay> shapedPlays(const CommandLine& line, const Job& job,
     const Settings& s = job.settings;
     const int64_t countIn = line.countIn.value_or(0);
     std::vector<DevicePlay> plays;
-    if (!job.klick.empty() || line.tempoRamp) {
+    if (!job.lineMap.empty() || line.tempoRamp) {
         // Exact times from the start of the track: the device stays open throughout.
         std::vector<ScheduledSection> exact = plannedSections(line, job, clicks);
         // The track ends where its last section's next beat would start; a
@@ -162,13 +162,13 @@ Outcome playTrack(const CommandLine& line, const Job& job, FILE* out) {
                    "silent.\n", stderr);
     }
     const ClickState& click = clickSet.normal;
-    if (job.map.empty() && job.klick.empty() && !line.seconds && !line.tempoRamp &&
+    if (job.map.empty() && job.lineMap.empty() && !line.seconds && !line.tempoRamp &&
         !trackFrames(s.rate, job.trackSeconds)) {
         return Stop{1, "clicktrack: the track is too long to play: its frames do not fit 31 bits "
                        "at this rate; nothing was played.", true};
     }
     const InterruptGuard guard;
-    const bool endlessBeat = line.loop && job.map.empty() && job.klick.empty() && !line.seconds;
+    const bool endlessBeat = line.loop && job.map.empty() && job.lineMap.empty() && !line.seconds;
     Progress progress(out, line.quiet, job, endlessBeat ? s.meas : 0);
     const PlaybackTarget target{s.device, s.rate, s.bits};
     const std::vector<PlayedSection> sections = sectionsToPlay(line, job);
@@ -176,7 +176,7 @@ Outcome playTrack(const CommandLine& line, const Job& job, FILE* out) {
     const BeatListener onBeat = [&progress](int64_t measure, int64_t beat) {
         progress.beat(measure, beat);
     };
-    if (line.shapesTheClicks() || !job.klick.empty()) {
+    if (line.shapesTheClicks() || !job.lineMap.empty()) {
         const PlayClicks clicks{clickSet.voices(), click.bytesPerSample};
         const std::vector<DevicePlay> plays = shapedPlays(line, job, sections, clickSet);
         do {

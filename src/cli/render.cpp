@@ -30,11 +30,11 @@ std::string durationText(int64_t frames, uint32_t rate) {
 // What the track holds, for the summary line.
 std::string contentText(const CommandLine& line, const Job& job) {
     const Settings& s = job.settings;
-    if (!job.klick.empty()) {
+    if (!job.lineMap.empty()) {
         int64_t measures = 0;
-        for (const KlickSection& k : job.klick) measures += k.measures;
-        return std::to_string(job.klick.size()) +
-               (job.klick.size() == 1 ? " section, " : " sections, ") + std::to_string(measures) +
+        for (const LineMapSection& k : job.lineMap) measures += k.measures;
+        return std::to_string(job.lineMap.size()) +
+               (job.lineMap.size() == 1 ? " section, " : " sections, ") + std::to_string(measures) +
                " measures";
     }
     if (job.map.empty()) {
@@ -83,7 +83,7 @@ Outcome renderTrack(const CommandLine& line, const Job& job, int audioOut, FILE*
     const std::string name = line.toStandardOutput() ? "standard output" : s.save;
     const char* outcome = line.append ? "added" : "written";
     // A track whose frames are no 32-bit count is refused, as the menu refuses it.
-    if (job.map.empty() && job.klick.empty() && !line.tempoRamp &&
+    if (job.map.empty() && job.lineMap.empty() && !line.tempoRamp &&
         !trackFrames(s.rate, job.trackSeconds)) {
         return tooLarge(name, outcome);
     }
@@ -96,7 +96,7 @@ Outcome renderTrack(const CommandLine& line, const Job& job, int audioOut, FILE*
         }
     }
     const std::vector<ScheduledSection> sections = plannedSections(line, job, clicks);
-    const TrackClicks laid{clicks.voices(), line.shapesTheClicks() || !job.klick.empty()};
+    const TrackClicks laid{clicks.voices(), line.shapesTheClicks() || !job.lineMap.empty()};
     BeatSchedule planning(sections);
     const int64_t frames = layClicks(planning, clickLengths(laid, bytesPerSample(bits)),
                                      laid.cutAtNextClick, [](const LaidClick&) { return true; });
@@ -110,7 +110,7 @@ Outcome renderTrack(const CommandLine& line, const Job& job, int audioOut, FILE*
         if (Outcome r = file.openForAppend()) return commandLineFailure(*r);
         if (!fitsWaveSize(file.lengthAfter(audioBytes))) return tooLarge(name, outcome);
     } else {
-        const int32_t planned = job.map.empty() && job.klick.empty() && sections.size() == 1
+        const int32_t planned = job.map.empty() && job.lineMap.empty() && sections.size() == 1
                                     ? static_cast<int32_t>(sections[0].frames)
                                     : 0;
         if (Outcome r = file.create(planned)) return commandLineFailure(*r);

@@ -102,13 +102,13 @@ ClickSet makeClickSet(const CommandLine& line, const Job& job) {
     initClickState(set.normal, s.bits);
     initClickState(set.accent, s.bits);
     set.frequencyTooLow = makeClick(set.normal, s.Hz, s.rate).frequencyTooLow;
-    if (line.shapesTheClicks() || !job.klick.empty()) {
+    if (line.shapesTheClicks() || !job.lineMap.empty()) {
         const float accentHz = line.accentFreq.value_or(s.Hz * kAccentRatio);
         set.frequencyTooLow |= makeClick(set.accent, accentHz, s.rate).frequencyTooLow;
         const int32_t bytes = set.normal.bytesPerSample;
         const std::vector<int32_t> quarter = quarterOf(set.normal.clickSamples);
         set.subdivision = atLevel(quarter, 1.0, bytes);
-        for (const KlickSection& section : job.klick) {
+        for (const LineMapSection& section : job.lineMap) {
             if (section.volume >= 1.0 || voiceOf(set, section.volume) != 0) continue;
             set.levels.push_back(section.volume);
             set.quieter.push_back(atLevel(set.normal.clickSamples, section.volume, bytes));
@@ -123,7 +123,7 @@ namespace {
 
 // A section of the line format: every beat at its exact time. A section
 // without a pattern accents its first beat.
-ScheduledSection exactSection(const CommandLine& line, const KlickSection& k, uint32_t rate,
+ScheduledSection exactSection(const CommandLine& line, const LineMapSection& k, uint32_t rate,
                               size_t voice) {
     ScheduledSection e;
     e.rounding = BeatRounding::Exact;
@@ -144,19 +144,19 @@ ScheduledSection exactSection(const CommandLine& line, const KlickSection& k, ui
 // The line format's sections after the count-in, which keeps the first
 // section's meter and starting tempo and the normal pattern (accented with
 // --accent).
-std::vector<ScheduledSection> klickSections(const CommandLine& line, const Job& job,
+std::vector<ScheduledSection> lineMapSections(const CommandLine& line, const Job& job,
                                             const ClickSet& clicks) {
     std::vector<ScheduledSection> sections;
     const uint32_t rate = job.settings.rate;
     if (line.countIn.value_or(0) > 0) {
-        KlickSection count = job.klick.front();
+        LineMapSection count = job.lineMap.front();
         count.measures = *line.countIn;
         count.tempos = {count.tempos.front()};
         count.ramp = false;
         count.pattern = countInPattern(line, count.beats);
         sections.push_back(exactSection(line, count, rate, 0));
     }
-    for (const KlickSection& k : job.klick) {
+    for (const LineMapSection& k : job.lineMap) {
         sections.push_back(exactSection(line, k, rate, voiceOf(clicks, k.volume)));
     }
     return sections;
@@ -166,7 +166,7 @@ std::vector<ScheduledSection> klickSections(const CommandLine& line, const Job& 
 
 std::vector<ScheduledSection> plannedSections(const CommandLine& line, const Job& job,
                                               const ClickSet& clicks) {
-    if (!job.klick.empty()) return klickSections(line, job, clicks);
+    if (!job.lineMap.empty()) return lineMapSections(line, job, clicks);
     const int64_t clickLength = clicks.normal.clickLength;
     std::vector<ScheduledSection> sections;
     const Settings& s = job.settings;

@@ -8,7 +8,7 @@
 #include <tuple>
 #include <vector>
 
-#include "files/klick_map.hpp"
+#include "files/line_map.hpp"
 
 namespace {
 
@@ -19,12 +19,12 @@ const char* const kExample =
     "bridge:   8 3/4 140 0.5   # 3/4, half volume\n"
     "outro:    2 140-80        # slowing down over the last 2 measures\n";
 
-void expectSections(const std::string& text, const std::vector<KlickSection>& expected) {
+void expectSections(const std::string& text, const std::vector<LineMapSection>& expected) {
     SCOPED_TRACE(::testing::PrintToString(text));
-    const KlickMap map = parseKlickMap(text);
+    const LineMap map = parseLineMap(text);
     EXPECT_EQ(map.error, std::nullopt);
     ASSERT_EQ(map.sections.size(), expected.size());
-    const auto fields = [](const KlickSection& s) {
+    const auto fields = [](const LineMapSection& s) {
         return std::tie(s.label, s.measures, s.beats, s.noteValue, s.tempos, s.ramp, s.pattern,
                         s.volume, s.line);
     };
@@ -33,13 +33,13 @@ void expectSections(const std::string& text, const std::vector<KlickSection>& ex
     }
 }
 
-TEST(KlickMap, ReadsEveryFieldOfGoodLines) {
+TEST(LineMap, ReadsEveryFieldOfGoodLines) {
     expectSections(kExample, {{"intro", 8, 4, 4, {120}, false, "", 1.0, 1},
                               {"verse", 12, 4, 4, {120}, false, "X.x.", 1.0, 2},
                               {"", 4, 4, 4, {120, 140}, true, "X.x.", 1.0, 3},
                               {"bridge", 8, 3, 4, {140}, false, "", 0.5, 4},
                               {"outro", 2, 4, 4, {140, 80}, true, "", 1.0, 5}});
-    const std::pair<const char*, KlickSection> rows[] = {
+    const std::pair<const char*, LineMapSection> rows[] = {
         {"\n# only a comment\n\t \n1 92.5", {"", 1, 4, 4, {92.5}, false, "", 1.0, 4}},
         {"a:b:\t2\t6/8\t60\tX..x..\t1.0\r\n", {"a:b", 2, 6, 8, {60}, false, "X..x..", 1.0, 1}},
         {"1 2/2 100,110 .x 0.25#c", {"", 1, 2, 2, {100, 110}, false, ".x", 0.25, 1}},
@@ -49,7 +49,7 @@ TEST(KlickMap, ReadsEveryFieldOfGoodLines) {
     for (const auto& [text, section] : rows) expectSections(text, {section});
 }
 
-TEST(KlickMap, RefusesTheFirstBadLineWithWhatWasExpected) {
+TEST(LineMap, RefusesTheFirstBadLineWithWhatWasExpected) {
     const std::string tempo =
         "a tempo above 0 and at most 10000 (a number, A-B, or one tempo for each beat)";
     const std::string meter =
@@ -89,26 +89,26 @@ TEST(KlickMap, RefusesTheFirstBadLineWithWhatWasExpected) {
         refused(std::string("1 ") + field, tempo, field);
     }
     for (const auto& [text, message] : table) {
-        const KlickMap map = parseKlickMap(text);
+        const LineMap map = parseLineMap(text);
         EXPECT_EQ(map.error, message) << ::testing::PrintToString(text);
         EXPECT_TRUE(map.sections.empty());
     }
 }
 
-TEST(KlickMap, AtMost4096Sections) {
+TEST(LineMap, AtMost4096Sections) {
     std::string text;
     for (int i = 0; i < 4096; ++i) text += "1 120\n";
-    EXPECT_EQ(parseKlickMap(text).sections.size(), 4096u);
-    EXPECT_EQ(parseKlickMap(text + "\n2 90 # more\n").error,
+    EXPECT_EQ(parseLineMap(text).sections.size(), 4096u);
+    EXPECT_EQ(parseLineMap(text + "\n2 90 # more\n").error,
               "line 4098: at most 4096 sections, not '2 90'.");
 }
 
-TEST(KlickMap, TellsTheTwoFormatsApart) {
-    EXPECT_TRUE(isKlickMap(kExample));
-    EXPECT_TRUE(isKlickMap("tmap 120\t4\t48\n# tmap:\n1 120 # tmapx\r\n"));
-    EXPECT_TRUE(isKlickMap(std::string("1 120\n\0tmap\t120\t4\t48\n", 22)));
-    EXPECT_FALSE(isKlickMap("tmap\t120\t4\t48\ntmap\t160\t3\t16\n"));
-    EXPECT_FALSE(isKlickMap("intro: 8 120\ntmap\n"));
+TEST(LineMap, TellsTheTwoFormatsApart) {
+    EXPECT_TRUE(isLineMap(kExample));
+    EXPECT_TRUE(isLineMap("tmap 120\t4\t48\n# tmap:\n1 120 # tmapx\r\n"));
+    EXPECT_TRUE(isLineMap(std::string("1 120\n\0tmap\t120\t4\t48\n", 22)));
+    EXPECT_FALSE(isLineMap("tmap\t120\t4\t48\ntmap\t160\t3\t16\n"));
+    EXPECT_FALSE(isLineMap("intro: 8 120\ntmap\n"));
 }
 
 }  // namespace

@@ -19,17 +19,17 @@
 #include <string_view>
 #include <vector>
 
-constexpr int64_t kMaxKlickMeasures = 2147483647;  // at least 1 measure a section
-constexpr int64_t kMaxKlickBeats = 64;             // beats per measure, at least 1
-constexpr int64_t kMaxKlickNoteValue = 64;         // a power of two from 1
-constexpr double kMaxKlickTempo = 10000.0;         // quarter notes a minute, above 0
-constexpr size_t kMaxKlickSections = 4096;
+constexpr int64_t kMaxLineMapMeasures = 2147483647;  // at least 1 measure a section
+constexpr int64_t kMaxLineMapBeats = 64;             // beats per measure, at least 1
+constexpr int64_t kMaxLineMapNoteValue = 64;         // a power of two from 1
+constexpr double kMaxLineMapTempo = 10000.0;         // quarter notes a minute, above 0
+constexpr size_t kMaxLineMapSections = 4096;
 
 // One section of a map: one line of the file.
-struct KlickSection {
+struct LineMapSection {
     std::string label;           // without the colon; empty when the line has none
-    int64_t measures = 0;        // 1 to kMaxKlickMeasures
-    int64_t beats = 4;           // beats per measure, 1 to kMaxKlickBeats
+    int64_t measures = 0;        // 1 to kMaxLineMapMeasures
+    int64_t beats = 4;           // beats per measure, 1 to kMaxLineMapBeats
     int64_t noteValue = 4;       // 1, 2, 4, 8, 16, 32 or 64
     std::vector<double> tempos;  // one tempo; {A, B} for a ramp; or one for each beat
                                  // of the section (measures x beats of them)
@@ -39,8 +39,8 @@ struct KlickSection {
     size_t line = 0;             // line number in the text, from 1
 };
 
-struct KlickMap {
-    std::vector<KlickSection> sections;  // empty when there is an error
+struct LineMap {
+    std::vector<LineMapSection> sections;  // empty when there is an error
     // "line N: <what was expected>, not '<text>'." for the first line that
     // cannot be read, or "no sections found."
     std::optional<std::string> error;
@@ -49,6 +49,6 @@ struct KlickMap {
 // Whether the text is a map in the line format rather than the menu's "tmap"
 // lines: true unless some token, split at tabs and line breaks as the menu's
 // reader splits them, is "tmap". Like that reader, it stops at a zero byte.
-bool isKlickMap(std::string_view text);
+bool isLineMap(std::string_view text);
 
-KlickMap parseKlickMap(std::string_view text);
+LineMap parseLineMap(std::string_view text);

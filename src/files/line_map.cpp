@@ -1,4 +1,4 @@
-#include "files/klick_map.hpp"
+#include "files/line_map.hpp"
 
 #include <algorithm>
 #include <cerrno>
@@ -57,7 +57,7 @@ std::optional<double> decimal(std::string_view field) {
 
 std::optional<double> tempo(std::string_view field) {
     const auto value = decimal(field);
-    if (!value || !(*value > 0.0 && *value <= kMaxKlickTempo)) return std::nullopt;
+    if (!value || !(*value > 0.0 && *value <= kMaxLineMapTempo)) return std::nullopt;
     return value;
 }
 
@@ -65,7 +65,7 @@ constexpr const char* kTempo =
     "a tempo above 0 and at most 10000 (a number, A-B, or one tempo for each beat)";
 
 // Reads the tempo field into `s`; the reason when it cannot.
-std::optional<std::string> readTempos(std::string_view field, size_t line, KlickSection& s) {
+std::optional<std::string> readTempos(std::string_view field, size_t line, LineMapSection& s) {
     if (field.find(',') != std::string_view::npos) {
         size_t start = 0;
         while (true) {
@@ -94,7 +94,7 @@ std::optional<std::string> readTempos(std::string_view field, size_t line, Klick
 }
 
 // Reads one line's fields into `s`; the reason when they are not a section.
-std::optional<std::string> readSection(Tokens fields, size_t line, KlickSection& s) {
+std::optional<std::string> readSection(Tokens fields, size_t line, LineMapSection& s) {
     auto field = fields.next(" \t");
     if (field->back() == ':') {
         if (field->size() == 1) return refusal(line, "a label before the ':'", *field);
@@ -102,15 +102,15 @@ std::optional<std::string> readSection(Tokens fields, size_t line, KlickSection&
         field = fields.next(" \t");
     }
     const std::string_view measures = field.value_or("");
-    const auto count = wholeNumber(measures, 1, kMaxKlickMeasures);
+    const auto count = wholeNumber(measures, 1, kMaxLineMapMeasures);
     if (!count) return refusal(line, "a number of measures from 1 to 2147483647", measures);
     s.measures = *count;
 
     field = fields.next(" \t");
     if (field && field->find('/') != std::string_view::npos) {
         const size_t slash = field->find('/');
-        const auto beats = wholeNumber(field->substr(0, slash), 1, kMaxKlickBeats);
-        const auto note = wholeNumber(field->substr(slash + 1), 1, kMaxKlickNoteValue);
+        const auto beats = wholeNumber(field->substr(0, slash), 1, kMaxLineMapBeats);
+        const auto note = wholeNumber(field->substr(slash + 1), 1, kMaxLineMapNoteValue);
         if (!beats || !note || (*note & (*note - 1)) != 0) {
             return refusal(line,
                            "a meter beats/note of 1 to 64 beats and a note of 1, 2, 4, 8, 16, "
@@ -151,7 +151,7 @@ std::optional<std::string> readSection(Tokens fields, size_t line, KlickSection&
 
 }  // namespace
 
-bool isKlickMap(std::string_view text) {
+bool isLineMap(std::string_view text) {
     Tokens tokens(text.substr(0, text.find('\0')));
     while (const auto token = tokens.next("\t\n")) {
         if (*token == "tmap") return false;
@@ -159,8 +159,8 @@ bool isKlickMap(std::string_view text) {
     return true;
 }
 
-KlickMap parseKlickMap(std::string_view text) {
-    KlickMap map;
+LineMap parseLineMap(std::string_view text) {
+    LineMap map;
     size_t number = 0;
     for (size_t start = 0; start < text.size();) {
         const size_t end = std::min(text.find('\n', start), text.size());
@@ -171,11 +171,11 @@ KlickMap parseKlickMap(std::string_view text) {
         line = line.substr(0, line.find('#'));
         const size_t first = line.find_first_not_of(" \t");
         if (first == std::string_view::npos) continue;
-        if (map.sections.size() == kMaxKlickSections) {
+        if (map.sections.size() == kMaxLineMapSections) {
             line = line.substr(first, line.find_last_not_of(" \t") + 1 - first);
             map.error = refusal(number, "at most 4096 sections", line);
         } else {
-            KlickSection section;
+            LineMapSection section;
             section.line = number;
             map.error = readSection(Tokens(line), number, section);
             map.sections.push_back(std::move(section));

@@ -5,19 +5,19 @@
 #include <string>
 #include <string_view>
 
-#include "files/klick_map.hpp"
+#include "files/line_map.hpp"
 #include "fuzz_check.hpp"
 
 namespace {
 
-bool tempoFits(double tempo) { return tempo > 0.0 && tempo <= kMaxKlickTempo; }
+bool tempoFits(double tempo) { return tempo > 0.0 && tempo <= kMaxLineMapTempo; }
 
-void checkSection(const KlickSection& s, size_t previousLine) {
+void checkSection(const LineMapSection& s, size_t previousLine) {
     FUZZ_REQUIRE(s.line > previousLine);
     FUZZ_REQUIRE(s.label.find_first_of(" \t\n#") == std::string::npos);
-    FUZZ_REQUIRE(s.measures >= 1 && s.measures <= kMaxKlickMeasures);
-    FUZZ_REQUIRE(s.beats >= 1 && s.beats <= kMaxKlickBeats);
-    FUZZ_REQUIRE(s.noteValue >= 1 && s.noteValue <= kMaxKlickNoteValue);
+    FUZZ_REQUIRE(s.measures >= 1 && s.measures <= kMaxLineMapMeasures);
+    FUZZ_REQUIRE(s.beats >= 1 && s.beats <= kMaxLineMapBeats);
+    FUZZ_REQUIRE(s.noteValue >= 1 && s.noteValue <= kMaxLineMapNoteValue);
     FUZZ_REQUIRE((s.noteValue & (s.noteValue - 1)) == 0);
     if (s.ramp) {
         FUZZ_REQUIRE(s.tempos.size() == 2);
@@ -35,8 +35,8 @@ void checkSection(const KlickSection& s, size_t previousLine) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string_view text(reinterpret_cast<const char*>(data), size);
-    const KlickMap map = parseKlickMap(text);
-    isKlickMap(text);
+    const LineMap map = parseLineMap(text);
+    isLineMap(text);
     if (map.error) {
         const std::string& error = *map.error;
         FUZZ_REQUIRE(map.sections.empty());
@@ -44,9 +44,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         FUZZ_REQUIRE(error.find_first_of("\r\n") == std::string::npos);
         return 0;
     }
-    FUZZ_REQUIRE(!map.sections.empty() && map.sections.size() <= kMaxKlickSections);
+    FUZZ_REQUIRE(!map.sections.empty() && map.sections.size() <= kMaxLineMapSections);
     size_t previousLine = 0;
-    for (const KlickSection& section : map.sections) {
+    for (const LineMapSection& section : map.sections) {
         checkSection(section, previousLine);
         previousLine = section.line;
     }
