@@ -170,8 +170,7 @@ std::optional<Stop> loadMap(const std::string& path, Job& job) {
     const MapFileText file = readMapText(path);
     if (file.problem) return fileFailure(*file.problem);
     if (isLineMap(file.text)) return loadLineMap(path, file.text, job);
-    TempoMapFile map = readTempoMap(path, job.settings.rate);
-    if (map.unreadable) return fileFailure(*map.unreadable);
+    TempoMapFile map = tempoMapFromText(file.text, job.settings.rate);
     if (map.entryCount == 0 || !map.problems.empty()) {
         std::string lines;
         for (const std::string& problem : map.problems) lines += "clicktrack: " + problem + "\n";

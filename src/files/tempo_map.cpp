@@ -103,13 +103,18 @@ MapFileText readMapText(const std::string& path) {
 }
 
 TempoMapFile readTempoMap(const std::string& path, uint32_t rate) {
-    TempoMapFile result;
     const MapFileText file = readMapText(path);
     if (file.problem) {
+        TempoMapFile result;
         result.unreadable = file.problem;
         return result;
     }
-    TempoMapText map = parseTempoMap(file.text);
+    return tempoMapFromText(file.text, rate);
+}
+
+TempoMapFile tempoMapFromText(std::string_view text, uint32_t rate) {
+    TempoMapFile result;
+    TempoMapText map = parseTempoMap(text);
     result.entryCount = map.entryCount;
     if (map.entryCount == 0) {
         // A lone entry cut short by the end of the file is no entry either.

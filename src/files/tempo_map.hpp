@@ -62,3 +62,6 @@ MapFileText readMapText(const std::string& path);
 // Reads the map file at `path` (a regular file only, never waiting on it)
 // and checks every entry against `rate`.
 TempoMapFile readTempoMap(const std::string& path, uint32_t rate);
+
+// The same for the text of a map file already read.
+TempoMapFile tempoMapFromText(std::string_view text, uint32_t rate);
