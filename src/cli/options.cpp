@@ -9,91 +9,60 @@
 
 namespace {
 
-const char* const kProgramHelp =
-    "Usage: clicktrack                   the interactive menu\n"
-    "       clicktrack render [OPTIONS]  write a click track to a wave file\n"
-    "       clicktrack play [OPTIONS]    play it on an ALSA device\n"
-    "       clicktrack --help | -h       this text ('clicktrack render --help' and\n"
-    "                                    'clicktrack play --help' for a command's)\n"
-    "       clicktrack --version         the version\n"
-    "\n"
-    "Options of both commands:\n"
+// The help texts share their lists of options; each list is whole lines.
+const char* const kValueOptions =
     "  -r, --rate N         sample rate (default 44100)\n"
     "      --bits 16|24     sample size (default 24)\n"
     "  -t, --tempo BPM      tempo in beats per minute (default 120)\n"
     "  -b, --beats N        beats per measure (default 4)\n"
     "  -m, --measures N     number of measures (default 48)\n"
-    "  -f, --freq HZ        lowest click frequency (default 60)\n"
-    "      --map FILE       play or render a tempo map instead of one tempo\n"
+    "  -f, --freq HZ        lowest click frequency (default 60)\n";
+
+const char* const kSettingsOption =
     "      --settings FILE  start from a settings file in the menu's format;\n"
-    "                       options override it\n"
-    "  -q, --quiet          no summary line, no progress display\n"
+    "                       options override it\n";
+
+const char* const kClickOptions =
     "      --accent         accent the first beat of every measure\n"
     "      --pattern P      a pattern for every measure: X accent, x normal, . silent\n"
     "      --accent-freq HZ lowest frequency of the accent click (default 1.5 x freq)\n"
     "      --subdivide N    N clicks a beat, the extra ones at a quarter of the level\n"
     "      --count-in N     N measures before the track\n"
-    "  -t, --tempo A-B      a change of tempo across the whole track, from A to B\n"
-    "Options of render:\n"
+    "  -t, --tempo A-B      a change of tempo across the whole track, from A to B\n";
+
+const char* const kRenderOptions =
     "  -o, --output FILE    the wave file (default click.wav); - writes to\n"
     "                       standard output\n"
-    "  -a, --append         add to the end of an existing file\n"
-    "Options of play:\n"
+    "  -a, --append         add to the end of an existing file\n";
+
+const char* const kPlayOptions =
     "  -d, --device NAME    ALSA device (default \"default\")\n"
     "      --seconds S      stop after S seconds (default: when the measures end)\n"
-    "      --loop           start again at the end, until stopped\n"
-    "\n"
-    "Exit status: 0 success, 1 file or device failure, 2 usage error, 130 Ctrl-C.";
+    "      --loop           start again at the end, until stopped\n";
 
-const char* const kRenderHelp =
-    "Usage: clicktrack render [OPTIONS]\n"
-    "Write a click track to a wave file.\n"
-    "\n"
-    "  -r, --rate N         sample rate (default 44100)\n"
-    "      --bits 16|24     sample size (default 24)\n"
-    "  -t, --tempo BPM      tempo in beats per minute (default 120)\n"
-    "  -b, --beats N        beats per measure (default 4)\n"
-    "  -m, --measures N     number of measures (default 48)\n"
-    "  -f, --freq HZ        lowest click frequency (default 60)\n"
-    "      --map FILE       render a tempo map instead of one tempo\n"
-    "      --settings FILE  start from a settings file in the menu's format;\n"
-    "                       options override it\n"
-    "  -o, --output FILE    the wave file (default click.wav); - writes to\n"
-    "                       standard output\n"
-    "  -a, --append         add to the end of an existing file\n"
-    "  -q, --quiet          no summary line\n"
-    "      --accent         accent the first beat of every measure\n"
-    "      --pattern P      a pattern for every measure: X accent, x normal, . silent\n"
-    "      --accent-freq HZ lowest frequency of the accent click (default 1.5 x freq)\n"
-    "      --subdivide N    N clicks a beat, the extra ones at a quarter of the level\n"
-    "      --count-in N     N measures before the track\n"
-    "  -t, --tempo A-B      a change of tempo across the whole track, from A to B\n"
-    "  -h, --help           this text";
+std::string programHelp() {
+    return std::string(
+               "Usage: clicktrack                   the interactive menu\n"
+               "       clicktrack render [OPTIONS]  write a click track to a wave file\n"
+               "       clicktrack play [OPTIONS]    play it on an ALSA device\n"
+               "       clicktrack --help | -h       this text ('clicktrack render --help' and\n"
+               "                                    'clicktrack play --help' for a command's)\n"
+               "       clicktrack --version         the version\n"
+               "\n"
+               "Options of both commands:\n") +
+           kValueOptions + "      --map FILE       play or render a tempo map instead of one tempo\n" +
+           kSettingsOption + "  -q, --quiet          no summary line, no progress display\n" +
+           kClickOptions + "Options of render:\n" + kRenderOptions + "Options of play:\n" +
+           kPlayOptions +
+           "\nExit status: 0 success, 1 file or device failure, 2 usage error, 130 Ctrl-C.";
+}
 
-const char* const kPlayHelp =
-    "Usage: clicktrack play [OPTIONS]\n"
-    "Play a click track on an ALSA device.\n"
-    "\n"
-    "  -r, --rate N         sample rate (default 44100)\n"
-    "      --bits 16|24     sample size (default 24)\n"
-    "  -t, --tempo BPM      tempo in beats per minute (default 120)\n"
-    "  -b, --beats N        beats per measure (default 4)\n"
-    "  -m, --measures N     number of measures (default 48)\n"
-    "  -f, --freq HZ        lowest click frequency (default 60)\n"
-    "      --map FILE       play a tempo map instead of one tempo\n"
-    "      --settings FILE  start from a settings file in the menu's format;\n"
-    "                       options override it\n"
-    "  -d, --device NAME    ALSA device (default \"default\")\n"
-    "      --seconds S      stop after S seconds (default: when the measures end)\n"
-    "      --loop           start again at the end, until stopped\n"
-    "  -q, --quiet          no progress display\n"
-    "      --accent         accent the first beat of every measure\n"
-    "      --pattern P      a pattern for every measure: X accent, x normal, . silent\n"
-    "      --accent-freq HZ lowest frequency of the accent click (default 1.5 x freq)\n"
-    "      --subdivide N    N clicks a beat, the extra ones at a quarter of the level\n"
-    "      --count-in N     N measures before the track\n"
-    "  -t, --tempo A-B      a change of tempo across the whole track, from A to B\n"
-    "  -h, --help           this text";
+// A command's own help: its options only.
+std::string commandHelp(const char* usage, const char* mapLine, const char* ownOptions,
+                        const char* quietLine) {
+    return std::string(usage) + "\n" + kValueOptions + mapLine + kSettingsOption + ownOptions +
+           quietLine + kClickOptions + "  -h, --help           this text";
+}
 
 // Values getopt_long gives back for options without a short letter.
 enum : int {
@@ -360,8 +329,17 @@ Stop usageError(const std::string& sentence) {
 }
 
 const char* helpText(Command command) {
-    if (command == Command::render) return kRenderHelp;
-    return command == Command::play ? kPlayHelp : kProgramHelp;
+    static const std::string program = programHelp();
+    static const std::string render = commandHelp(
+        "Usage: clicktrack render [OPTIONS]\nWrite a click track to a wave file.\n",
+        "      --map FILE       render a tempo map instead of one tempo\n", kRenderOptions,
+        "  -q, --quiet          no summary line\n");
+    static const std::string play = commandHelp(
+        "Usage: clicktrack play [OPTIONS]\nPlay a click track on an ALSA device.\n",
+        "      --map FILE       play a tempo map instead of one tempo\n", kPlayOptions,
+        "  -q, --quiet          no progress display\n");
+    if (command == Command::render) return render.c_str();
+    return command == Command::play ? play.c_str() : program.c_str();
 }
 
 const char* versionText() { return "clicktrack 1.1.0"; }
