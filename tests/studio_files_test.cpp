@@ -89,7 +89,8 @@ Cues cuesOf(const Bytes& file) {
 }
 
 Bytes audioOf(const Bytes& file) {
-    const Chunk& data = find(walk(file), "data");
+    const std::vector<Chunk> chunks = walk(file);
+    const Chunk& data = find(chunks, "data");
     return Bytes(file.begin() + static_cast<long>(data.payload),
                  file.begin() + static_cast<long>(data.payload + data.size));
 }
