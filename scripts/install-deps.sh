@@ -3,4 +3,4 @@
 set -eu
 here=$(cd "$(dirname "$0")" && pwd)
 "$here/apt-install-missing.sh" build-essential cmake pkg-config libasound2-dev alsa-utils \
-  libgtest-dev libgmock-dev sox clang
+  libgtest-dev libgmock-dev sox clang sndfile-programs python3-mido midicsv

@@ -33,7 +33,12 @@ const char* const kClickOptions =
 const char* const kRenderOptions =
     "  -o, --output FILE    the wave file (default click.wav); - writes to\n"
     "                       standard output\n"
-    "  -a, --append         add to the end of an existing file\n";
+    "  -a, --append         add to the end of an existing file\n"
+    "      --markers        mark where each section starts: a cue point named by\n"
+    "                       its label (\"Section N\" without one), and \"Count-in\"\n"
+    "      --midi FILE      also write the tempo map and the clicks as a MIDI file\n"
+    "      --labels FILE    also write the sections as a label track: start, end\n"
+    "                       and name, tab-separated, in seconds\n";
 
 const char* const kPlayOptions =
     "  -d, --device NAME    ALSA device (default \"default\")\n"
@@ -76,7 +81,10 @@ enum : int {
     kPattern,
     kAccentFreq,
     kSubdivide,
-    kCountIn
+    kCountIn,
+    kMarkers,
+    kMidi,
+    kLabels
 };
 
 enum class Scope { both, render, play, top };
@@ -105,6 +113,9 @@ const OptionInfo kOptions[] = {
     {"count-in", required_argument, kCountIn, Scope::both},
     {"output", required_argument, 'o', Scope::render},
     {"append", no_argument, 'a', Scope::render},
+    {"markers", no_argument, kMarkers, Scope::render},
+    {"midi", required_argument, kMidi, Scope::render},
+    {"labels", required_argument, kLabels, Scope::render},
     {"device", required_argument, 'd', Scope::play},
     {"seconds", required_argument, kSeconds, Scope::play},
     {"loop", no_argument, kLoop, Scope::play},
@@ -230,6 +241,11 @@ Outcome takeOption(int val, const std::string& arg, CommandLine& line) {
             }
             line.seconds = x;
             break;
+        case kMidi:
+        case kLabels:
+            // Standard output carries the wave file, or nothing at all.
+            if (arg == "-") return refuse(name, "a file name (standard output is for -o -)", arg);
+            [[fallthrough]];
         case kMap:
         case kSettings:
         case 'o':
@@ -238,6 +254,8 @@ Outcome takeOption(int val, const std::string& arg, CommandLine& line) {
             std::optional<std::string>& field = val == kMap        ? line.map
                                                 : val == kSettings ? line.settings
                                                 : val == 'o'       ? line.output
+                                                : val == kMidi     ? line.midi
+                                                : val == kLabels   ? line.labels
                                                                    : line.device;
             field = arg;
             break;
@@ -268,6 +286,7 @@ Outcome takeOption(int val, const std::string& arg, CommandLine& line) {
             line.countIn = static_cast<int32_t>(n);
             break;
         case 'a': line.append = true; break;
+        case kMarkers: line.markers = true; break;
         case kLoop: line.loop = true; break;
         case 'q': line.quiet = true; break;
     }
@@ -307,6 +326,10 @@ Outcome checkCombinations(const CommandLine& line) {
     }
     if (line.append && line.toStandardOutput()) {
         return usageError("--append cannot be used with '-o -' (standard output).");
+    }
+    if (line.append && line.midi) {
+        return usageError("--midi cannot be used with --append: the audio already in the file "
+                          "has no tempo map to continue.");
     }
     if (line.map) {
         const char* other = line.tempoFrom  ? "--tempo"

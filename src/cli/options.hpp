@@ -35,6 +35,9 @@ struct CommandLine {
     // render only
     std::optional<std::string> output;  // -o, --output FILE; "-" is standard output
     bool append = false;                // -a, --append (never with -o -)
+    bool markers = false;               // --markers: a cue point at every section
+    std::optional<std::string> midi;    // --midi FILE: the tempo map and clicks (never with -a)
+    std::optional<std::string> labels;  // --labels FILE: the sections as a label track
 
     // play only
     std::optional<std::string> device;  // -d, --device NAME

@@ -4,9 +4,13 @@
 
 #include <cinttypes>
 
+#include "cli/companion_file.hpp"
 #include "cli/track_plan.hpp"
 #include "click/click.hpp"
+#include "core/interrupt.hpp"
 #include "core/timing.hpp"
+#include "files/label_track.hpp"
+#include "wave/cue_chunks.hpp"
 #include "wave/header.hpp"
 #include "wave/wave_file.hpp"
 
@@ -70,6 +74,23 @@ uint64_t sizeOf(const std::string& path) {
     return ::stat(path.c_str(), &info) == 0 ? static_cast<uint64_t>(info.st_size) : 0;
 }
 
+// Two outputs that name one file would write over each other.
+Outcome checkOutputsDiffer(const CommandLine& line, const std::string& wave) {
+    std::vector<std::pair<const char*, std::string>> outputs;
+    if (!line.toStandardOutput()) outputs.emplace_back("--output", wave);
+    if (line.midi) outputs.emplace_back("--midi", *line.midi);
+    if (line.labels) outputs.emplace_back("--labels", *line.labels);
+    for (size_t i = 0; i < outputs.size(); ++i) {
+        for (size_t j = i + 1; j < outputs.size(); ++j) {
+            if (sameOutput(outputs[i].second, outputs[j].second)) {
+                return usageError(std::string(outputs[i].first) + " and " + outputs[j].first +
+                                  " name the same file '" + outputs[j].second + "'.");
+            }
+        }
+    }
+    return std::nullopt;
+}
+
 }  // namespace
 
 Outcome renderTrack(const CommandLine& line, const Job& job, int audioOut, FILE* summaryOut) {
@@ -82,6 +103,7 @@ Outcome renderTrack(const CommandLine& line, const Job& job, int audioOut, FILE*
     }
     const std::string name = line.toStandardOutput() ? "standard output" : s.save;
     const char* outcome = line.append ? "added" : "written";
+    if (Outcome r = checkOutputsDiffer(line, s.save)) return r;
     // A track whose frames are no 32-bit count is refused, as the menu refuses it.
     if (job.map.empty() && job.lineMap.empty() && !line.tempoRamp &&
         !trackFrames(s.rate, job.trackSeconds)) {
@@ -96,32 +118,53 @@ Outcome renderTrack(const CommandLine& line, const Job& job, int audioOut, FILE*
         }
     }
     const std::vector<ScheduledSection> sections = plannedSections(line, job, clicks);
+    const std::vector<std::string> names = sectionNames(line, job);
     const TrackClicks laid{clicks.voices(), line.shapesTheClicks() || !job.lineMap.empty()};
     BeatSchedule planning(sections);
     const int64_t frames = layClicks(planning, clickLengths(laid, bytesPerSample(bits)),
                                      laid.cutAtNextClick, [](const LaidClick&) { return true; });
+    const std::vector<TrackMark> marks = sectionMarks(names, planning);
+    const std::vector<TrackMark> cues = line.markers ? marks : std::vector<TrackMark>{};
     const uint64_t audioBytes = static_cast<uint64_t>(frames) * bytesPerSample(bits);
-    if (!fitsWaveSize(kHeaderBytes + paddedBytes(audioBytes))) return tooLarge(name, outcome);
+    const uint64_t streamBytes = kHeaderBytes + markerChunkBytes(cues) + paddedBytes(audioBytes);
+    if (!fitsWaveSize(streamBytes)) return tooLarge(name, outcome);
 
+    // Ctrl-C while the MIDI file is written leaves every file as it was.
+    InterruptGuard guard;
+    std::optional<CompanionFile> midi, labels;
+    if (line.midi) {
+        midi.emplace(*line.midi);
+        if (Outcome r = midi->writeMidi(sections, names)) return r;
+    }
     WaveFile file(name, s.rate, bits);
     if (line.toStandardOutput()) {
-        if (Outcome r = file.openStream(audioOut, audioBytes)) return commandLineFailure(*r);
+        if (Outcome r = file.openStream(audioOut, audioBytes, cues)) return commandLineFailure(*r);
     } else if (line.append) {
-        if (Outcome r = file.openForAppend()) return commandLineFailure(*r);
+        if (Outcome r = file.openForAppend(cues)) return commandLineFailure(*r);
         if (!fitsWaveSize(file.lengthAfter(audioBytes))) return tooLarge(name, outcome);
     } else {
         const int32_t planned = job.map.empty() && job.lineMap.empty() && sections.size() == 1
                                     ? static_cast<int32_t>(sections[0].frames)
                                     : 0;
-        if (Outcome r = file.create(planned)) return commandLineFailure(*r);
+        if (Outcome r = file.create(planned, cues)) return commandLineFailure(*r);
+    }
+    if (line.labels) {
+        // Added to a file, the labels count from the start of the file.
+        const int64_t offset = line.append ? static_cast<int64_t>(file.audioFrames()) : 0;
+        labels.emplace(*line.labels);
+        if (Outcome r = labels->writeText(labelTrackText(marks, frames, s.rate, offset))) return r;
     }
     if (Outcome r = file.writeTrack(BeatSchedule(sections), laid)) {
         return commandLineFailure(*r);
     }
     if (Outcome r = file.commit()) return commandLineFailure(*r);
+    for (std::optional<CompanionFile>* companion : {&midi, &labels}) {
+        if (*companion) {
+            if (Outcome r = (*companion)->commit()) return r;
+        }
+    }
     if (!line.quiet) {
-        const uint64_t bytes = line.toStandardOutput() ? kHeaderBytes + paddedBytes(audioBytes)
-                                                       : sizeOf(s.save);
+        const uint64_t bytes = line.toStandardOutput() ? streamBytes : sizeOf(s.save);
         writeSummary(summaryOut, name, line, job, frames, bytes, line.append);
     }
     return std::nullopt;

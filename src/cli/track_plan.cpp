@@ -199,3 +199,26 @@ std::vector<ScheduledSection> plannedSections(const CommandLine& line, const Job
     }
     return sections;
 }
+
+std::vector<std::string> sectionNames(const CommandLine& line, const Job& job) {
+    std::vector<std::string> names;
+    if (line.countIn.value_or(0) > 0) names.emplace_back("Count-in");
+    const size_t count = !job.lineMap.empty() ? job.lineMap.size()
+                         : !job.map.empty()   ? job.map.size()
+                                              : 1;
+    for (size_t i = 0; i < count; ++i) {
+        const bool labelled = i < job.lineMap.size() && !job.lineMap[i].label.empty();
+        names.push_back(labelled ? job.lineMap[i].label : "Section " + std::to_string(i + 1));
+    }
+    return names;
+}
+
+std::vector<TrackMark> sectionMarks(const std::vector<std::string>& names,
+                                    const BeatSchedule& schedule) {
+    std::vector<TrackMark> marks;
+    const std::vector<int64_t>& starts = schedule.sectionStarts();
+    for (size_t i = 0; i < names.size() && i < starts.size(); ++i) {
+        marks.push_back(TrackMark{names[i], starts[i]});
+    }
+    return marks;
+}

@@ -3,12 +3,14 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "cli/job.hpp"
 #include "cli/options.hpp"
 #include "click/click.hpp"
 #include "core/beat_schedule.hpp"
+#include "core/track_mark.hpp"
 
 // The encoded clicks: the normal one, the accent (the same synthesis at its
 // own lowest frequency) and the subdivision (the normal one at a quarter of
@@ -37,6 +39,15 @@ size_t voiceOf(const ClickSet& set, double volume);
 // that shapes the clicks, these are exactly the menu's `w` and `rtm`.
 std::vector<ScheduledSection> plannedSections(const CommandLine& line, const Job& job,
                                               const ClickSet& clicks);
+
+// The name of each of those sections, in order: "Count-in", then each
+// section's label, or "Section N" (N from 1) for one without.
+std::vector<std::string> sectionNames(const CommandLine& line, const Job& job);
+
+// The named places where those sections start in the track `schedule` laid
+// out (its sections' first frames, once it has run to its end).
+std::vector<TrackMark> sectionMarks(const std::vector<std::string>& names,
+                                    const BeatSchedule& schedule);
 
 // The pattern of the count-in: all normal, the first beat accented with --accent.
 std::string countInPattern(const CommandLine& line, int64_t beatsPerMeasure);

@@ -41,6 +41,7 @@ void BeatSchedule::startSection() {
     beat_ = 1;
     measure_ = 1;
     if (index_ < sections_.size()) {
+        starts_.push_back(sectionStart_);
         const ScheduledSection& s = sections_[index_];
         spacing_ = static_cast<float>(s.rate) / (s.tempo / 60.0f);
     }

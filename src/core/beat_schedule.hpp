@@ -81,6 +81,11 @@ public:
     // Where the track ends: valid once next() has returned false.
     int64_t end() const { return sectionStart_; }
 
+    // The first frame of every section started so far, in order: all of
+    // them once next() has returned false. A section's first beat starts
+    // there; a section without beats takes no time.
+    const std::vector<int64_t>& sectionStarts() const { return starts_; }
+
 private:
     bool nextBeat(BeatEvent& event);
     void startSection();
@@ -101,6 +106,7 @@ private:
     int64_t measure_ = 1;
     std::deque<BeatEvent> pending_;  // subdivisions of the last beat
     int64_t lastFrame_ = 0;
+    std::vector<int64_t> starts_;
 };
 
 // The smallest n >= from whose single-precision value is at least target.

@@ -13,6 +13,7 @@
 
 #include "core/value_rules.hpp"
 #include "files/regular_file.hpp"
+#include "files/replacement_file.hpp"
 #include "files/tokens.hpp"
 
 namespace {
@@ -244,80 +245,15 @@ std::string settingsText(const Settings& s) {
     return text;
 }
 
-namespace {
-
-// Writes `text` to a new file `path` and closes it; returns 0 or an errno.
-// A file it created but could not finish is removed again.
-// `mode`, when not 0, is given to the new file (the one it replaces had it).
-int writeNewFile(const std::string& path, const std::string& text, mode_t mode) {
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd < 0) return errno;
-    size_t done = 0;
-    int error = 0;
-    if (mode != 0 && ::fchmod(fd, mode) != 0) error = errno;
-    while (error == 0 && done < text.size()) {
-        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) {
-            error = n < 0 ? errno : EIO;
-            break;
-        }
-        done += static_cast<size_t>(n);
-    }
-    if (error == 0 && ::fsync(fd) != 0) error = errno;
-    if (::close(fd) != 0 && error == 0) error = errno;
-    if (error != 0) ::unlink(path.c_str());
-    return error;
-}
-
-// Where the settings really go: the file a link points to, and its mode; or
-// why that cannot be replaced. Only a regular file
-// is replaced: a plain file put in place of a device or a FIFO (as root, in
-// place of /dev/null) would break whatever uses it. A file the user made
-// read-only is not replaced either. A link that names nothing is replaced by
-// the new file.
-struct SaveTarget {
-    std::string path;
-    mode_t mode = 0;  // 0: a new file, with the usual permissions
-    std::optional<std::string> problem;
-};
-
-SaveTarget saveTarget(const std::string& path) {
-    SaveTarget target{path, 0, std::nullopt};
-    struct stat info {};
-    if (::stat(path.c_str(), &info) != 0) {
-        if (errno != ENOENT) target.problem = std::strerror(errno);
-        return target;
-    }
-    if (S_ISDIR(info.st_mode)) target.problem = std::strerror(EISDIR);
-    else if (!S_ISREG(info.st_mode)) target.problem = "Not a regular file";
-    if (target.problem) return target;
-    if (char* real = ::realpath(path.c_str(), nullptr)) {
-        target.path = real;
-        std::free(real);
-    }
-    if (::access(target.path.c_str(), W_OK) != 0) {
-        target.problem = std::strerror(errno);
-        return target;
-    }
-    target.mode = info.st_mode & 07777;
-    return target;
-}
-
-}  // namespace
-
 Outcome saveSettings(const Settings& settings, const std::string& path) {
-    const SaveTarget target = saveTarget(path);
-    std::optional<std::string> problem = target.problem;
+    ReplacementFile file(path);
+    std::optional<std::string> problem = file.open();
     if (!problem) {
-        const std::string temporary = target.path + ".new-" + std::to_string(::getpid());
-        int error = writeNewFile(temporary, settingsText(settings), target.mode);
-        if (error == 0 && std::rename(temporary.c_str(), target.path.c_str()) != 0) {
-            error = errno;
-            ::unlink(temporary.c_str());
+        if (const int error = writeText(file.fd(), settingsText(settings))) {
+            problem = std::strerror(error);
         }
-        if (error != 0) problem = std::strerror(error);
     }
+    if (!problem) problem = file.commit();
     if (!problem) return std::nullopt;
     return programError("Could not save settings: " + *problem + "; '" + path + "' is unchanged.");
 }

@@ -14,6 +14,7 @@
 #include <cstring>
 
 #include "wave/chunk_walk.hpp"
+#include "wave/cue_chunks.hpp"
 #include "wave/header.hpp"
 
 namespace {
@@ -24,6 +25,11 @@ constexpr uint64_t kMaxKeptTail = 1 << 20;
 // Attempts at locking a file that other programs keep replacing.
 constexpr int kLockAttempts = 100;
 constexpr uint32_t kRiffHeaderBytes = 8;
+// "RIFF", its size, "WAVE" and the format chunk: what precedes the markers.
+constexpr size_t kFormatEnd = 36;
+constexpr uint64_t kFirstChunk = 12;
+// Old audio is copied into a rewritten file this much at a time.
+constexpr size_t kCopyBytes = 1 << 20;
 
 std::string quoted(const std::string& path) { return "'" + path + "'"; }
 
@@ -104,14 +110,14 @@ WaveFile::~WaveFile() {
 }
 
 Outcome WaveFile::refuse(const std::string& problem) const {
-    const char* outcome = mode_ == Mode::Append ? "added" : "written";
+    const char* outcome = mode_ == Mode::Append || mode_ == Mode::Rewrite ? "added" : "written";
     return programError(quoted(path_) + " " + problem + "; nothing was " + outcome + ".");
 }
 
 // What the user is told when writing stopped; the file is rolled back first.
 Outcome WaveFile::stopped(const WriteStop& why) {
     const std::string state = mode_ == Mode::Stream ? "the wave file is incomplete."
-                              : existed_ || mode_ == Mode::Append
+                              : existed_ || mode_ == Mode::Append || mode_ == Mode::Rewrite
                                   ? quoted(path_) + " is unchanged."
                                   : quoted(path_) + " was not written.";
     rollBack();
@@ -211,35 +217,61 @@ Outcome WaveFile::createTemporary() {
     return std::nullopt;
 }
 
-Outcome WaveFile::create(int32_t plannedFrames) {
-    mode_ = Mode::Create;
-    if (Outcome r = checkByteRate()) return r;
-    guard_.emplace();
-    if (Outcome r = lockUserFile(O_RDONLY, false)) return r;
-    if (Outcome r = createTemporary()) return r;
-    const auto header = headerBytes(rate_, bits_, plannedFrames);
-    if (WriteResult r = writeAll(writeFd_, header.data(), header.size())) return stopped(*r);
-    dataTag_ = kHeaderBytes - 8;
-    audioStart_ = kHeaderBytes;
-    writeAt_ = kHeaderBytes;
+// The chunks of `marks` for a new file; a refusal when they do not fit
+// before the audio's reach.
+Outcome WaveFile::planMarkers(const std::vector<TrackMark>& marks) {
+    chunks_.clear();
+    if (marks.empty()) return std::nullopt;
+    std::optional<std::vector<uint8_t>> chunks = chunksWithMarkers(nullptr, 0, marks, 0);
+    if (!chunks || kFormatEnd + chunks->size() > kDataChunkReach) {
+        return refuse("can't hold " + std::to_string(marks.size()) +
+                      " markers before its audio, which must start within its first " +
+                      std::to_string(kDataChunkReach) + " bytes");
+    }
+    chunks_ = std::move(*chunks);
     return std::nullopt;
 }
 
-Outcome WaveFile::openStream(int fd, uint64_t audioBytes) {
+// The header, the marker chunks between the format and the data chunk's
+// id: the header states `plannedFrames` samples, or `audioBytes` when
+// they are given.
+Outcome WaveFile::writeHeader(int32_t plannedFrames, uint64_t audioBytes) {
+    auto header = headerBytes(rate_, bits_, plannedFrames);
+    dataTag_ = kFormatEnd + chunks_.size();
+    audioStart_ = dataTag_ + 8;
+    writeAt_ = audioStart_;
+    if (audioBytes > 0 || mode_ == Mode::Stream) {
+        putU32le(&header[40], static_cast<uint32_t>(audioBytes));
+        putU32le(&header[4], static_cast<uint32_t>(audioStart_ - kRiffHeaderBytes +
+                                                   paddedBytes(audioBytes)));
+    } else {
+        putU32le(&header[4], getU32le(&header[4]) + static_cast<uint32_t>(chunks_.size()));
+    }
+    std::vector<uint8_t> bytes(header.begin(), header.begin() + kFormatEnd);
+    bytes.insert(bytes.end(), chunks_.begin(), chunks_.end());
+    bytes.insert(bytes.end(), header.begin() + kFormatEnd, header.end());
+    if (WriteResult r = writeAll(writeFd_, bytes.data(), bytes.size())) return stopped(*r);
+    return std::nullopt;
+}
+
+Outcome WaveFile::create(int32_t plannedFrames, const std::vector<TrackMark>& marks) {
+    mode_ = Mode::Create;
+    if (Outcome r = checkByteRate()) return r;
+    if (Outcome r = planMarkers(marks)) return r;
+    guard_.emplace();
+    if (Outcome r = lockUserFile(O_RDONLY, false)) return r;
+    if (Outcome r = createTemporary()) return r;
+    return writeHeader(plannedFrames, 0);
+}
+
+Outcome WaveFile::openStream(int fd, uint64_t audioBytes, const std::vector<TrackMark>& marks) {
     mode_ = Mode::Stream;
     if (Outcome r = checkByteRate()) return r;
+    if (Outcome r = planMarkers(marks)) return r;
     guard_.emplace();
     writeFd_ = fd;
     announced_ = audioBytes;
-    auto header = headerBytes(rate_, bits_, 0);
-    putU32le(&header[4], static_cast<uint32_t>(kHeaderBytes - kRiffHeaderBytes +
-                                               paddedBytes(audioBytes)));
-    putU32le(&header[40], static_cast<uint32_t>(audioBytes));
-    if (WriteResult r = writeAll(fd, header.data(), header.size())) return stopped(*r);
-    dataTag_ = kHeaderBytes - 8;
-    audioStart_ = kHeaderBytes;
-    writeAt_ = kHeaderBytes;
-    return std::nullopt;
+    return writeHeader(0, audioBytes);
 }
 
 Outcome WaveFile::readLayout() {
@@ -272,15 +304,37 @@ Outcome WaveFile::readLayout() {
     // The size fields as they are, to put back should the append not finish.
     putU32le(oldSizes_.data(), getU32le(head.data() + 4));
     putU32le(oldSizes_.data() + 4, layout.dataSize);
+    head_ = std::move(head);
     return std::nullopt;
 }
 
-Outcome WaveFile::openForAppend() {
+Outcome WaveFile::openForAppend(const std::vector<TrackMark>& marks) {
     mode_ = Mode::Append;
     if (Outcome r = checkByteRate()) return r;
     guard_.emplace();
     if (Outcome r = lockUserFile(O_RDWR, true)) return r;
     if (Outcome r = readLayout()) return r;
+    if (!marks.empty()) {
+        // The file is written anew with the marks in its cue list; what it
+        // will look like is known now, the copying waits for the track.
+        oldAudioStart_ = audioStart_;
+        oldAudioBytes_ = writeAt_ - audioStart_;
+        const uint64_t oldFrames = oldAudioBytes_ / bytesPerSample(bits_);
+        std::optional<std::vector<uint8_t>> chunks = chunksWithMarkers(
+            head_.data() + kFirstChunk, static_cast<size_t>(dataTag_ - kFirstChunk), marks, oldFrames);
+        if (!chunks) return refuse("has a cue list that can't be read or extended");
+        if (kFirstChunk + chunks->size() > kDataChunkReach) {
+            return refuse("can't hold " + std::to_string(marks.size()) +
+                          " more markers before its audio, which must start within its first " +
+                          std::to_string(kDataChunkReach) + " bytes");
+        }
+        chunks_ = std::move(*chunks);
+        mode_ = Mode::Rewrite;
+        dataTag_ = kFirstChunk + chunks_.size();
+        audioStart_ = dataTag_ + 8;
+        writeAt_ = audioStart_ + oldAudioBytes_;
+        return std::nullopt;
+    }
     // What the samples will cover past the audio (a pad byte, stray bytes
     // of an append that was cut off) is kept to put back on a roll back.
     if (oldLength_ > writeAt_ && oldLength_ - writeAt_ <= kMaxKeptTail) {
@@ -293,6 +347,8 @@ Outcome WaveFile::openForAppend() {
     return std::nullopt;
 }
 
+uint64_t WaveFile::audioFrames() const { return (writeAt_ - audioStart_) / bytesPerSample(bits_); }
+
 uint64_t WaveFile::lengthAfter(uint64_t bytes) const {
     const uint64_t end = writeAt_ + bytes;
     return end + ((end - audioStart_) & 1u);
@@ -302,7 +358,30 @@ Outcome WaveFile::writeTrack(BeatSchedule schedule, const std::vector<uint8_t>& 
     return writeTrack(std::move(schedule), menuClicks(click));
 }
 
+// The new file of an append with markers: "RIFF", "WAVE", the file's chunks
+// with the markers added, then its audio, copied.
+Outcome WaveFile::startRewrite() {
+    if (mode_ != Mode::Rewrite || rewriteStarted_) return std::nullopt;
+    rewriteStarted_ = true;
+    if (Outcome r = createTemporary()) return r;
+    std::vector<uint8_t> start(head_.begin(), head_.begin() + kFirstChunk);
+    start.insert(start.end(), chunks_.begin(), chunks_.end());
+    start.insert(start.end(), {'d', 'a', 't', 'a', 0, 0, 0, 0});
+    if (WriteResult r = writeAll(writeFd_, start.data(), start.size())) return stopped(*r);
+    std::vector<uint8_t> buffer;
+    for (uint64_t done = 0; done < oldAudioBytes_;) {
+        if (const int signal = interruptSignal()) return stopped(WriteStop{0, signal});
+        buffer.resize(static_cast<size_t>(std::min<uint64_t>(kCopyBytes, oldAudioBytes_ - done)));
+        if (!readAt(lockFd_, oldAudioStart_ + done, buffer)) return stopped(WriteStop{errno, 0});
+        if (buffer.empty()) return stopped(WriteStop{EIO, 0});
+        if (WriteResult r = writeAll(writeFd_, buffer.data(), buffer.size())) return stopped(*r);
+        done += buffer.size();
+    }
+    return std::nullopt;
+}
+
 Outcome WaveFile::writeTrack(BeatSchedule schedule, const TrackClicks& clicks) {
+    if (Outcome r = startRewrite()) return r;
     if (mode_ != Mode::Stream && ::lseek(writeFd_, static_cast<off_t>(writeAt_), SEEK_SET) < 0) {
         return stopped(WriteStop{errno, 0});
     }
@@ -320,6 +399,7 @@ Outcome WaveFile::writeTrack(BeatSchedule schedule, const TrackClicks& clicks) {
 Outcome WaveFile::commit() {
     if (const int signal = interruptSignal()) return stopped(WriteStop{0, signal});
     if (mode_ == Mode::Stream) return finishStream();
+    if (Outcome r = startRewrite()) return r;
     const uint64_t dataBytes = writeAt_ - audioStart_;
     const uint64_t end = lengthAfter(0);
     if (!fitsWaveSize(end)) return stopped(WriteStop{EFBIG, 0});
@@ -339,7 +419,7 @@ Outcome WaveFile::commit() {
     if (::fsync(writeFd_) != 0) return stopped(WriteStop{errno, 0});
     // A signal that came during the flush still undoes the work.
     if (const int signal = interruptSignal()) return stopped(WriteStop{0, signal});
-    return mode_ == Mode::Create ? finishCreate() : finishAppend();
+    return mode_ == Mode::Append ? finishAppend() : finishCreate();
 }
 
 Outcome WaveFile::finishCreate() {
@@ -381,7 +461,7 @@ Outcome WaveFile::finishAppend() {
 
 void WaveFile::rollBack() {
     if (committed_) return;
-    if (mode_ == Mode::Create && !temporary_.empty()) {
+    if ((mode_ == Mode::Create || mode_ == Mode::Rewrite) && !temporary_.empty()) {
         ::unlink(temporary_.c_str());
         temporary_.clear();
     }

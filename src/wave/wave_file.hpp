@@ -9,6 +9,10 @@
 //                                    one and renamed over it when complete
 //   openForAppend → write → commit   samples go where the audio ends; the
 //                                    sizes are written only after them
+//   ... with markers                 the markers go before the audio, so
+//                                    the file is written anew beside the
+//                                    old one: its chunks, the marker
+//                                    chunks, the old audio, the new track
 //   openStream → write → commit      to a pipe: the header states the sizes
 //                                    planned, and the audio must match them
 //
@@ -27,6 +31,7 @@
 
 #include "core/interrupt.hpp"
 #include "core/outcome.hpp"
+#include "core/track_mark.hpp"
 #include "wave/track_writer.hpp"
 
 class WaveFile {
@@ -37,17 +42,23 @@ public:
     WaveFile(const WaveFile&) = delete;
     WaveFile& operator=(const WaveFile&) = delete;
 
-    // Starts a new file whose header states `plannedFrames` samples.
-    Outcome create(int32_t plannedFrames);
+    // Starts a new file whose header states `plannedFrames` samples, with a
+    // cue point and label for each of `marks` before the audio.
+    Outcome create(int32_t plannedFrames, const std::vector<TrackMark>& marks = {});
 
     // Writes the file to `fd`, which may be a pipe: the header states the
     // `audioBytes` that will follow, since nothing can be repaired later.
-    Outcome openStream(int fd, uint64_t audioBytes);
+    Outcome openStream(int fd, uint64_t audioBytes, const std::vector<TrackMark>& marks = {});
 
     // Opens the existing file to add to it: it must be a one-channel PCM
     // wave file at this rate and depth, its audio within reach, nothing
-    // after it.
-    Outcome openForAppend();
+    // after it. `marks`, counted from the start of the added track, join
+    // the file's cue list.
+    Outcome openForAppend(const std::vector<TrackMark>& marks = {});
+
+    // Frames of audio the file holds so far (before a track is added: the
+    // file's own).
+    uint64_t audioFrames() const;
 
     // Where the file ends once `bytes` more bytes of audio are written.
     uint64_t lengthAfter(uint64_t bytes) const;
@@ -62,7 +73,8 @@ public:
     Outcome commit();
 
 private:
-    enum class Mode { None, Create, Append, Stream };
+    // Rewrite: an append that adds markers, written as a new file.
+    enum class Mode { None, Create, Append, Rewrite, Stream };
 
     Outcome refuse(const std::string& problem) const;
     Outcome stopped(const WriteStop& why);
@@ -70,6 +82,9 @@ private:
     Outcome lockUserFile(int openFlags, bool mustExist);
     Outcome createTemporary();
     Outcome readLayout();
+    Outcome planMarkers(const std::vector<TrackMark>& marks);
+    Outcome startRewrite();
+    Outcome writeHeader(int32_t plannedFrames, uint64_t audioBytes);
     Outcome finishAppend();
     Outcome finishCreate();
     Outcome finishStream();
@@ -93,6 +108,11 @@ private:
     uint64_t writeAt_ = 0;  // where the next sample goes
     uint64_t oldLength_ = 0;
     uint64_t announced_ = 0;  // audio bytes a streamed header states
+    std::vector<uint8_t> chunks_;   // the chunks between the format and the audio
+    std::vector<uint8_t> head_;     // the start of an existing file, as read
+    uint64_t oldAudioStart_ = 0;    // Rewrite: where the old audio is in the old file
+    uint64_t oldAudioBytes_ = 0;
+    bool rewriteStarted_ = false;
     std::vector<uint8_t> oldTail_;  // bytes from the old end of the audio, restored on roll back
     std::array<uint8_t, 8> oldSizes_{};  // the RIFF and data size fields before an append
     bool sizesWritten_ = false;

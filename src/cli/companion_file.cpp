@@ -1,0 +1,63 @@
+#include "cli/companion_file.hpp"
+
+#include <sys/stat.h>
+
+#include <cstring>
+
+#include "cli/job.hpp"
+#include "files/midi_file.hpp"
+
+CompanionFile::CompanionFile(std::string path) : path_(path), file_(std::move(path)) {}
+
+Outcome CompanionFile::failed(const std::string& problem, const std::string& outcome) const {
+    return commandLineFailure(
+        programError("Can't write '" + path_ + "': " + problem + "; " + outcome));
+}
+
+Outcome CompanionFile::open() {
+    if (std::optional<std::string> problem = file_.open()) {
+        return failed(*problem, "nothing was written.");
+    }
+    return std::nullopt;
+}
+
+Outcome CompanionFile::writeMidi(const std::vector<ScheduledSection>& sections,
+                                 const std::vector<std::string>& names) {
+    if (Outcome r = open()) return r;
+    const std::optional<MidiStop> stop = writeMidiFile(file_.fd(), sections, names);
+    if (!stop) return std::nullopt;
+    if (stop->signal != 0) {
+        return Stop{kSignalStatusBase + stop->signal, "clicktrack: Interrupted; nothing was written.",
+                    true};
+    }
+    if (stop->slowSection >= 0) {
+        const size_t i = static_cast<size_t>(stop->slowSection);
+        const std::string name = i < names.size() ? names[i] : std::to_string(i + 1);
+        return commandLineFailure(programError(
+            "a beat of '" + name + "' is too long for a MIDI tempo (at most 16.777215 seconds a "
+            "quarter note); nothing was written."));
+    }
+    return failed(std::strerror(stop->error), "nothing was written.");
+}
+
+Outcome CompanionFile::writeText(const std::string& text) {
+    if (Outcome r = open()) return r;
+    if (const int error = ::writeText(file_.fd(), text)) {
+        return failed(std::strerror(error), "nothing was written.");
+    }
+    return std::nullopt;
+}
+
+Outcome CompanionFile::commit() {
+    if (std::optional<std::string> problem = file_.commit()) {
+        return failed(*problem, "'" + path_ + "' is unchanged.");
+    }
+    return std::nullopt;
+}
+
+bool sameOutput(const std::string& a, const std::string& b) {
+    if (a == b) return true;
+    struct stat first {}, second {};
+    return ::stat(a.c_str(), &first) == 0 && ::stat(b.c_str(), &second) == 0 &&
+           first.st_dev == second.st_dev && first.st_ino == second.st_ino;
+}

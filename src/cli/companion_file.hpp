@@ -1,0 +1,37 @@
+// The files that go with a rendered track to a recorder: a MIDI file with
+// its tempo map and clicks, a label track of its sections. Each is written
+// beside the file it replaces and put in place once the wave file is, so
+// that a failure anywhere leaves every file as it was.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "core/beat_schedule.hpp"
+#include "core/outcome.hpp"
+#include "files/replacement_file.hpp"
+
+class CompanionFile {
+public:
+    explicit CompanionFile(std::string path);
+
+    // Writes the MIDI file of the track `sections` lay out.
+    Outcome writeMidi(const std::vector<ScheduledSection>& sections,
+                      const std::vector<std::string>& names);
+
+    // Writes `text`.
+    Outcome writeText(const std::string& text);
+
+    // Puts the file in place.
+    Outcome commit();
+
+private:
+    Outcome open();
+    Outcome failed(const std::string& problem, const std::string& outcome) const;
+
+    std::string path_;
+    ReplacementFile file_;
+};
+
+// Whether two names given for output files name the same file.
+bool sameOutput(const std::string& a, const std::string& b);

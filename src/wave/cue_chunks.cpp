@@ -1,0 +1,158 @@
+#include "wave/cue_chunks.hpp"
+
+#include <cstring>
+#include <string>
+
+#include "wave/header.hpp"
+
+namespace {
+
+constexpr size_t kChunkHeader = 8;
+constexpr size_t kCuePointBytes = 24;
+
+void putId(std::vector<uint8_t>& out, const char* id) { out.insert(out.end(), id, id + 4); }
+
+void putU32(std::vector<uint8_t>& out, uint32_t value) {
+    uint8_t bytes[4];
+    putU32le(bytes, value);
+    out.insert(out.end(), bytes, bytes + 4);
+}
+
+void putChunk(std::vector<uint8_t>& out, const char* id, const std::vector<uint8_t>& payload) {
+    putId(out, id);
+    putU32(out, static_cast<uint32_t>(payload.size()));
+    out.insert(out.end(), payload.begin(), payload.end());
+    if (payload.size() % 2 == 1) out.push_back(0);
+}
+
+// What the file holds already, and where the new marks go.
+struct CueState {
+    std::vector<uint8_t> points;  // the old cue points, 24 bytes each
+    std::vector<uint8_t> labels;  // the old label list's sub-chunks, after "adtl"
+    uint32_t nextId = 1;
+    bool hasCue = false;
+    bool hasLabels = false;
+};
+
+std::vector<uint8_t> cueChunk(const CueState& state, const std::vector<TrackMark>& marks,
+                              uint64_t offset) {
+    std::vector<uint8_t> payload;
+    putU32(payload, static_cast<uint32_t>(state.points.size() / kCuePointBytes + marks.size()));
+    payload.insert(payload.end(), state.points.begin(), state.points.end());
+    uint32_t id = state.nextId;
+    for (const TrackMark& mark : marks) {
+        const uint32_t at = static_cast<uint32_t>(static_cast<uint64_t>(mark.frame) + offset);
+        putU32(payload, id++);
+        putU32(payload, at);
+        putId(payload, "data");
+        putU32(payload, 0);
+        putU32(payload, 0);
+        putU32(payload, at);
+    }
+    std::vector<uint8_t> out;
+    putChunk(out, "cue ", payload);
+    return out;
+}
+
+std::vector<uint8_t> labelChunk(const CueState& state, const std::vector<TrackMark>& marks) {
+    std::vector<uint8_t> payload;
+    putId(payload, "adtl");
+    payload.insert(payload.end(), state.labels.begin(), state.labels.end());
+    uint32_t id = state.nextId;
+    for (const TrackMark& mark : marks) {
+        std::vector<uint8_t> label;
+        putU32(label, id++);
+        label.insert(label.end(), mark.name.begin(), mark.name.end());
+        label.push_back(0);
+        putChunk(payload, "labl", label);
+    }
+    std::vector<uint8_t> out;
+    putChunk(out, "LIST", payload);
+    return out;
+}
+
+bool isLabelList(const uint8_t* chunk, uint32_t size) {
+    return std::memcmp(chunk, "LIST", 4) == 0 && size >= 4 &&
+           std::memcmp(chunk + kChunkHeader, "adtl", 4) == 0;
+}
+
+// Reads the first cue list and label list among `chunks`; false when the
+// chunks or the cue list do not hold together.
+bool readCueState(const uint8_t* chunks, size_t size, CueState& state) {
+    size_t at = 0;
+    while (at + kChunkHeader <= size) {
+        const uint32_t length = getU32le(chunks + at + 4);
+        const uint64_t end = at + kChunkHeader + uint64_t{length} + (length & 1u);
+        if (end > size) return false;
+        const uint8_t* payload = chunks + at + kChunkHeader;
+        if (std::memcmp(chunks + at, "cue ", 4) == 0 && !state.hasCue) {
+            if (length < 4) return false;
+            const uint64_t count = getU32le(payload);
+            if (4 + count * kCuePointBytes > length) return false;
+            state.hasCue = true;
+            state.points.assign(payload + 4, payload + 4 + count * kCuePointBytes);
+            for (uint64_t i = 0; i < count; ++i) {
+                const uint64_t id = getU32le(payload + 4 + i * kCuePointBytes);
+                if (id + 1 > state.nextId) {
+                    if (id == UINT32_MAX) return false;
+                    state.nextId = static_cast<uint32_t>(id + 1);
+                }
+            }
+        } else if (isLabelList(chunks + at, length) && !state.hasLabels) {
+            state.hasLabels = true;
+            state.labels.assign(payload + 4, payload + length);
+            if (length % 2 == 1) state.labels.push_back(0);  // the last sub-chunk's pad byte
+        }
+        at = static_cast<size_t>(end);
+    }
+    return at == size;
+}
+
+}  // namespace
+
+std::optional<std::vector<uint8_t>> chunksWithMarkers(const uint8_t* chunks, size_t size,
+                                                      const std::vector<TrackMark>& marks,
+                                                      uint64_t offset) {
+    CueState state;
+    if (!readCueState(chunks, size, state)) return std::nullopt;
+    if (uint64_t{state.nextId} + marks.size() > UINT32_MAX) return std::nullopt;
+    for (const TrackMark& mark : marks) {
+        if (mark.frame < 0 || static_cast<uint64_t>(mark.frame) + offset > UINT32_MAX) {
+            return std::nullopt;
+        }
+    }
+    std::vector<uint8_t> out;
+    size_t at = 0;
+    bool cueDone = false, labelsDone = false;
+    while (at + kChunkHeader <= size) {
+        const uint32_t length = getU32le(chunks + at + 4);
+        const size_t end = at + kChunkHeader + length + (length & 1u);
+        if (std::memcmp(chunks + at, "cue ", 4) == 0 && !cueDone) {
+            const std::vector<uint8_t> cue = cueChunk(state, marks, offset);
+            out.insert(out.end(), cue.begin(), cue.end());
+            cueDone = true;
+        } else if (isLabelList(chunks + at, length) && !labelsDone) {
+            const std::vector<uint8_t> list = labelChunk(state, marks);
+            out.insert(out.end(), list.begin(), list.end());
+            labelsDone = true;
+        } else {
+            out.insert(out.end(), chunks + at, chunks + end);
+        }
+        at = end;
+    }
+    if (!cueDone) {
+        const std::vector<uint8_t> cue = cueChunk(state, marks, offset);
+        out.insert(out.end(), cue.begin(), cue.end());
+    }
+    if (!labelsDone) {
+        const std::vector<uint8_t> list = labelChunk(state, marks);
+        out.insert(out.end(), list.begin(), list.end());
+    }
+    return out;
+}
+
+uint64_t markerChunkBytes(const std::vector<TrackMark>& marks) {
+    if (marks.empty()) return 0;
+    const std::optional<std::vector<uint8_t>> chunks = chunksWithMarkers(nullptr, 0, marks, 0);
+    return chunks ? chunks->size() : 0;
+}

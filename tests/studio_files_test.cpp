@@ -1,0 +1,260 @@
+// What a render hands to a recorder besides the audio: cue points with
+// their labels in the wave file (also after an append), and a label track.
+// Readers written elsewhere (libsndfile's sndfile-info, sox's soxi) must
+// read the marked file as they read the plain one.
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "support/audio_support.hpp"
+#include "support/background_run.hpp"
+#include "wave/cue_chunks.hpp"
+
+namespace {
+
+const std::string kExampleMap =
+    "intro:    8 120           # 8 measures of 4/4 at 120\n"
+    "          4 120-140 X.x.  # speeding up to 140\n"
+    "bridge:   8 3/4 140 0.5   # 3/4, half volume\n";
+
+struct Chunk {
+    std::string id;
+    size_t payload;  // offset of the payload
+    uint32_t size;
+};
+
+// The chunks of a RIFF/WAVE file, in order, checking that they fill it.
+std::vector<Chunk> walk(const Bytes& file) {
+    std::vector<Chunk> chunks;
+    EXPECT_EQ(textAt(file, 0), "RIFF");
+    EXPECT_EQ(u32At(file, 4), file.size() - 8);
+    size_t at = 12;
+    while (at + 8 <= file.size()) {
+        const uint32_t size = u32At(file, at + 4);
+        chunks.push_back({textAt(file, at), at + 8, size});
+        at += 8 + size + (size & 1u);
+    }
+    EXPECT_EQ(at, file.size());
+    return chunks;
+}
+
+const Chunk& find(const std::vector<Chunk>& chunks, const std::string& id) {
+    for (const Chunk& c : chunks) {
+        if (c.id == id) return c;
+    }
+    static const Chunk none{"", 0, 0};
+    ADD_FAILURE() << "no '" << id << "' chunk";
+    return none;
+}
+
+// The cue points (position by id) and their labels (name by id) of a file.
+struct Cues {
+    std::map<uint32_t, uint32_t> positions;
+    std::map<uint32_t, std::string> names;
+};
+
+Cues cuesOf(const Bytes& file) {
+    const std::vector<Chunk> chunks = walk(file);
+    Cues cues;
+    const Chunk& cue = find(chunks, "cue ");
+    const uint32_t count = u32At(file, cue.payload);
+    EXPECT_EQ(cue.size, 4 + 24 * count);
+    for (uint32_t i = 0; i < count; ++i) {
+        const size_t p = cue.payload + 4 + 24 * i;
+        EXPECT_EQ(textAt(file, p + 8), "data");
+        EXPECT_EQ(u32At(file, p + 12), 0u);  // chunk start
+        EXPECT_EQ(u32At(file, p + 16), 0u);  // block start
+        EXPECT_EQ(u32At(file, p + 20), u32At(file, p + 4));  // sample offset = position
+        cues.positions[u32At(file, p)] = u32At(file, p + 4);
+    }
+    const Chunk& list = find(chunks, "LIST");
+    EXPECT_EQ(textAt(file, list.payload), "adtl");
+    for (size_t at = list.payload + 4; at < list.payload + list.size;) {
+        const uint32_t size = u32At(file, at + 4);
+        EXPECT_EQ(textAt(file, at), "labl");
+        EXPECT_EQ(file[at + 8 + size - 1], 0) << "a name ends with a zero byte";
+        cues.names[u32At(file, at + 8)] = reinterpret_cast<const char*>(&file[at + 12]);
+        at += 8 + size + (size & 1u);
+    }
+    // Both lie before the audio, so that audio can still be added after it.
+    EXPECT_EQ(chunks.back().id, "data");
+    return cues;
+}
+
+Bytes audioOf(const Bytes& file) {
+    const Chunk& data = find(walk(file), "data");
+    return Bytes(file.begin() + static_cast<long>(data.payload),
+                 file.begin() + static_cast<long>(data.payload + data.size));
+}
+
+// Seconds from the start to each section of the example map after a
+// count-in of one measure at 120, as the beats fall: a change of tempo
+// takes 240 k / (L x 4) seconds for k quarter beats, L the logarithmic
+// mean of the two tempos.
+std::vector<double> exampleStarts() {
+    const double mean = (120.0 - 140.0) / (std::log(120.0) - std::log(140.0));
+    const double countIn = 2.0, intro = 16.0, ramp = 240.0 * 16 / (mean * 4.0);
+    return {0.0, countIn, countIn + intro, countIn + intro + ramp,
+            countIn + intro + ramp + 240.0 * 24 / (140.0 * 4.0)};
+}
+
+class StudioFiles : public ::testing::Test {
+protected:
+    TempDir dir;
+    std::string file(const std::string& name) const { return dir.file(name); }
+    RunResult clicktrack(const std::vector<std::string>& args) {
+        return BackgroundRun(dir.path(), "", 0, args).wait();
+    }
+    std::string reader(const std::string& command) {
+        const std::string out = file("reader.out");
+        EXPECT_EQ(std::system((command + " >'" + out + "' 2>&1").c_str()), 0) << command;
+        return readFile(out);
+    }
+};
+
+TEST_F(StudioFiles, MarkersNameEverySectionWhereItStartsAndLeaveTheAudioAsItWas) {
+    writeFile(file("song.txt"), kExampleMap);
+    const std::vector<std::string> render = {"render", "--map", "song.txt", "--count-in", "1", "-q"};
+    std::vector<std::string> marked = render;
+    marked.insert(marked.end(), {"--markers", "-o", "marked.wav", "--labels", "song-labels.txt"});
+    ASSERT_EQ(clicktrack(marked).status, 0);
+    std::vector<std::string> plain = render;
+    plain.insert(plain.end(), {"-o", "plain.wav"});
+    ASSERT_EQ(clicktrack(plain).status, 0);
+
+    const Bytes bytes = readBytes(file("marked.wav"));
+    const std::vector<double> starts = exampleStarts();
+    const Cues cues = cuesOf(bytes);
+    const std::vector<std::string> names = {"Count-in", "intro", "Section 2", "bridge"};
+    ASSERT_EQ(cues.positions.size(), names.size());
+    for (uint32_t id = 1; id <= names.size(); ++id) {
+        EXPECT_EQ(cues.names.at(id), names[id - 1]);
+        EXPECT_EQ(cues.positions.at(id), std::llround(starts[id - 1] * 44100));
+    }
+    EXPECT_TRUE(audioOf(bytes) == audioOf(readBytes(file("plain.wav"))));
+
+    // The label track: from each section's first sample to the next one's.
+    const size_t frames = audioOf(bytes).size() / 3;
+    std::string expected;
+    for (size_t i = 0; i < names.size(); ++i) {
+        const double end = i + 1 < names.size() ? std::llround(starts[i + 1] * 44100) / 44100.0
+                                                 : static_cast<double>(frames) / 44100.0;
+        char line[128];
+        std::snprintf(line, sizeof line, "%.6f\t%.6f\t%s\n",
+                      std::llround(starts[i] * 44100) / 44100.0, end, names[i].c_str());
+        expected += line;
+    }
+    EXPECT_EQ(readFile(file("song-labels.txt")), expected);
+}
+
+TEST_F(StudioFiles, AddedMarkersJoinTheCueListAfterTheAudioAlreadyThere) {
+    writeFile(file("two.txt"), "a: 1 120\n1 3/4 90\n");
+    ASSERT_EQ(clicktrack({"render", "--map", "two.txt", "--markers", "-o", "song.wav", "-q"}).status, 0);
+    const Bytes first = readBytes(file("song.wav"));
+    const size_t firstFrames = audioOf(first).size() / 3;
+    const RunResult added = clicktrack({"render", "-t", "100", "-m", "1", "--markers", "--append",
+                                        "-o", "song.wav", "--labels", "added.txt", "-q"});
+    ASSERT_EQ(added.status, 0) << added.err;
+    const Bytes second = readBytes(file("song.wav"));
+    const Cues cues = cuesOf(second);
+    EXPECT_EQ(cues.positions, (std::map<uint32_t, uint32_t>{{1, 0}, {2, 88200}, {3, firstFrames}}));
+    EXPECT_EQ(cues.names, (std::map<uint32_t, std::string>{{1, "a"}, {2, "Section 2"}, {3, "Section 1"}}));
+    const Bytes audio = audioOf(second);
+    EXPECT_TRUE(Bytes(audio.begin(), audio.begin() + static_cast<long>(firstFrames * 3)) ==
+                audioOf(first));
+    char line[64];
+    std::snprintf(line, sizeof line, "%.6f\t%.6f\tSection 1\n", firstFrames / 44100.0,
+                  audio.size() / 3 / 44100.0);
+    EXPECT_EQ(readFile(file("added.txt")), line);
+
+    // An append without markers keeps them where they are; a file without a
+    // cue list gets one.
+    ASSERT_EQ(clicktrack({"render", "-m", "1", "--append", "-o", "song.wav", "-q"}).status, 0);
+    EXPECT_EQ(cuesOf(readBytes(file("song.wav"))).positions, cues.positions);
+    ASSERT_EQ(clicktrack({"render", "-m", "1", "-o", "plain.wav", "-q"}).status, 0);
+    ASSERT_EQ(clicktrack({"render", "-m", "1", "--markers", "-a", "-o", "plain.wav", "-q"}).status, 0);
+    EXPECT_EQ(cuesOf(readBytes(file("plain.wav"))).positions,
+              (std::map<uint32_t, uint32_t>{{1, 88200}}));
+}
+
+// Chunks a file had before its audio stay, in their order; new cue ids
+// follow the highest there.
+TEST(CueChunks, MarkersJoinAFilesOwnChunks) {
+    std::string old = "JUNK";
+    putLE(old, 3, 4);
+    old += std::string("abc") + '\0';
+    old += "cue ";
+    putLE(old, 28, 4);
+    for (uint32_t v : {1u, 7u, 5u}) putLE(old, v, 4);
+    old += "data";
+    putLE(old, 0, 4);
+    putLE(old, 0, 4);
+    putLE(old, 5, 4);
+    const Bytes chunks(old.begin(), old.end());
+    const auto merged = chunksWithMarkers(chunks.data(), chunks.size(), {{"x", 2}}, 10);
+    ASSERT_TRUE(merged);
+    const Bytes& m = *merged;
+    EXPECT_TRUE(Bytes(m.begin(), m.begin() + 12) == Bytes(chunks.begin(), chunks.begin() + 12));
+    EXPECT_EQ(textAt(m, 12), "cue ");
+    EXPECT_EQ(u32At(m, 20), 2u);                       // two points now
+    EXPECT_EQ(u32At(m, 48), 8u);                       // the new id
+    EXPECT_EQ(u32At(m, 52), 12u);                      // moved on by 10 frames
+    EXPECT_EQ(textAt(m, 72), "LIST");                  // a label list of its own, at the end
+    EXPECT_EQ(m.size(), 72u + 8 + 4 + 8 + 6);
+    // A count that runs past its chunk cannot be extended.
+    Bytes broken = chunks;
+    broken[20] = 9;
+    EXPECT_FALSE(chunksWithMarkers(broken.data(), broken.size(), {{"x", 2}}, 0));
+}
+
+TEST_F(StudioFiles, OtherReadersSeeTheSameAudioWithAndWithoutMarkers) {
+    writeFile(file("song.txt"), kExampleMap);
+    for (const char* name : {"plain.wav", "marked.wav"}) {
+        std::vector<std::string> args = {"render", "--map", "song.txt", "--bits", "16", "-o", name, "-q"};
+        if (std::string(name) == "marked.wav") args.push_back("--markers");
+        ASSERT_EQ(clicktrack(args).status, 0);
+    }
+    EXPECT_EQ(reader("soxi -s '" + file("marked.wav") + "'"),
+              reader("soxi -s '" + file("plain.wav") + "'"));
+    const std::string info = reader("sndfile-info '" + file("marked.wav") + "'");
+    EXPECT_EQ(info.find("***"), std::string::npos) << info;  // libsndfile's complaints
+    EXPECT_NE(info.find("Count : 3"), std::string::npos) << info;
+    EXPECT_NE(info.find("labl : 3 : bridge"), std::string::npos) << info;
+    const std::string plain = reader("sndfile-info '" + file("plain.wav") + "'");
+    const auto framesLine = [](const std::string& text) {
+        const size_t at = text.find("Frames");
+        return text.substr(at, text.find('\n', at) - at);
+    };
+    EXPECT_EQ(framesLine(info), framesLine(plain));
+}
+
+TEST_F(StudioFiles, RefusalsLeaveEveryFileAsItWas) {
+    ASSERT_EQ(::mkfifo(file("labels.fifo").c_str(), 0600), 0);
+    RunResult r = clicktrack({"render", "--labels", "labels.fifo", "-q"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "clicktrack: Can't write 'labels.fifo': Not a regular file; nothing was written.\n");
+    EXPECT_FALSE(fileExists(file("click.wav")));
+    // More markers than fit before the audio's reach.
+    std::string many;
+    for (int i = 0; i < 320; ++i) many += "1 120\n";
+    writeFile(file("many.txt"), many);
+    r = clicktrack({"render", "--map", "many.txt", "--markers", "-q"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "clicktrack: 'click.wav' can't hold 320 markers before its audio, which must "
+                     "start within its first 15000 bytes; nothing was written.\n");
+    std::vector<std::string> left;
+    for (const auto& entry : std::filesystem::directory_iterator(dir.path())) {
+        left.push_back(entry.path().filename());
+    }
+    std::sort(left.begin(), left.end());
+    EXPECT_EQ(left, (std::vector<std::string>{"labels.fifo", "many.txt"}));
+}
+
+}  // namespace
