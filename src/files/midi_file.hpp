@@ -1,4 +1,27 @@
+// The tempo map of a track as a Standard MIDI File, for a recorder to adopt
+// so that its bar grid lines up with every click.
+//
+// Format 1, 960 ticks a quarter note, two tracks:
+//   1. the conductor: Set Tempo, Time Signature and a Marker for each section;
+//   2. the clicks as notes on channel 10 (General MIDI percussion): 76 for an
+//      accent, 77 for a normal beat, both at velocity 100, 77 at velocity 60
+//      for a subdivision; each a sixteenth long, or up to the next note.
+//
+// Every beat of a section of note value d lasts 3840 / d ticks, so beat
+// ticks are exact. Tempos are whole microseconds a quarter note, which a
+// steady tempo such as 140 bpm does not divide evenly: the conductor keeps
+// the MIDI time of every beat, exactly, and writes a corrected tempo where
+// a beat would otherwise land more than half a sample at 48 kHz from its
+// click. Each beat of a change of tempo gets its own tempo, the one that
+// makes it last as long as in the audio.
+//
+// A subdivision j of a beat split N ways sits at round(j x beat ticks / N),
+// halves rounded up, from its beat.
+//
+// Memory stays the same whatever the number of beats: the file is streamed
+// through one buffer and the track lengths are written in at the end.
 #pragma once
+
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -8,13 +31,13 @@
 
 // Why the MIDI file could not be written.
 struct MidiStop {
-    int error = 0;         // errno of a failed write
-    int signal = 0;        // a signal caught while writing (interruptSignal())
+    int error = 0;             // errno of a failed write
+    int signal = 0;            // a signal caught while writing (interruptSignal())
     int64_t slowSection = -1;  // index of a section with a beat too long for a MIDI tempo
 };
 
 // Writes a Standard MIDI File describing the track that `sections` lay out
-// to `fd`, a new, empty, seekable regular file opened for writing.
-// names[i] is section i's marker text.
+// (the same vector the wave writer schedules with BeatSchedule) to `fd`, a new,
+// empty, seekable regular file opened for writing. names[i] is section i's marker text.
 std::optional<MidiStop> writeMidiFile(int fd, const std::vector<ScheduledSection>& sections,
                                       const std::vector<std::string>& names);

@@ -1,0 +1,266 @@
+// The MIDI file of a track, read back byte by byte: the events of a small
+// map, every beat of a table of maps against its click, and the refusals.
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <stdexcept>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "core/timing.hpp"
+#include "files/midi_file.hpp"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+using Event = std::pair<int64_t, Bytes>;  // tick from the track's start, the bytes after the delta
+const Bytes kEnd{0xFF, 0x2F, 0x00};
+
+struct Midi {
+    Bytes header;  // the 6 bytes of MThd
+    std::vector<std::vector<Event>> tracks;
+};
+
+// Every track must end with End of Track exactly at its stated length.
+Midi parseMidi(const Bytes& b) {
+    size_t at = 0;
+    const auto big32 = [&](size_t i) {
+        return uint32_t{b.at(i)} << 24 | uint32_t{b.at(i + 1)} << 16 | uint32_t{b.at(i + 2)} << 8 | b.at(i + 3);
+    };
+    const auto quantity = [&] {
+        uint32_t v = 0;
+        for (int i = 0; i < 4; ++i) {
+            const uint8_t c = b.at(at++);
+            v = v << 7 | (c & 0x7F);
+            if (!(c & 0x80)) return v;
+        }
+        throw std::runtime_error("a quantity of five bytes");
+    };
+    const auto chunk = [&](const char* id) { return b.size() >= at + 8 && std::equal(id, id + 4, &b[at]); };
+    if (!chunk("MThd") || big32(4) != 6) throw std::runtime_error("no MThd");
+    Midi midi{Bytes(b.begin() + 8, b.begin() + 14), {}};
+    for (at = 14; at < b.size();) {
+        if (!chunk("MTrk")) throw std::runtime_error("no MTrk");
+        const size_t end = at + 8 + big32(at + 4);
+        std::vector<Event>& track = midi.tracks.emplace_back();
+        int64_t tick = 0;
+        for (at += 8; at < end;) {
+            if (!track.empty() && track.back().second == kEnd) throw std::runtime_error("after the end");
+            tick += quantity();
+            const size_t start = at;
+            if (b.at(at) == 0xFF) {
+                at += 2;
+                at += quantity();
+            } else {
+                at += 3;
+            }
+            if (at > end) throw std::runtime_error("an event past its track");
+            track.emplace_back(tick, Bytes(b.begin() + long(start), b.begin() + long(at)));
+        }
+        if (track.empty() || track.back().second != kEnd || at != end) throw std::runtime_error("no end");
+    }
+    return midi;
+}
+
+std::pair<std::optional<MidiStop>, Bytes> writeToMemory(const std::vector<ScheduledSection>& sections,
+                                                        const std::vector<std::string>& names = {}) {
+    const int fd = memfd_create("midi", 0);
+    if (fd < 0) throw std::runtime_error("memfd_create failed");
+    std::optional<MidiStop> stop = writeMidiFile(fd, sections, names);
+    Bytes bytes(static_cast<size_t>(lseek(fd, 0, SEEK_END)));
+    if (pread(fd, bytes.data(), bytes.size(), 0) != static_cast<ssize_t>(bytes.size())) bytes.clear();
+    close(fd);
+    return {stop, bytes};
+}
+
+ScheduledSection exact(std::vector<double> tempos, int64_t beats, int64_t perMeasure = 4,
+                       double noteValue = 4.0, uint32_t rate = 48000) {
+    ScheduledSection s;
+    s.rounding = BeatRounding::Exact;
+    s.rate = rate;
+    s.tempos = std::move(tempos);
+    s.beatCount = beats;
+    s.beatsPerMeasure = perMeasure;
+    s.noteValue = noteValue;
+    return s;
+}
+
+Bytes tempoEvent(uint32_t u) { return {0xFF, 0x51, 3, uint8_t(u >> 16), uint8_t(u >> 8), uint8_t(u)}; }
+Bytes meterEvent(uint8_t n, uint8_t shift) { return {0xFF, 0x58, 4, n, shift, 24, 8}; }
+Bytes textEvent(uint8_t type, const std::string& s) {
+    Bytes e{0xFF, type, uint8_t(s.size())};
+    for (char c : s) e.push_back(uint8_t(c));
+    return e;
+}
+
+double micros(int64_t frame, uint32_t rate) { return double(frame) * 1e6 / rate; }
+
+TEST(MidiFile, TwoSectionsWithAChangeOfTempoByteByByte) {
+    // 2 measures of 4/4 at 120, a beat split in two; 4 measures and 2 beats
+    // of 3/8 at 140 quarters a minute, a beat split in three, pattern Xx.
+    ScheduledSection intro = exact({120}, 8);
+    intro.subdivide = 2;
+    intro.pattern = "Xxxx";
+    ScheduledSection verse = exact({140}, 14, 3, 8.0);
+    verse.subdivide = 3;
+    verse.pattern = "Xx.";
+    const auto [stop, bytes] = writeToMemory({intro, verse}, {"intro", "verse"});
+    ASSERT_FALSE(stop);
+    const Midi midi = parseMidi(bytes);
+    EXPECT_EQ(midi.header, (Bytes{0, 1, 0, 2, 0x03, 0xC0}));  // format 1, 2 tracks, 960 a quarter
+    ASSERT_EQ(midi.tracks.size(), 2u);
+
+    // The verse's clicks: beat k at 192000 + round(k x 48000 x 60 / 140 / 2).
+    // The eighths tick 480 apart from 7680. 428571 us a quarter keeps beats
+    // up to 11 within half a sample of 48 kHz but not beat 12: from beat 11
+    // the tempo is the whole number nearest 428571.43 that keeps 12 and 13.
+    const auto verseFrame = [](int64_t k) { return 192000 + std::llround(k * 48000.0 * 60 / 140 / 2); };
+    const auto close = [&](double midiMicros, int64_t k) {
+        return std::fabs(midiMicros - micros(verseFrame(k), 48000)) <= 1e6 / 96000;
+    };
+    for (int64_t k = 1; k <= 11; ++k) EXPECT_TRUE(close(4e6 + k * 428571 / 2.0, k)) << k;
+    EXPECT_FALSE(close(4e6 + 12 * 428571 / 2.0, 12));
+    const double at11 = 4e6 + 11 * 428571 / 2.0;
+    uint32_t correction = 0;
+    for (uint32_t d = 0; d < 100 && correction == 0; ++d) {
+        for (uint32_t u : {428571 - d, 428571 + d}) {
+            if (correction == 0 && close(at11 + u / 2.0, 12) && close(at11 + u, 13)) correction = u;
+        }
+    }
+    EXPECT_EQ(correction, 428574u);
+    EXPECT_EQ(midi.tracks[0], (std::vector<Event>{
+                                  {0, tempoEvent(500000)},
+                                  {0, meterEvent(4, 2)},
+                                  {0, textEvent(0x06, "intro")},
+                                  {7680, tempoEvent(428571)},
+                                  {7680, meterEvent(3, 3)},
+                                  {7680, textEvent(0x06, "verse")},
+                                  {7680 + 11 * 480, tempoEvent(correction)},
+                                  {7680 + 12 * 480, meterEvent(2, 3)},  // the last, short measure
+                                  {7680 + 12 * 480, kEnd}}));
+
+    std::vector<Event> notes{{0, textEvent(0x03, "Click")}};
+    const auto note = [&](int64_t on, int64_t off, uint8_t key, uint8_t velocity) {
+        notes.push_back({on, Bytes{0x99, key, velocity}});
+        notes.push_back({off, Bytes{0x89, key, 0x40}});
+    };
+    for (int64_t k = 0; k < 8; ++k) {
+        note(960 * k, 960 * k + 240, k % 4 == 0 ? 76 : 77, 100);
+        note(960 * k + 480, 960 * k + 720, 77, 60);
+    }
+    for (int64_t k = 0; k < 14; ++k) {
+        const int64_t t = 7680 + 480 * k;
+        if (k % 3 == 2) continue;
+        note(t, t + 160, k % 3 == 0 ? 76 : 77, 100);
+        note(t + 160, t + 320, 77, 60);
+        // Cut short by the next beat's note; before a silent beat a full sixteenth.
+        note(t + 320, k % 3 == 0 ? t + 480 : t + 560, 77, 60);
+    }
+    notes.push_back({notes.back().first, kEnd});
+    EXPECT_EQ(midi.tracks[1], notes);
+}
+
+// The largest distance in microseconds of a beat's MIDI time, from the
+// conductor's tempos, to its click; and the number of Set Tempo events.
+std::pair<double, size_t> driftOf(const std::vector<ScheduledSection>& sections) {
+    const Midi midi = parseMidi(writeToMemory(sections).second);
+    std::vector<std::pair<int64_t, int64_t>> tempos;  // tick, us a quarter
+    for (const auto& [tick, e] : midi.tracks.at(0)) {
+        if (e[1] == 0x51) tempos.emplace_back(tick, e[3] << 16 | e[4] << 8 | e[5]);
+    }
+    BeatSchedule schedule(sections);
+    BeatEvent e;
+    int64_t tick = 0, time = 0;  // time in us / 960
+    size_t t = 0;
+    double largest = 0.0;
+    while (schedule.next(e)) {
+        if (e.kind == ClickKind::Subdivision) continue;
+        if (t < tempos.size() && tempos[t].first == tick) ++t;
+        if (t == 0) throw std::runtime_error("a beat before any tempo");
+        largest = std::max(largest, std::fabs(time / 960.0 - micros(e.frame, sections[e.section].rate)));
+        const int64_t ticks = std::llround(3840 / sections[e.section].noteValue);
+        time += ticks * tempos[t - 1].second;
+        tick += ticks;
+    }
+    if (t != tempos.size()) throw std::runtime_error("a tempo event off the beats");
+    return {largest, tempos.size()};
+}
+
+TEST(MidiFile, EveryBeatWithinOneSampleAt48kHzOfItsClick) {
+    std::vector<double> list;
+    for (int k = 0; k < 24; ++k) list.push_back(80.0 + 9.7 * k);
+    ScheduledSection rampUp = exact({90, 150}, 128);
+    rampUp.ramp = true;
+    ScheduledSection rampIn6 = exact({133.7, 61.3}, 36, 6, 8.0);
+    rampIn6.ramp = true;
+    // The clicks sit up to half a sample from the exact beat, so even a
+    // steady tempo keeps within half a sample of them for only a few beats:
+    // at most one Set Tempo for every three steady beats, one a beat under a
+    // change of tempo.
+    const struct {
+        const char* name;
+        std::vector<ScheduledSection> sections;
+        size_t mostTempoEvents;
+    } table[] = {
+        {"140", {exact({140}, 4000)}, 4000 / 3},
+        {"133.7", {exact({133.7}, 4000)}, 4000 / 3},
+        {"133.7 at 44100 in sixteenths", {exact({133.7}, 4000, 4, 16.0, 44100)}, 4000 / 3},
+        {"ramp 90-150", {rampUp}, 128},
+        {"a tempo for each beat", {exact(list, 24, 4, 4.0), exact({97.1}, 40, 5, 8.0)}, 24 + 40 / 3},
+        // The menu's grid: frames rounded on a float grid, the sections cut
+        // at their length, the second part-way through its 17th beat.
+        {"file grid at 44100",
+         {fileSection(44100, 140.0f, 44100 * 60, 100), fileSection(44100, 97.3f, 44100 * 10 + 12345, 100),
+          fileSection(44100, 133.7f, 44100 * 30, 100)},
+         224 / 3},
+        {"count-in, then changes of meter and tempo",
+         {exact({133.7}, 12, 6, 8.0), exact({133.7}, 96, 6, 8.0), rampIn6, exact({61.3}, 50, 3, 4.0),
+          exact({200}, 7, 7, 16.0)},
+         36 + 165 / 3},
+    };
+    for (const auto& row : table) {
+        const auto [largest, tempoEvents] = driftOf(row.sections);
+        EXPECT_LE(largest, 1e6 / 48000) << row.name;
+        EXPECT_LE(tempoEvents, row.mostTempoEvents) << row.name;
+        RecordProperty(row.name, std::to_string(largest) + " us, " + std::to_string(tempoEvents) + " tempos");
+    }
+}
+
+TEST(MidiFile, AGapLongerThanADeltaIsBridgedByAnEmptyText) {
+    // 300000 silent quarters: 288000000 ticks to the next section's marker and note.
+    ScheduledSection quiet = exact({120}, 300000);
+    quiet.pattern = ".";
+    ScheduledSection loud = exact({120}, 1);
+    const Midi midi = parseMidi(writeToMemory({quiet, loud}, {"quiet", "loud"}).second);
+    ASSERT_EQ(midi.tracks.size(), 2u);
+    for (const std::vector<Event>& track : midi.tracks) {
+        const auto bridge = std::find(track.begin(), track.end(), Event{0x0FFFFFFF, {0xFF, 0x01, 0x00}});
+        ASSERT_NE(bridge, track.end());
+        EXPECT_EQ(bridge[1].first, 288000000);
+    }
+}
+
+TEST(MidiFile, RefusesABeatTooLongAndReportsAFailedWrite) {
+    // 3 quarters a minute: 20 s a quarter, beyond the 16.7 s three bytes hold.
+    const std::optional<MidiStop> slow =
+        writeToMemory({exact({120}, 4), exact({3}, 2), exact({120}, 4)}).first;
+    ASSERT_TRUE(slow);
+    EXPECT_EQ(slow->slowSection, 1);
+
+    const int fd = open(CLICKTRACK_TEST_DATA "/checksums.txt", O_RDONLY);
+    ASSERT_GE(fd, 0);
+    const std::optional<MidiStop> failed = writeMidiFile(fd, {exact({120}, 4)}, {"a"});
+    close(fd);
+    ASSERT_TRUE(failed);
+    EXPECT_EQ(failed->error, EBADF);
+    EXPECT_EQ(failed->slowSection, -1);
+}
+
+}  // namespace
