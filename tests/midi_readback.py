@@ -93,6 +93,15 @@ def main():
             raise SystemExit(f"{' '.join(command)}: status {run.returncode}\n{run.stdout}{run.stderr}")
         onsets = click_onsets(wav)
         times, tempo_events = beat_times(mid)
+        # A second reader, midicsv, must take the file whole and see the same tempos.
+        csv = subprocess.run(["midicsv", mid], capture_output=True, text=True)
+        if csv.returncode != 0 or csv.stderr:
+            print(f"midicsv: status {csv.returncode}\n{csv.stderr}")
+            return 1
+        csv_tempos = sum(1 for line in csv.stdout.splitlines() if ", Tempo, " in line)
+        if csv_tempos != tempo_events:
+            print(f"midicsv reads {csv_tempos} tempo events, mido {tempo_events}")
+            return 1
     if len(times) != len(onsets):
         print(f"{len(times)} beat notes, {len(onsets)} clicks")
         return 1
