@@ -242,6 +242,15 @@ TEST_F(StudioFiles, RefusalsLeaveEveryFileAsItWas) {
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, "clicktrack: Can't write 'labels.fifo': Not a regular file; nothing was written.\n");
     EXPECT_FALSE(fileExists(file("click.wav")));
+    // A MIDI file that cannot be written: the wave file already there stays.
+    writeFile(file("click.wav"), "an older file\n");
+    std::filesystem::create_directory(file("song.mid"));
+    r = clicktrack({"render", "--midi", "song.mid", "--markers", "-q"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "clicktrack: Can't write 'song.mid': Is a directory; nothing was written.\n");
+    EXPECT_EQ(readFile(file("click.wav")), "an older file\n");
+    std::filesystem::remove(file("song.mid"));
+    std::filesystem::remove(file("click.wav"));
     // More markers than fit before the audio's reach.
     std::string many;
     for (int i = 0; i < 320; ++i) many += "1 120\n";
