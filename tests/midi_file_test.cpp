@@ -233,6 +233,33 @@ TEST(MidiFile, EveryBeatWithinOneSampleAt48kHzOfItsClick) {
     }
 }
 
+// Bar lines fall on every section's first beat even after a meter a Time
+// Signature cannot state; subdivisions of a beat that a long click pushed
+// back sit where their clicks sound.
+TEST(MidiFile, BarLinesAndSubdivisionsFollowTheAudio) {
+    const Midi wide = parseMidi(writeToMemory({exact({120}, 4), exact({120}, 257, 257),
+                                               exact({120}, 4)}, {"a", "b", "c"}).second);
+    std::vector<Event> meters;
+    for (const Event& e : wide.tracks[0]) {
+        if (e.second[1] == 0x58) meters.push_back(e);
+    }
+    EXPECT_EQ(meters, (std::vector<Event>{{0, meterEvent(4, 2)}, {3840, meterEvent(1, 2)},
+                                          {3840 + 257 * 960, meterEvent(4, 2)}}));
+
+    // 960 frames a beat at 48 kHz, a click of 2400 frames: beats 2400 apart,
+    // their subdivisions 320 and 640 frames after them, so 128 and 256 ticks;
+    // the last beat is taken to last as long as the one before it.
+    ScheduledSection pushed = fileSection(48000, 3000.0f, 9600, 2400);
+    pushed.subdivide = 3;
+    const Midi notes = parseMidi(writeToMemory({pushed}, {"a"}).second);
+    std::vector<int64_t> ticks;
+    for (const Event& e : notes.tracks[1]) {
+        if (e.second[0] == 0x99) ticks.push_back(e.first);
+    }
+    EXPECT_EQ(ticks, (std::vector<int64_t>{0, 128, 256, 960, 1088, 1216, 1920, 2048, 2176, 2880,
+                                           3008, 3136}));
+}
+
 TEST(MidiFile, AGapLongerThanADeltaIsBridgedByAnEmptyText) {
     // 300000 silent quarters: 288000000 ticks to the next section's marker and note.
     ScheduledSection quiet = exact({120}, 300000);

@@ -8,6 +8,7 @@
 #include <deque>
 #include <initializer_list>
 #include <limits>
+#include <optional>
 
 #include "core/interrupt.hpp"
 
@@ -249,9 +250,6 @@ public:
         meterShift_ = shift;
     }
 
-    // A section that states no meter: the next one states its own again.
-    void forgetMeter() { meterNumerator_ = 0; }
-
     void marker(int64_t tick, size_t section) { pending_.push_back(Meta{tick, section, 0, 0, true}); }
 
     void beat(const GridBeat& b) {
@@ -270,6 +268,13 @@ public:
             const std::optional<int64_t> tempo = chooseTempo(start_);
             if (!tempo) return out_.fail(tooSlow(start_.section));
             writeTempo(start_.tick, *tempo);
+        } else if (!facts_.empty()) {
+            // A track without beats still states a tempo at its start, where
+            // readers look for one.
+            const double quarter = facts_.front().quarterMicros;
+            if (quarter >= 1.0 && quarter < static_cast<double>(kLongestTempo) + 0.5) {
+                writeTempo(0, std::llround(quarter));
+            }
         }
         writeMetas(std::numeric_limits<int64_t>::max());
         out_.at(out_.lastTick());
@@ -431,11 +436,13 @@ void writeConductor(ByteStream& out, const std::vector<ScheduledSection>& sectio
             const SectionFacts& p = facts[previous];
             b.forced = !anyBeat || f.changing || p.changing || f.quarterMicros != p.quarterMicros;
             // A Time Signature has 8 bits for its numerator: a section of
-            // more beats a measure, or none, states no meter.
+            // more beats a measure, or none, cannot state its own.
             const int64_t perMeasure = s.beatsPerMeasure;
             shortMeasureAt = -1;
             if (perMeasure < 1 || perMeasure > 255) {
-                conductor.forgetMeter();
+                // A bar of one beat keeps the bar lines on the beats, so that
+                // the next section still starts on one.
+                conductor.meter(tick, 1, f.noteShift);
             } else {
                 conductor.meter(tick, std::min(f.beats, perMeasure), f.noteShift);
                 // The last measure, when short, states its own length, so that
@@ -513,19 +520,25 @@ void writeNotes(ByteStream& out, const std::vector<ScheduledSection>& sections,
     int64_t beatTicks = 0;
     int64_t ways = 1;           // how many ways the last beat is split
     std::vector<int64_t> subdivisions;  // frames of the last beat's subdivisions, at most ways - 1
-    // Subdivision j sits at j / ways of the beat, j told from where its
-    // click falls between the beat and `nextFrame`.
-    const auto placeSubdivisions = [&](int64_t nextFrame) {
+    std::optional<int64_t> previousFrame;  // of the beat before the last
+    // The conductor keeps every beat's MIDI time at its click, so within a
+    // beat MIDI time runs evenly from the beat's click to the next one's: a
+    // subdivision goes to the tick nearest to where its click falls between
+    // the two, even in a beat that a long click pushed back. The last beat
+    // is taken to last as long as the one before it; with no beat before
+    // it either, subdivision j of N sits at j / N of the beat, halves
+    // rounded up.
+    const auto placeSubdivisions = [&](std::optional<int64_t> nextFrame) {
         for (size_t k = 0; k < subdivisions.size(); ++k) {
-            int64_t j = static_cast<int64_t>(k) + 1;
-            if (nextFrame > beatFrame) {
-                j = std::llround(static_cast<double>(subdivisions[k] - beatFrame) *
-                                 static_cast<double>(ways) /
-                                 static_cast<double>(nextFrame - beatFrame));
+            const int64_t j = static_cast<int64_t>(k) + 1;
+            int64_t at = (2 * j * beatTicks + ways) / (2 * ways);
+            if (nextFrame && *nextFrame > beatFrame) {
+                at = std::llround(static_cast<double>(subdivisions[k] - beatFrame) *
+                                  static_cast<double>(beatTicks) /
+                                  static_cast<double>(*nextFrame - beatFrame));
             }
-            j = std::max<int64_t>(1, std::min(j, ways - 1));
-            notes.note(beatTick + (2 * j * beatTicks + ways) / (2 * ways), kNormalKey,
-                       kSubdivisionVelocity);
+            at = std::max<int64_t>(1, std::min(at, beatTicks - 1));
+            notes.note(beatTick + at, kNormalKey, kSubdivisionVelocity);
         }
         subdivisions.clear();
     };
@@ -539,6 +552,7 @@ void writeNotes(ByteStream& out, const std::vector<ScheduledSection>& sections,
             continue;
         }
         placeSubdivisions(e.frame);
+        if (tick > 0) previousFrame = beatFrame;
         beatTick = tick;
         beatFrame = e.frame;
         beatTicks = facts[e.section].beatTicks;
@@ -549,7 +563,8 @@ void writeNotes(ByteStream& out, const std::vector<ScheduledSection>& sections,
         tick += beatTicks;
     }
     if (out.failed()) return;
-    placeSubdivisions(schedule.end());
+    placeSubdivisions(previousFrame ? std::optional<int64_t>(2 * beatFrame - *previousFrame)
+                                    : std::nullopt);
     notes.finish();
     out.endTrack();
 }

@@ -15,8 +15,9 @@
 // click. Each beat of a change of tempo gets its own tempo, the one that
 // makes it last as long as in the audio.
 //
-// A subdivision j of a beat split N ways sits at round(j x beat ticks / N),
-// halves rounded up, from its beat.
+// A subdivision sits on the tick nearest to its click, the MIDI time running
+// evenly through a beat from its click to the next one's (after the last
+// beat: j / N of the beat for subdivision j of N, halves rounded up).
 //
 // Memory stays the same whatever the number of beats: the file is streamed
 // through one buffer and the track lengths are written in at the end.
