@@ -76,6 +76,30 @@ bool isLabelList(const uint8_t* chunk, uint32_t size) {
            std::memcmp(chunk + kChunkHeader, "adtl", 4) == 0;
 }
 
+// New ids follow the highest one in use: a label may name a cue point the
+// file does not have, and a new point must not take that name.
+bool takeId(uint64_t id, CueState& state) {
+    if (id + 1 <= state.nextId) return true;
+    if (id == UINT32_MAX) return false;
+    state.nextId = static_cast<uint32_t>(id + 1);
+    return true;
+}
+
+// The ids the label list's sub-chunks (labels, notes, texts) name; the walk
+// stops at a sub-chunk that runs past the list.
+bool takeLabelIds(CueState& state) {
+    const std::vector<uint8_t>& list = state.labels;
+    // 64-bit, so that a size near 4 GiB cannot wrap the walk round on a
+    // 32-bit system.
+    for (uint64_t at = 0; at + kChunkHeader + 4 <= list.size();) {
+        const uint8_t* chunk = list.data() + static_cast<size_t>(at);
+        const uint32_t length = getU32le(chunk + 4);
+        if (length >= 4 && !takeId(getU32le(chunk + kChunkHeader), state)) return false;
+        at += kChunkHeader + uint64_t{length} + (length & 1u);
+    }
+    return true;
+}
+
 // Reads the first cue list and label list among `chunks`; false when the
 // chunks or the cue list do not hold together.
 bool readCueState(const uint8_t* chunks, size_t size, CueState& state) {
@@ -92,16 +116,13 @@ bool readCueState(const uint8_t* chunks, size_t size, CueState& state) {
             state.hasCue = true;
             state.points.assign(payload + 4, payload + 4 + count * kCuePointBytes);
             for (uint64_t i = 0; i < count; ++i) {
-                const uint64_t id = getU32le(payload + 4 + i * kCuePointBytes);
-                if (id + 1 > state.nextId) {
-                    if (id == UINT32_MAX) return false;
-                    state.nextId = static_cast<uint32_t>(id + 1);
-                }
+                if (!takeId(getU32le(payload + 4 + i * kCuePointBytes), state)) return false;
             }
         } else if (isLabelList(chunks + at, length) && !state.hasLabels) {
             state.hasLabels = true;
             state.labels.assign(payload + 4, payload + length);
             if (length % 2 == 1) state.labels.push_back(0);  // the last sub-chunk's pad byte
+            if (!takeLabelIds(state)) return false;
         }
         at = static_cast<size_t>(end);
     }
