@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include <cstdlib>
 #include <cstring>
 
 #include "cli/job.hpp"
@@ -48,16 +49,52 @@ Outcome CompanionFile::writeText(const std::string& text) {
     return std::nullopt;
 }
 
-Outcome CompanionFile::commit() {
-    if (std::optional<std::string> problem = file_.commit()) {
-        return failed(*problem, "'" + path_ + "' is unchanged.");
+Outcome CompanionFile::finish() {
+    if (std::optional<std::string> problem = file_.finish()) {
+        return failed(*problem, "nothing was written.");
     }
     return std::nullopt;
 }
 
+Outcome CompanionFile::commit(const std::string& wave) {
+    if (std::optional<std::string> problem = file_.commit()) {
+        return failed(*problem, "'" + path_ + "' is unchanged, but " + wave + " was written.");
+    }
+    return std::nullopt;
+}
+
+namespace {
+
+// The file a name leads to: the name with its folder's links followed, and
+// its own link followed when it names an existing file.
+std::string canonicalName(const std::string& path) {
+    if (char* real = ::realpath(path.c_str(), nullptr)) {
+        std::string name(real);
+        std::free(real);
+        return name;
+    }
+    const size_t slash = path.rfind('/');
+    const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+    const std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
+    if (char* real = ::realpath(folder.c_str(), nullptr)) {
+        std::string name = std::string(real) + "/" + base;
+        std::free(real);
+        return name;
+    }
+    return path;
+}
+
+}  // namespace
+
 bool sameOutput(const std::string& a, const std::string& b) {
-    if (a == b) return true;
+    if (a == b || canonicalName(a) == canonicalName(b)) return true;
     struct stat first {}, second {};
     return ::stat(a.c_str(), &first) == 0 && ::stat(b.c_str(), &second) == 0 &&
            first.st_dev == second.st_dev && first.st_ino == second.st_ino;
+}
+
+bool isOpenFile(int fd, const std::string& path) {
+    struct stat open {}, named {};
+    return ::fstat(fd, &open) == 0 && ::stat(path.c_str(), &named) == 0 &&
+           open.st_dev == named.st_dev && open.st_ino == named.st_ino;
 }

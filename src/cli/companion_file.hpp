@@ -22,8 +22,11 @@ public:
     // Writes `text`.
     Outcome writeText(const std::string& text);
 
-    // Puts the file in place.
-    Outcome commit();
+    // Puts its data on disk: all that can fail but putting it in place.
+    Outcome finish();
+
+    // Puts the file in place, once the wave file `wave` is in place.
+    Outcome commit(const std::string& wave);
 
 private:
     Outcome open();
@@ -33,5 +36,9 @@ private:
     ReplacementFile file_;
 };
 
-// Whether two names given for output files name the same file.
+// Whether two names given for output files name the same file, whether it
+// exists yet or not.
 bool sameOutput(const std::string& a, const std::string& b);
+
+// Whether `path` names the file open as `fd` (standard output, say).
+bool isOpenFile(int fd, const std::string& path);

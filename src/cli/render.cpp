@@ -75,8 +75,14 @@ uint64_t sizeOf(const std::string& path) {
 }
 
 // Two outputs that name one file would write over each other.
-Outcome checkOutputsDiffer(const CommandLine& line, const std::string& wave) {
+Outcome checkOutputsDiffer(const CommandLine& line, const std::string& wave, int audioOut) {
     std::vector<std::pair<const char*, std::string>> outputs;
+    for (const std::optional<std::string>& other : {line.midi, line.labels}) {
+        if (other && line.toStandardOutput() && isOpenFile(audioOut, *other)) {
+            return usageError(std::string(other == line.midi ? "--midi" : "--labels") +
+                              " names the file standard output goes to, '" + *other + "'.");
+        }
+    }
     if (!line.toStandardOutput()) outputs.emplace_back("--output", wave);
     if (line.midi) outputs.emplace_back("--midi", *line.midi);
     if (line.labels) outputs.emplace_back("--labels", *line.labels);
@@ -103,7 +109,7 @@ Outcome renderTrack(const CommandLine& line, const Job& job, int audioOut, FILE*
     }
     const std::string name = line.toStandardOutput() ? "standard output" : s.save;
     const char* outcome = line.append ? "added" : "written";
-    if (Outcome r = checkOutputsDiffer(line, s.save)) return r;
+    if (Outcome r = checkOutputsDiffer(line, s.save, audioOut)) return r;
     // A track whose frames are no 32-bit count is refused, as the menu refuses it.
     if (job.map.empty() && job.lineMap.empty() && !line.tempoRamp &&
         !trackFrames(s.rate, job.trackSeconds)) {
@@ -157,10 +163,18 @@ Outcome renderTrack(const CommandLine& line, const Job& job, int audioOut, FILE*
     if (Outcome r = file.writeTrack(BeatSchedule(sections), laid)) {
         return commandLineFailure(*r);
     }
-    if (Outcome r = file.commit()) return commandLineFailure(*r);
+    // Everything that can fail is done before the first file is put in
+    // place; then the wave file, then the others.
     for (std::optional<CompanionFile>* companion : {&midi, &labels}) {
         if (*companion) {
-            if (Outcome r = (*companion)->commit()) return r;
+            if (Outcome r = (*companion)->finish()) return r;
+        }
+    }
+    if (Outcome r = file.commit()) return commandLineFailure(*r);
+    const std::string wave = line.toStandardOutput() ? "the wave file" : "'" + s.save + "'";
+    for (std::optional<CompanionFile>* companion : {&midi, &labels}) {
+        if (*companion) {
+            if (Outcome r = (*companion)->commit(wave)) return r;
         }
     }
     if (!line.quiet) {

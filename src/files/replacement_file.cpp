@@ -67,12 +67,20 @@ std::optional<std::string> ReplacementFile::open() {
     return std::nullopt;
 }
 
-std::optional<std::string> ReplacementFile::commit() {
+std::optional<std::string> ReplacementFile::finish() {
+    if (fd_ < 0) return std::nullopt;
     int error = ::fsync(fd_) != 0 ? errno : 0;
     if (::close(fd_) != 0 && error == 0) error = errno;
     fd_ = -1;
-    if (error == 0 && std::rename(temporary_.c_str(), target_.c_str()) != 0) error = errno;
     if (error != 0) return std::string(std::strerror(error));
+    return std::nullopt;
+}
+
+std::optional<std::string> ReplacementFile::commit() {
+    if (std::optional<std::string> problem = finish()) return problem;
+    if (std::rename(temporary_.c_str(), target_.c_str()) != 0) {
+        return std::string(std::strerror(errno));
+    }
     committed_ = true;
     const int folder = ::open(folderOf(target_).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (folder >= 0) {

@@ -27,8 +27,12 @@ public:
     // The new file, open for writing, once open() succeeded.
     int fd() const { return fd_; }
 
-    // Puts the new file in place of the old: its data on disk first, then
-    // the rename, then the folder on disk. Nullopt, or the system's text.
+    // Puts the new file's data on disk and closes it: all that can fail
+    // but the rename. Nullopt, or the system's text.
+    std::optional<std::string> finish();
+
+    // Puts the new file in place of the old: finished first, then the
+    // rename, then the folder on disk. Nullopt, or the system's text.
     std::optional<std::string> commit();
 
 private:
