@@ -183,6 +183,16 @@ Outcome WaveFile::lockUserFile(int openFlags, bool mustExist) {
     return refuse("keeps being replaced by another program");
 }
 
+// Why the new file cannot be made. An append that adds markers makes one
+// too, beside the file it adds to.
+Outcome WaveFile::cannotCreate(int error) const {
+    if (mode_ == Mode::Rewrite) {
+        return refuse(std::string("can't be written anew beside itself (to add markers): ") +
+                      std::strerror(error));
+    }
+    return programError("Can't create " + quoted(path_) + ": " + std::strerror(error));
+}
+
 // A new file beside the one it replaces, with that file's permissions.
 Outcome WaveFile::createTemporary() {
     if (existed_) {
@@ -191,9 +201,7 @@ Outcome WaveFile::createTemporary() {
             std::free(real);
         }
         // A file the user made read-only is not replaced.
-        if (::access(target_.c_str(), W_OK) != 0) {
-            return programError("Can't create " + quoted(path_) + ": " + std::strerror(errno));
-        }
+        if (::access(target_.c_str(), W_OK) != 0) return cannotCreate(errno);
     }
     const std::string base = target_ + ".new-" + std::to_string(::getpid());
     for (int n = 0; n < kLockAttempts; ++n) {
@@ -204,7 +212,7 @@ Outcome WaveFile::createTemporary() {
     if (writeFd_ < 0) {
         const int error = errno;
         temporary_.clear();
-        return programError("Can't create " + quoted(path_) + ": " + std::strerror(error));
+        return cannotCreate(error);
     }
     if (existed_) {
         // The old file's owner keeps it (possible only for root; otherwise

@@ -81,6 +81,7 @@ private:
     Outcome checkByteRate() const;
     Outcome lockUserFile(int openFlags, bool mustExist);
     Outcome createTemporary();
+    Outcome cannotCreate(int error) const;
     Outcome readLayout();
     Outcome planMarkers(const std::vector<TrackMark>& marks);
     Outcome startRewrite();
