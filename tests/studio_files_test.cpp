@@ -209,6 +209,19 @@ TEST(CueChunks, MarkersJoinAFilesOwnChunks) {
     EXPECT_EQ(u32At(m, 52), 12u);                      // moved on by 10 frames
     EXPECT_EQ(textAt(m, 72), "LIST");                  // a label list of its own, at the end
     EXPECT_EQ(m.size(), 72u + 8 + 4 + 8 + 6);
+    // A label list naming id 9 without a cue list: the new point is 10.
+    std::string labels = "LIST";
+    putLE(labels, 4 + 8 + 6, 4);
+    labels += "adtllabl";
+    putLE(labels, 6, 4);
+    putLE(labels, 9, 4);
+    labels += std::string("a") + '\0';
+    const Bytes listed(labels.begin(), labels.end());
+    const auto numbered = chunksWithMarkers(listed.data(), listed.size(), {{"x", 0}}, 0);
+    ASSERT_TRUE(numbered);
+    EXPECT_EQ(u32At(*numbered, 34), 10u);             // its label, after the old one
+    EXPECT_EQ(textAt(*numbered, 40), "cue ");         // a cue list after it
+    EXPECT_EQ(u32At(*numbered, 52), 10u);
     // A count that runs past its chunk cannot be extended.
     Bytes broken = chunks;
     broken[20] = 9;
@@ -242,6 +255,11 @@ TEST_F(StudioFiles, RefusalsLeaveEveryFileAsItWas) {
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, "clicktrack: Can't write 'labels.fifo': Not a regular file; nothing was written.\n");
     EXPECT_FALSE(fileExists(file("click.wav")));
+    // Two names for one new file.
+    r = clicktrack({"render", "-o", "n.wav", "--labels", "./n.wav"});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.err, "clicktrack: --output and --labels name the same file './n.wav'.\n"
+                     "Try 'clicktrack --help'.\n");
     // A MIDI file that cannot be written: the wave file already there stays.
     writeFile(file("click.wav"), "an older file\n");
     std::filesystem::create_directory(file("song.mid"));

@@ -35,7 +35,7 @@ const char* const kRenderOptions =
     "                       standard output\n"
     "  -a, --append         add to the end of an existing file\n"
     "      --markers        mark where each section starts: a cue point named by\n"
-    "                       its label (\"Section N\" without one), and \"Count-in\"\n"
+    "                       its label (\"Section N\" without one); \"Count-in\" at 0\n"
     "      --midi FILE      also write the tempo map and the clicks as a MIDI file\n"
     "      --labels FILE    also write the sections as a label track: start, end\n"
     "                       and name, tab-separated, in seconds\n";
