@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "cli/job.hpp"
+#include "core/file_paths.hpp"
 #include "files/midi_file.hpp"
 
 CompanionFile::CompanionFile(std::string path) : path_(path), file_(std::move(path)) {}
@@ -28,8 +29,8 @@ Outcome CompanionFile::writeMidi(const std::vector<ScheduledSection>& sections,
     const std::optional<MidiStop> stop = writeMidiFile(file_.fd(), sections, names);
     if (!stop) return std::nullopt;
     if (stop->signal != 0) {
-        return Stop{kSignalStatusBase + stop->signal, "clicktrack: Interrupted; nothing was written.",
-                    true};
+        return commandLineFailure(
+            Stop{kSignalStatusBase + stop->signal, "Interrupted; nothing was written.", true});
     }
     if (stop->slowSection >= 0) {
         const size_t i = static_cast<size_t>(stop->slowSection);
@@ -73,11 +74,8 @@ std::string canonicalName(const std::string& path) {
         std::free(real);
         return name;
     }
-    const size_t slash = path.rfind('/');
-    const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
-    const std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
-    if (char* real = ::realpath(folder.c_str(), nullptr)) {
-        std::string name = std::string(real) + "/" + base;
+    if (char* real = ::realpath(folderOf(path).c_str(), nullptr)) {
+        std::string name = std::string(real) + "/" + baseNameOf(path);
         std::free(real);
         return name;
     }

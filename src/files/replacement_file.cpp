@@ -9,16 +9,12 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "core/file_paths.hpp"
+
 namespace {
 
 // Attempts at a name for the new file that no other file has.
 constexpr int kNameAttempts = 100;
-
-std::string folderOf(const std::string& path) {
-    const size_t slash = path.rfind('/');
-    if (slash == std::string::npos) return ".";
-    return slash == 0 ? "/" : path.substr(0, slash);
-}
 
 }  // namespace
 
@@ -82,10 +78,6 @@ std::optional<std::string> ReplacementFile::commit() {
         return std::string(std::strerror(errno));
     }
     committed_ = true;
-    const int folder = ::open(folderOf(target_).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (folder >= 0) {
-        ::fsync(folder);
-        ::close(folder);
-    }
+    syncFolder(folderOf(target_));
     return std::nullopt;
 }

@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "core/file_paths.hpp"
 #include "wave/chunk_walk.hpp"
 #include "wave/cue_chunks.hpp"
 #include "wave/header.hpp"
@@ -35,20 +36,6 @@ std::string quoted(const std::string& path) { return "'" + path + "'"; }
 
 bool sameFile(const struct stat& a, const struct stat& b) {
     return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
-}
-
-std::string folderOf(const std::string& path) {
-    const size_t slash = path.rfind('/');
-    if (slash == std::string::npos) return ".";
-    return slash == 0 ? "/" : path.substr(0, slash);
-}
-
-// Makes a rename in `folder` last through a power failure.
-void syncFolder(const std::string& folder) {
-    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) return;
-    ::fsync(fd);
-    ::close(fd);
 }
 
 WriteResult writeAt(int fd, uint64_t offset, const void* data, size_t size) {
