@@ -77,15 +77,15 @@ uint64_t sizeOf(const std::string& path) {
 // Two outputs that name one file would write over each other.
 Outcome checkOutputsDiffer(const CommandLine& line, const std::string& wave, int audioOut) {
     std::vector<std::pair<const char*, std::string>> outputs;
-    for (const std::optional<std::string>& other : {line.midi, line.labels}) {
-        if (other && line.toStandardOutput() && isOpenFile(audioOut, *other)) {
-            return usageError(std::string(other == line.midi ? "--midi" : "--labels") +
-                              " names the file standard output goes to, '" + *other + "'.");
-        }
-    }
-    if (!line.toStandardOutput()) outputs.emplace_back("--output", wave);
     if (line.midi) outputs.emplace_back("--midi", *line.midi);
     if (line.labels) outputs.emplace_back("--labels", *line.labels);
+    for (const auto& [option, name] : outputs) {
+        if (line.toStandardOutput() && isOpenFile(audioOut, name)) {
+            return usageError(std::string(option) + " names the file standard output goes to, '" +
+                              name + "'.");
+        }
+    }
+    if (!line.toStandardOutput()) outputs.insert(outputs.begin(), {"--output", wave});
     for (size_t i = 0; i < outputs.size(); ++i) {
         for (size_t j = i + 1; j < outputs.size(); ++j) {
             if (sameOutput(outputs[i].second, outputs[j].second)) {
