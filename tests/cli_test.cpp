@@ -16,13 +16,8 @@ namespace {
 
 const std::string kExampleMap = "tmap\t120\t4\t48\ntmap\t160\t3\t16\n";
 
-class CommandLineRun : public ::testing::Test {
+class CommandLineRun : public CommandLineFolder {
 protected:
-    TempDir dir;
-    std::string file(const std::string& name) const { return dir.file(name); }
-    RunResult clicktrack(const std::vector<std::string>& args) {
-        return BackgroundRun(dir.path(), "", 0, args).wait();
-    }
     // The menu's file for the same session, written in a folder of its own.
     std::string menuFile(const std::string& settings, const std::string& commands) {
         const TempDir menu;

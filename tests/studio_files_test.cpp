@@ -106,13 +106,8 @@ std::vector<double> exampleStarts() {
             countIn + intro + ramp + 240.0 * 24 / (140.0 * 4.0)};
 }
 
-class StudioFiles : public ::testing::Test {
+class StudioFiles : public CommandLineFolder {
 protected:
-    TempDir dir;
-    std::string file(const std::string& name) const { return dir.file(name); }
-    RunResult clicktrack(const std::vector<std::string>& args) {
-        return BackgroundRun(dir.path(), "", 0, args).wait();
-    }
     std::string reader(const std::string& command) {
         const std::string out = file("reader.out");
         EXPECT_EQ(std::system((command + " >'" + out + "' 2>&1").c_str()), 0) << command;

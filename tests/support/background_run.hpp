@@ -2,6 +2,7 @@
 // while it works: send it a signal, run two at once, hold a lock it waits for.
 #pragma once
 
+#include <gtest/gtest.h>
 #include <sys/types.h>
 
 #include <string>
@@ -26,6 +27,17 @@ public:
 private:
     TempDir streams_;
     pid_t pid_ = -1;
+};
+
+// A test of the command line in a fresh folder of its own.
+class CommandLineFolder : public ::testing::Test {
+protected:
+    TempDir dir;
+    std::string file(const std::string& name) const { return dir.file(name); }
+    // Runs the program there with `args` and waits for it.
+    RunResult clicktrack(const std::vector<std::string>& args) {
+        return BackgroundRun(dir.path(), "", 0, args).wait();
+    }
 };
 
 // Waits up to `seconds` until `condition` holds; false when it never did.
