@@ -105,6 +105,13 @@ TEST(CliOptions, RefusesWithALineNamingTheOption) {
         {{"render", "--version"}, "unknown option '--version'."},
         {{"render", "-o", "-", "--append"},
          "--append cannot be used with '-o -' (standard output)."},
+        {{"render", "--midi", "-"},
+         "--midi must be a file name (standard output is for -o -), not '-'."},
+        {{"render", "--labels", "a.txt", "--midi", "a.mid", "-a"},
+         "--midi cannot be used with --append: the audio already in the file has no tempo map"
+         " to continue."},
+        {{"play", "--markers"}, "--markers is an option of 'clicktrack render', not of"
+                                " 'clicktrack play'."},
         {{"render", "--map", "m.txt", "-b", "3"},
          "--map and --beats cannot be used together: the map gives each section its tempo,"
          " beats and measures."},
