@@ -1,6 +1,8 @@
 // clicktrack: a console metronome and click-track writer.
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <new>
 
 #include <string>
@@ -14,12 +16,20 @@
 
 namespace {
 
-// Prints the reason the program ends, if there is one, and gives its exit status.
+// Prints the reason the program ends, if there is one, and gives its exit
+// status. Help or a summary that could not be written is a failure.
 int finish(const Session& session, const Stop& stop) {
     if (!stop.message.empty()) {
         std::fprintf(stop.onStderr ? session.io.err : session.io.out, "%s\n", stop.message.c_str());
     }
-    std::fflush(session.io.out);
+    errno = 0;
+    const bool lost = std::fflush(session.io.out) != 0 || std::ferror(session.io.out) != 0;
+    if (lost && stop.status == 0) {
+        const int error = errno != 0 ? errno : EIO;
+        std::fprintf(session.io.err, "clicktrack: can't write to standard output: %s\n",
+                     std::strerror(error));
+        return 1;
+    }
     return stop.status;
 }
 
@@ -29,6 +39,9 @@ int main(int argc, char** argv) {
     // A reader that goes away must not end the program: a failed write to
     // standard output is ignored, and one to a sound device is reported.
     std::signal(SIGPIPE, SIG_IGN);
+    // A file-size limit (ulimit -f) must not end the program in the middle
+    // of a write: the write fails with EFBIG instead, and the work is undone.
+    std::signal(SIGXFSZ, SIG_IGN);
     Session session;
     if (argc > 1) {
         const ParsedArguments parsed = parseArguments(std::vector<std::string>(argv + 1, argv + argc));
