@@ -74,23 +74,41 @@ uint64_t sizeOf(const std::string& path) {
     return ::stat(path.c_str(), &info) == 0 ? static_cast<uint64_t>(info.st_size) : 0;
 }
 
-// Two outputs that name one file would write over each other.
+// Two outputs that name one file would write over each other, and an
+// output that names an input (the map, the settings file) would destroy it.
+// Names are compared as files: links followed, standard output included.
 Outcome checkOutputsDiffer(const CommandLine& line, const std::string& wave, int audioOut) {
     std::vector<std::pair<const char*, std::string>> outputs;
     if (line.midi) outputs.emplace_back("--midi", *line.midi);
     if (line.labels) outputs.emplace_back("--labels", *line.labels);
-    for (const auto& [option, name] : outputs) {
-        if (line.toStandardOutput() && isOpenFile(audioOut, name)) {
-            return usageError(std::string(option) + " names the file standard output goes to, '" +
-                              name + "'.");
+    std::vector<std::pair<const char*, std::string>> inputs;
+    if (line.map) inputs.emplace_back("--map", *line.map);
+    if (line.settings) inputs.emplace_back("--settings", *line.settings);
+    if (line.toStandardOutput()) {
+        for (const auto* files : {&outputs, &inputs}) {
+            for (const auto& [option, name] : *files) {
+                if (isOpenFile(audioOut, name)) {
+                    return usageError(std::string(option) +
+                                      " names the file standard output goes to, '" + name + "'.");
+                }
+            }
         }
     }
-    if (!line.toStandardOutput()) outputs.insert(outputs.begin(), {"--output", wave});
+    // The output file may come from the settings file's own `save`.
+    if (!line.toStandardOutput()) {
+        outputs.insert(outputs.begin(), {line.output ? "--output" : "the output file", wave});
+    }
     for (size_t i = 0; i < outputs.size(); ++i) {
         for (size_t j = i + 1; j < outputs.size(); ++j) {
             if (sameOutput(outputs[i].second, outputs[j].second)) {
                 return usageError(std::string(outputs[i].first) + " and " + outputs[j].first +
                                   " name the same file '" + outputs[j].second + "'.");
+            }
+        }
+        for (const auto& [option, name] : inputs) {
+            if (sameOutput(outputs[i].second, name)) {
+                return usageError(std::string(outputs[i].first) + " names the file " + option +
+                                  " reads, '" + name + "'.");
             }
         }
     }
@@ -143,6 +161,7 @@ Outcome renderTrack(const CommandLine& line, const Job& job, int audioOut, FILE*
         if (Outcome r = midi->writeMidi(sections, names)) return r;
     }
     WaveFile file(name, s.rate, bits);
+    file.sayWhyOpeningFails();
     if (line.toStandardOutput()) {
         if (Outcome r = file.openStream(audioOut, audioBytes, cues)) return commandLineFailure(*r);
     } else if (line.append) {
