@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "click/click.hpp"
-#include "click/encode.hpp"
+#include "core/sample_codec.hpp"
 #include "console/menu.hpp"
 #include "core/value_rules.hpp"
 #include "support/test_support.hpp"

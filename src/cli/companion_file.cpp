@@ -66,14 +66,16 @@ Outcome CompanionFile::commit(const std::string& wave) {
 
 namespace {
 
-// The file a name leads to: the name with its folder's links followed, and
-// its own link followed when it names an existing file.
-std::string canonicalName(const std::string& path) {
-    if (char* real = ::realpath(path.c_str(), nullptr)) {
+// The file a name leads to: its links followed, and its folder's, whether
+// the file exists yet or not.
+std::string canonicalName(const std::string& given) {
+    if (char* real = ::realpath(given.c_str(), nullptr)) {
         std::string name(real);
         std::free(real);
         return name;
     }
+    // A file not made yet, perhaps through a link: where it will be made.
+    const std::string path = followLinks(given);
     if (char* real = ::realpath(folderOf(path).c_str(), nullptr)) {
         std::string name = std::string(real) + "/" + baseNameOf(path);
         std::free(real);

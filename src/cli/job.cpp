@@ -31,10 +31,6 @@ Stop refusedValue(const char* option, bool fromOption, const std::string& value,
                       " in force: " + rule + ".");
 }
 
-Stop nameTooLong(const char* option, const std::string& rule) {
-    return usageError(std::string(option) + ": " + rule + ".");
-}
-
 // The settings file named by --settings, as start-up loads it.
 std::optional<Stop> loadSettingsFile(const std::string& path, Job& job) {
     SettingsFileText file = readSettingsFile(path);
@@ -85,15 +81,8 @@ std::optional<Stop> applyOptions(const CommandLine& line, Settings& s) {
             return usageError("--seconds " + number(*line.seconds) + ": " + *rule + ".");
         }
     }
-    if (const Rule rule = checkName(s.save, kSaveMaxChars, "The output file name")) {
-        return nameTooLong("--output", *rule);
-    }
-    if (const Rule rule = checkName(s.device, kDeviceMaxChars, "The device name")) {
-        return nameTooLong("--device", *rule);
-    }
-    if (const Rule rule = checkName(s.map, kMapMaxChars, "The tempo map file name")) {
-        return nameTooLong("--map", *rule);
-    }
+    // The menu's limits on names belong to its settings file: the command
+    // line takes any name the system takes (the parser refuses empty ones).
     return std::nullopt;
 }
 
@@ -164,6 +153,27 @@ std::optional<Stop> measureExactTrack(const CommandLine& line, Job& job) {
     return std::nullopt;
 }
 
+// A count-in of the menu's rounding whose frames do not fit 31 bits is
+// refused, as a track laid at exact times is; it would otherwise vanish.
+std::optional<Stop> checkCountIn(const CommandLine& line, const Job& job) {
+    if (line.countIn.value_or(0) <= 0 || line.tempoRamp || !job.lineMap.empty()) {
+        return std::nullopt;
+    }
+    const Settings& s = job.settings;
+    bool fits = false;
+    if (job.map.empty()) {
+        Settings counted = s;
+        counted.meas = *line.countIn;
+        fits = trackFrames(s.rate, startupTrackSeconds(counted)).has_value();
+    } else {
+        const TempoMapEntry& first = job.map.front();
+        fits = sectionWriteFrames(s.rate, first.tempo, first.beats, *line.countIn).has_value();
+    }
+    if (fits) return std::nullopt;
+    return fileFailure("the count-in is too long: its frames do not fit 31 bits at this rate; "
+                       "nothing was written or played.");
+}
+
 // The tempo map, checked whole at the rate in force: the line format, or
 // the menu's "tmap" lines.
 std::optional<Stop> loadMap(const std::string& path, Job& job) {
@@ -220,6 +230,7 @@ std::variant<Job, Stop> prepareJob(const CommandLine& line) {
             }
         }
     }
+    if (std::optional<Stop> r = checkCountIn(line, job)) return *r;
     if (std::optional<Stop> r = measureExactTrack(line, job)) return *r;
     return job;
 }

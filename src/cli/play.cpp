@@ -51,18 +51,31 @@ public:
         if (out_ && inPlace_ && shown_) std::fputc('\n', out_);
     }
 
-    void startSection(size_t index) { section_ = index; }
+    // A play of the device begins: the map's section it plays, and the
+    // measures of count-in at its start. With `countedOn`, its measures are
+    // numbered on from the count-in's; otherwise the track's start at 1.
+    void startPlay(size_t section, int64_t countIn, bool countedOn) {
+        section_ = section;
+        countIn_ = countIn;
+        countedOn_ = countedOn;
+        measuresStarted_ = 0;
+    }
 
     void beat(int64_t measure, int64_t beat) {
+        if (beat == 1) ++measuresStarted_;
         if (!out_) return;
+        const bool countingIn = measuresStarted_ <= countIn_;
+        if (countingIn) measure = measuresStarted_;
+        else if (countedOn_) measure -= countIn_;
         // A loop of one tempo runs on as one beat: its measures count round.
         if (wrapAfter_ > 0) measure = (measure - 1) % wrapAfter_ + 1;
+        const char* what = countingIn ? "count-in" : "measure";
         if (inPlace_) {
-            std::fprintf(out_, "\rmeasure %lld  beat %lld%s%s   ", static_cast<long long>(measure),
+            std::fprintf(out_, "\r%s %lld  beat %lld%s%s   ", what, static_cast<long long>(measure),
                          static_cast<long long>(beat), tempo().c_str(), sectionText().c_str());
             shown_ = true;
         } else if (beat == 1) {
-            std::fprintf(out_, "measure %lld%s%s\n", static_cast<long long>(measure),
+            std::fprintf(out_, "%s %lld%s%s\n", what, static_cast<long long>(measure),
                          tempo().c_str(), sectionText().c_str());
         }
         std::fflush(out_);
@@ -90,6 +103,9 @@ private:
     const Job& job_;
     int64_t wrapAfter_;  // measures after which the count starts again; 0: never
     size_t section_ = 0;
+    int64_t countIn_ = 0;
+    bool countedOn_ = false;
+    int64_t measuresStarted_ = 0;
     bool shown_ = false;
 };
 
@@ -98,6 +114,8 @@ struct DevicePlay {
     std::vector<ScheduledSection> sections;
     std::optional<int64_t> total;  // none: until stopped
     size_t mapSection = 0;         // the map's section it plays, for the progress
+    int64_t countIn = 0;           // measures of count-in at its start
+    bool countedOn = false;        // its measures are numbered on from the count-in's
 };
 
 // A run of whole-frame beats of `beatLength`, to the end of the play.
@@ -108,7 +126,7 @@ ScheduledSection deviceBeats(const CommandLine& line, int64_t beatLength,
     s.beatLength = beatLength;
     s.beatsPerMeasure = beatsPerMeasure;
     s.frames = -1;
-    s.pattern = measurePattern(line, beatsPerMeasure);
+    setMeasurePattern(s, line);
     s.subdivide = line.subdivide.value_or(1);
     return s;
 }
@@ -130,7 +148,7 @@ std::vector<DevicePlay> shapedPlays(const CommandLine& line, const Job& job,
         // loop plays it again and again.
         std::optional<int64_t> total = std::llround(job.exactSeconds.value_or(0.0) * s.rate);
         if (line.seconds) total = trackFrames(s.rate, *line.seconds);
-        plays.push_back({exact, total, 0});
+        plays.push_back({exact, total, 0, countIn, false});
         return plays;
     }
     if (!job.map.empty()) {
@@ -140,26 +158,46 @@ std::vector<DevicePlay> shapedPlays(const CommandLine& line, const Job& job,
             if (i == 0 && countIn > 0 && !line.seconds) {
                 play.total = *play.total + countIn * job.map[i].beats * sections[i].beatLength;
             }
+            if (i == 0) play.countIn = countIn;
+            play.countedOn = true;
             plays.push_back(play);
         }
         return plays;
     }
     const PlayedSection& only = sections.front();
-    DevicePlay play{{deviceBeats(line, only.beatLength, s.meter)}, only.total, 0};
+    DevicePlay play{{deviceBeats(line, only.beatLength, s.meter)}, only.total, 0, countIn, true};
     if (line.loop && !line.seconds) play.total = std::nullopt;
     else if (!line.seconds) play.total = *play.total + countIn * s.meter * only.beatLength;
     plays.push_back(play);
     return plays;
 }
 
+// Whether the track holds nothing to play: no measures, no beats, or no
+// time (--seconds 0). A count-in before nothing is not played either.
+bool emptyTrack(const CommandLine& line, const Job& job,
+                const std::vector<PlayedSection>& sections) {
+    const Settings& s = job.settings;
+    if (line.seconds && !(*line.seconds * static_cast<float>(s.rate) >= 1.0f)) return true;
+    if (!job.lineMap.empty()) return false;
+    if (job.map.empty()) return int64_t{s.meter} * s.meas == 0;
+    int64_t frames = 0;
+    for (const PlayedSection& section : sections) frames += section.total;
+    return frames == 0;
+}
+
 }  // namespace
 
-Outcome playTrack(const CommandLine& line, const Job& job, FILE* out) {
+Outcome playTrack(const CommandLine& line, const Job& job, FILE* out, FILE* err) {
     const Settings& s = job.settings;
+    const std::vector<PlayedSection> sections = sectionsToPlay(line, job);
+    if (emptyTrack(line, job, sections)) {
+        std::fputs("clicktrack: nothing to play: the track is empty.\n", err);
+        return std::nullopt;
+    }
     const ClickSet clickSet = makeClickSet(line, job);
     if (clickSet.frequencyTooLow) {
         std::fputs("clicktrack: The frequency chosen is too low for this tempo! The click is "
-                   "silent.\n", stderr);
+                   "silent.\n", err);
     }
     const ClickState& click = clickSet.normal;
     if (job.map.empty() && job.lineMap.empty() && !line.seconds && !line.tempoRamp &&
@@ -171,38 +209,49 @@ Outcome playTrack(const CommandLine& line, const Job& job, FILE* out) {
     const bool endlessBeat = line.loop && job.map.empty() && job.lineMap.empty() && !line.seconds;
     Progress progress(out, line.quiet, job, endlessBeat ? s.meas : 0);
     const PlaybackTarget target{s.device, s.rate, s.bits};
-    const std::vector<PlayedSection> sections = sectionsToPlay(line, job);
-    const auto onSection = [&progress](size_t i) { progress.startSection(i); };
+    const auto onSection = [&progress](size_t i) { progress.startPlay(i, 0, false); };
     const BeatListener onBeat = [&progress](int64_t measure, int64_t beat) {
         progress.beat(measure, beat);
     };
+    // Frames handed to the device in a round: a round of none would loop
+    // without end, reopening the device.
+    int64_t played = 0;
     if (line.shapesTheClicks() || !job.lineMap.empty()) {
         const PlayClicks clicks{clickSet.voices(), click.bytesPerSample};
         const std::vector<DevicePlay> plays = shapedPlays(line, job, sections, clickSet);
         do {
+            played = 0;
             for (const DevicePlay& play : plays) {
-                progress.startSection(play.mapSection);
+                progress.startPlay(play.mapSection, play.countIn, play.countedOn);
                 if (Outcome r = playScheduleOnDevice(target, play.sections, clicks, play.total,
-                                                     onBeat)) {
+                                                     onBeat, &played)) {
                     return commandLineFailure(*r);
                 }
             }
-        } while (line.loop && !interruptSignal());
+        } while (line.loop && played > 0 && !interruptSignal());
     } else if (endlessBeat) {
         // One tempo loops as one endless beat, so that nothing falls between rounds.
         const PlayedSection& only = sections.front();
         const Beat beat = makeBeat(click.clickBytes, click.bytesPerSample, only.beatLength);
-        if (Outcome r = playOnDevice(target, beat, std::nullopt, only.beatsPerMeasure, onBeat)) {
+        if (Outcome r = playOnDevice(target, beat, std::nullopt, only.beatsPerMeasure, onBeat,
+                                     &played)) {
             return commandLineFailure(*r);
         }
     } else {
         do {
+            played = 0;
             if (Outcome r = playSections(target, click.clickBytes, click.bytesPerSample,
-                                         sections, onSection, onBeat)) {
+                                         sections, onSection, onBeat, &played)) {
                 return commandLineFailure(*r);
             }
-        } while (line.loop && !interruptSignal());
+        } while (line.loop && played > 0 && !interruptSignal());
     }
     if (const int signal = interruptSignal()) return Stop{kSignalStatusBase + signal, "", true};
+    if (played == 0) {
+        // The device plays whole periods after the first: a track that ends
+        // within one is not heard.
+        std::fputs("clicktrack: nothing to play: the track is no longer than one period of the "
+                   "sound device.\n", err);
+    }
     return std::nullopt;
 }

@@ -10,5 +10,6 @@
 // Plays the job's track: all its measures, the first --seconds of it, or,
 // with --loop, again and again until a signal stops it. Shows where it is on
 // `out`: updated in place on a terminal, one line a measure otherwise,
-// nothing when quiet.
-Outcome playTrack(const CommandLine& line, const Job& job, FILE* out);
+// nothing when quiet. A track with nothing to play plays nothing and says so
+// on `err`, once.
+Outcome playTrack(const CommandLine& line, const Job& job, FILE* out, FILE* err);

@@ -22,7 +22,7 @@ Stop runCommandLine(const CommandLine& line, FILE* out, FILE* err) {
         std::fflush(out);
         result = renderTrack(line, job, STDOUT_FILENO, line.toStandardOutput() ? err : out);
     } else {
-        result = playTrack(line, job, out);
+        result = playTrack(line, job, out, err);
     }
     return result ? *result : Stop{0, "", false};
 }

@@ -1,17 +1,15 @@
 #include "cli/track_plan.hpp"
 
-#include "click/encode.hpp"
+#include "core/sample_codec.hpp"
 #include "core/timing.hpp"
 
 namespace {
 
 // The accent's lowest frequency: a fifth above the normal click's by default.
 constexpr float kAccentRatio = 1.5f;
-// The extra clicks of a subdivided beat sound at a quarter of the normal level.
-constexpr int32_t kSubdivisionDivisor = 4;
 
 ScheduledSection withClicks(ScheduledSection s, const CommandLine& line) {
-    s.pattern = measurePattern(line, s.beatsPerMeasure);
+    setMeasurePattern(s, line);
     s.subdivide = line.subdivide.value_or(1);
     return s;
 }
@@ -43,48 +41,25 @@ ScheduledSection oneTempo(const CommandLine& line, const Job& job, int64_t measu
 
 }  // namespace
 
-std::string countInPattern(const CommandLine& line, int64_t beatsPerMeasure) {
-    if (beatsPerMeasure < 1) return "";
-    return (line.accent ? "X" : "x") + std::string(static_cast<size_t>(beatsPerMeasure - 1), 'x');
+void setCountInPattern(ScheduledSection& section, const CommandLine& line) {
+    section.pattern.clear();
+    section.accentFirst = line.accent;
 }
 
-std::string measurePattern(const CommandLine& line, int64_t beatsPerMeasure) {
-    if (line.pattern) return *line.pattern;
-    if (line.accent && beatsPerMeasure >= 1) {
-        return "X" + std::string(static_cast<size_t>(beatsPerMeasure - 1), 'x');
-    }
-    return "";
+void setMeasurePattern(ScheduledSection& section, const CommandLine& line) {
+    section.pattern = line.pattern.value_or("");
+    section.accentFirst = !line.pattern && line.accent;
 }
-
-namespace {
-
-// The samples of a click at `level`, encoded again.
-std::vector<uint8_t> atLevel(const std::vector<int32_t>& samples, double level, int32_t bytes) {
-    std::vector<int32_t> scaled(samples);
-    for (int32_t& v : scaled) v = static_cast<int32_t>(static_cast<double>(v) * level);
-    std::vector<uint8_t> encoded(scaled.size() * static_cast<size_t>(bytes), 0);
-    const int32_t length = static_cast<int32_t>(scaled.size());
-    if (bytes == 3) {
-        encode24(scaled.data(), encoded.data(), length);
-    } else {
-        encode16(scaled.data(), encoded.data(), length);
-    }
-    return encoded;
-}
-
-std::vector<int32_t> quarterOf(const std::vector<int32_t>& samples) {
-    std::vector<int32_t> quarter(samples);
-    for (int32_t& v : quarter) v /= kSubdivisionDivisor;
-    return quarter;
-}
-
-}  // namespace
 
 std::vector<ClickVoice> ClickSet::voices() const {
-    std::vector<ClickVoice> all{
-        {bytesOf(normal.clickBytes), bytesOf(accent.clickBytes), bytesOf(subdivision)}};
-    for (size_t i = 0; i + 2 < quieter.size(); i += 3) {
-        all.push_back({bytesOf(quieter[i]), bytesOf(quieter[i + 1]), bytesOf(quieter[i + 2])});
+    ClickVoice full{bytesOf(normal.clickBytes), bytesOf(accent.clickBytes), bytesOf(subdivision)};
+    std::vector<ClickVoice> all{full};
+    for (const double level : levels) {
+        ClickVoice quieter = full;
+        quieter.normalSamples = normal.clickSamples.data();
+        quieter.accentSamples = accent.clickSamples.data();
+        quieter.level = level;
+        all.push_back(quieter);
     }
     return all;
 }
@@ -106,14 +81,13 @@ ClickSet makeClickSet(const CommandLine& line, const Job& job) {
         const float accentHz = line.accentFreq.value_or(s.Hz * kAccentRatio);
         set.frequencyTooLow |= makeClick(set.accent, accentHz, s.rate).frequencyTooLow;
         const int32_t bytes = set.normal.bytesPerSample;
-        const std::vector<int32_t> quarter = quarterOf(set.normal.clickSamples);
-        set.subdivision = atLevel(quarter, 1.0, bytes);
+        set.subdivision.resize(set.normal.clickSamples.size() * static_cast<size_t>(bytes));
+        encodeScaled(set.normal.clickSamples.data(), SampleScale{kSubdivisionDivisor, 1.0},
+                     set.subdivision.data(),
+                     static_cast<int64_t>(set.normal.clickSamples.size()), bytes);
         for (const LineMapSection& section : job.lineMap) {
             if (section.volume >= 1.0 || voiceOf(set, section.volume) != 0) continue;
             set.levels.push_back(section.volume);
-            set.quieter.push_back(atLevel(set.normal.clickSamples, section.volume, bytes));
-            set.quieter.push_back(atLevel(set.accent.clickSamples, section.volume, bytes));
-            set.quieter.push_back(atLevel(quarter, section.volume, bytes));
         }
     }
     return set;
@@ -133,9 +107,8 @@ ScheduledSection exactSection(const CommandLine& line, const LineMapSection& k, 
     e.tempos = k.tempos;
     e.ramp = k.ramp;
     e.noteValue = static_cast<double>(k.noteValue);
-    e.pattern = !k.pattern.empty() ? k.pattern
-                : line.pattern      ? *line.pattern
-                                    : "X" + std::string(static_cast<size_t>(k.beats - 1), 'x');
+    e.pattern = !k.pattern.empty() ? k.pattern : line.pattern.value_or("");
+    e.accentFirst = e.pattern.empty();
     e.subdivide = line.subdivide.value_or(1);
     e.voice = voice;
     return e;
@@ -153,8 +126,10 @@ std::vector<ScheduledSection> lineMapSections(const CommandLine& line, const Job
         count.measures = *line.countIn;
         count.tempos = {count.tempos.front()};
         count.ramp = false;
-        count.pattern = countInPattern(line, count.beats);
-        sections.push_back(exactSection(line, count, rate, 0));
+        count.pattern.clear();
+        ScheduledSection counted = exactSection(line, count, rate, 0);
+        setCountInPattern(counted, line);
+        sections.push_back(counted);
     }
     for (const LineMapSection& k : job.lineMap) {
         sections.push_back(exactSection(line, k, rate, voiceOf(clicks, k.volume)));
@@ -194,7 +169,7 @@ std::vector<ScheduledSection> plannedSections(const CommandLine& line, const Job
         for (ScheduledSection& section : sections) section = withClicks(section, line);
         // The count-in has the normal pattern, accented with --accent.
         if (line.countIn.value_or(0) > 0) {
-            sections.front().pattern = countInPattern(line, sections.front().beatsPerMeasure);
+            setCountInPattern(sections.front(), line);
         }
     }
     return sections;

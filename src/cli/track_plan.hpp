@@ -20,10 +20,9 @@ struct ClickSet {
     ClickState accent;
     std::vector<uint8_t> subdivision;
     bool frequencyTooLow = false;  // one of the clicks is silent: no whole period fits
-    // The three clicks again at each quieter level a map's sections ask for:
-    // voice i + 1 sounds at levels[i] (each sample scaled and truncated).
+    // The quieter levels a map's sections ask for: voice i + 1 sounds at
+    // levels[i], its clicks made from the samples above as they are laid.
     std::vector<double> levels;
-    std::vector<std::vector<uint8_t>> quieter;  // normal, accent, subdivision of each level
 
     // Voice 0 at full level, then one for each quieter level.
     std::vector<ClickVoice> voices() const;
@@ -49,8 +48,11 @@ std::vector<std::string> sectionNames(const CommandLine& line, const Job& job);
 std::vector<TrackMark> sectionMarks(const std::vector<std::string>& names,
                                     const BeatSchedule& schedule);
 
-// The pattern of the count-in: all normal, the first beat accented with --accent.
-std::string countInPattern(const CommandLine& line, int64_t beatsPerMeasure);
+// The pattern of the count-in: all normal, the first beat accented with
+// --accent. Set as a rule, not spelt out beat by beat, so that a measure of
+// any size costs nothing.
+void setCountInPattern(ScheduledSection& section, const CommandLine& line);
 
-// The pattern of every measure the options ask for; empty for all normal.
-std::string measurePattern(const CommandLine& line, int64_t beatsPerMeasure);
+// The pattern of every measure the options ask for: --pattern, or all
+// normal with the first beat accented under --accent.
+void setMeasurePattern(ScheduledSection& section, const CommandLine& line);

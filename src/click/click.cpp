@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "click/encode.hpp"
+#include "core/sample_codec.hpp"
 
 namespace {
 

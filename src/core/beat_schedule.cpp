@@ -21,8 +21,10 @@ int64_t firstSampleAtOrAfter(float target, int64_t from) {
     return n;
 }
 
-ClickKind kindOfBeat(const std::string& pattern, int64_t beat) {
-    if (pattern.empty() || beat < 1) return ClickKind::Normal;
+ClickKind kindOfBeat(const std::string& pattern, int64_t beat, bool accentFirst) {
+    if (pattern.empty() || beat < 1) {
+        return accentFirst && beat == 1 ? ClickKind::Accent : ClickKind::Normal;
+    }
     const char c = pattern[static_cast<size_t>((beat - 1) % static_cast<int64_t>(pattern.size()))];
     return c == 'X' ? ClickKind::Accent : c == '.' ? ClickKind::Silent : ClickKind::Normal;
 }
@@ -52,6 +54,8 @@ void BeatSchedule::startSection() {
 // the time to beat k is the integral of the beat length over the beats:
 // 240 k / (L d), L the logarithmic mean of A and T.
 double BeatSchedule::exactBeatTime(const ScheduledSection& s, int64_t k) {
+    // The first beat is the section's start, even in a section without beats.
+    if (k <= 0 || s.tempos.empty()) return 0.0;
     const double d = s.noteValue;
     if (s.tempos.size() == 1 || (s.ramp && s.tempos.size() == 2 && s.tempos[0] == s.tempos[1])) {
         return kWholeNote * static_cast<double>(k) / (s.tempos[0] * d);
@@ -72,15 +76,25 @@ double BeatSchedule::exactBeatTime(const ScheduledSection& s, int64_t k) {
 }
 
 void BeatSchedule::addSubdivisions(const ScheduledSection& s, const BeatEvent& beat, double from,
-                                   double to) {
+                                   double to, int64_t nextBeat) {
+    // Far into a long track the menu's grid can run a few frames ahead of
+    // the exact times: a subdivision that would reach the next beat would
+    // push it back. The beat's subdivisions are then spread evenly between
+    // the two beats as they are laid.
+    if (s.subdivide > 1 &&
+        std::llround(from + (to - from) * (s.subdivide - 1) / s.subdivide) >= nextBeat) {
+        from = static_cast<double>(beat.frame);
+        to = static_cast<double>(nextBeat);
+    }
     for (int32_t j = 1; j < s.subdivide; ++j) {
         BeatEvent sub = beat;
         sub.kind = ClickKind::Subdivision;
         const double at = from + (to - from) * j / s.subdivide;
         sub.frame = std::llround(at);
-        // A subdivision never lands on or before its own beat, or on the one before it.
+        // A subdivision never lands on or before its own beat, or on the one
+        // before it, nor on or after the next beat.
         const int64_t after = pending_.empty() ? beat.frame : pending_.back().frame;
-        if (sub.frame > after) pending_.push_back(sub);
+        if (sub.frame > after && sub.frame < nextBeat) pending_.push_back(sub);
     }
 }
 
@@ -88,6 +102,7 @@ bool BeatSchedule::nextBeat(BeatEvent& event) {
     const ScheduledSection& s = sections_[index_];
     int64_t start = 0;
     double exactFrom = 0.0, exactTo = 0.0;  // the beat and the next, in frames, for subdivisions
+    int64_t nextBeat = std::numeric_limits<int64_t>::max();  // where the next beat starts
     const int64_t k = beatIndex_;
     if (s.rounding == BeatRounding::FileGrid) {
         start = firstSampleAtOrAfter(spacing_ * beatCounter_, notBefore_);
@@ -97,6 +112,10 @@ bool BeatSchedule::nextBeat(BeatEvent& event) {
         // empty click once the beat counter no longer grows (past 2^24 beats).
         notBefore_ = std::max(clickEnd_, start + 1);
         beatCounter_ += 1.0f;
+        if (s.subdivide > 1) {
+            const int64_t next = firstSampleAtOrAfter(spacing_ * beatCounter_, notBefore_);
+            nextBeat = sectionStart_ + (next < s.frames ? next : std::max(s.frames, clickEnd_));
+        }
         start += sectionStart_;
         const double spacing = static_cast<double>(s.rate) * 60.0 / static_cast<double>(s.tempo);
         // A beat that a long click pushed back takes its subdivisions with it.
@@ -107,6 +126,7 @@ bool BeatSchedule::nextBeat(BeatEvent& event) {
     } else if (s.rounding == BeatRounding::WholeBeats) {
         if (s.beatLength < 1 || k > s.frames / s.beatLength) return false;
         start = sectionStart_ + k * s.beatLength;
+        nextBeat = start + s.beatLength;
         exactFrom = static_cast<double>(start);
         exactTo = exactFrom + static_cast<double>(s.beatLength);
         ++beatIndex_;
@@ -118,6 +138,7 @@ bool BeatSchedule::nextBeat(BeatEvent& event) {
         if (s.tempos.size() > 1 && !s.ramp) beatIndex_ = k + 1;  // the list's running sum moved on
         else ++beatIndex_;
         start = std::llround(now * rate);
+        nextBeat = std::llround(after * rate);
         exactFrom = now * rate;
         exactTo = after * rate;
     }
@@ -125,9 +146,9 @@ bool BeatSchedule::nextBeat(BeatEvent& event) {
     event.beat = beat_;
     event.measure = measure_;
     event.section = index_;
-    event.kind = kindOfBeat(s.pattern, beat_);
+    event.kind = kindOfBeat(s.pattern, beat_, s.accentFirst);
     event.voice = s.voice;
-    if (event.kind != ClickKind::Silent) addSubdivisions(s, event, exactFrom, exactTo);
+    if (event.kind != ClickKind::Silent) addSubdivisions(s, event, exactFrom, exactTo, nextBeat);
     if (beat_ == s.beatsPerMeasure) {
         beat_ = 1;
         ++measure_;

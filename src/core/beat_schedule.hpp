@@ -26,7 +26,9 @@
 //               ends where its beat n would start.
 //
 // Subdivision clicks fall j/N of the way from a beat's exact time to the
-// next beat's, rounded to the nearest frame; a silent beat has none.
+// next beat's, rounded to the nearest frame; a silent beat has none. They
+// never reach the next beat: where the grid runs ahead of the exact times,
+// they are spread evenly between the beats as laid.
 #pragma once
 
 #include <cstddef>
@@ -58,6 +60,7 @@ struct ScheduledSection {
     int64_t beatCount = 0;         // Exact: beats in the section
 
     std::string pattern;           // X accent, x normal, . silent, beat by beat; empty: all normal
+    bool accentFirst = false;      // with no pattern: the first beat of each measure accented
     int32_t subdivide = 1;         // clicks a beat
     size_t voice = 0;              // which set of clicks sounds (a section's own level)
 };
@@ -90,7 +93,8 @@ private:
     bool nextBeat(BeatEvent& event);
     void startSection();
     double exactBeatTime(const ScheduledSection& s, int64_t k);
-    void addSubdivisions(const ScheduledSection& s, const BeatEvent& beat, double from, double to);
+    void addSubdivisions(const ScheduledSection& s, const BeatEvent& beat, double from, double to,
+                         int64_t nextBeat);
 
     std::vector<ScheduledSection> sections_;
     size_t index_ = 0;
@@ -112,5 +116,6 @@ private:
 // The smallest n >= from whose single-precision value is at least target.
 int64_t firstSampleAtOrAfter(float target, int64_t from);
 
-// The kind of beat `beat` (from 1) under `pattern`.
-ClickKind kindOfBeat(const std::string& pattern, int64_t beat);
+// The kind of beat `beat` (from 1) under `pattern`; with no pattern, normal
+// but for an accented first beat when `accentFirst`.
+ClickKind kindOfBeat(const std::string& pattern, int64_t beat, bool accentFirst = false);

@@ -9,6 +9,12 @@ std::string folderOf(const std::string& path);
 // The last part of `path`, after its last '/'.
 std::string baseNameOf(const std::string& path);
 
+// The file a write to `path` reaches: its links followed one after another,
+// whether the last of them names an existing file or not, as opening it to
+// write would follow them. `path` itself when it is no link; the last name
+// reached when the links run in a circle (opening it then fails).
+std::string followLinks(const std::string& path);
+
 // Puts the folder's entries on disk, so that a rename in it lasts through a
 // power failure. Failures are ignored: the file itself is already on disk.
 void syncFolder(const std::string& folder);

@@ -1,4 +1,4 @@
-#include "click/encode.hpp"
+#include "core/sample_codec.hpp"
 
 void encode24(const int32_t* samples, uint8_t* bytes, int32_t length) {
     for (int32_t i = 0; i < length; ++i) {
@@ -16,5 +16,18 @@ void encode16(const int32_t* samples, uint8_t* bytes, int32_t length) {
         const uint32_t v = static_cast<uint32_t>(shifted);
         bytes[2 * i] = static_cast<uint8_t>(v & 0xFF);
         bytes[2 * i + 1] = static_cast<uint8_t>((v >> 8) & 0xFF);
+    }
+}
+
+void encodeScaled(const int32_t* samples, SampleScale scale, uint8_t* bytes, int64_t length,
+                  int32_t bytesPerSample) {
+    for (int64_t i = 0; i < length; ++i) {
+        const int32_t divided = samples[i] / scale.divisor;
+        const int32_t v = static_cast<int32_t>(static_cast<double>(divided) * scale.level);
+        if (bytesPerSample == 3) {
+            encode24(&v, bytes + 3 * i, 1);
+        } else {
+            encode16(&v, bytes + 2 * i, 1);
+        }
     }
 }

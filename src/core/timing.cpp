@@ -1,5 +1,7 @@
 #include "core/timing.hpp"
 
+#include "core/sample_codec.hpp"
+
 namespace {
 
 // Beats in a section, or nothing when they are negative or more than 2^31 - 1.
@@ -137,6 +139,14 @@ const ClickBytes& clickOf(const ClickVoice& voice, ClickKind kind) {
         case ClickKind::Silent: break;
     }
     return none;
+}
+
+void encodeVoiceFrames(const ClickVoice& voice, ClickKind kind, int64_t from, int64_t count,
+                       uint8_t* bytes, int32_t bytesPerSample) {
+    if (count <= 0) return;
+    const int32_t* samples = kind == ClickKind::Accent ? voice.accentSamples : voice.normalSamples;
+    const SampleScale scale{kind == ClickKind::Subdivision ? kSubdivisionDivisor : 1, voice.level};
+    encodeScaled(samples + from, scale, bytes, count, bytesPerSample);
 }
 
 int64_t layClicks(BeatSchedule& schedule, const std::vector<ClickLengths>& lengths,

@@ -120,12 +120,32 @@ struct ClickLengths {
     int64_t subdivision = 0;
 };
 
+// The extra clicks of a subdivided beat sound at a quarter of the normal
+// level: each sample divided by 4 and truncated.
+constexpr int32_t kSubdivisionDivisor = 4;
+
 // The encoded clicks of one level: a section's voice.
+//
+// A quieter voice keeps no bytes of its own, so that a map of many levels
+// holds each click once: its clicks are made as they are laid from the
+// full-level samples (on the 24-bit scale), each multiplied by `level` and
+// truncated; its subdivision from the normal click's samples, first divided
+// by 4. Its bytes are then the full-level clicks, which give the lengths.
 struct ClickVoice {
     ClickBytes normal;
     ClickBytes accent;
     ClickBytes subdivision;
+    const int32_t* normalSamples = nullptr;  // set for a voice made as it is laid
+    const int32_t* accentSamples = nullptr;
+    double level = 1.0;
+
+    bool madeAsLaid() const { return normalSamples != nullptr; }
 };
+
+// Encodes `count` frames from frame `from` of the click of `kind` in
+// `voice`, which is made as it is laid, into `bytes`.
+void encodeVoiceFrames(const ClickVoice& voice, ClickKind kind, int64_t from, int64_t count,
+                       uint8_t* bytes, int32_t bytesPerSample);
 
 // One click as it is laid into a track: where, how many of its frames, and which.
 struct LaidClick {

@@ -98,7 +98,14 @@ std::optional<std::string> readSection(Tokens fields, size_t line, LineMapSectio
     auto field = fields.next(" \t");
     if (field->back() == ':') {
         if (field->size() == 1) return refusal(line, "a label before the ':'", *field);
-        s.label = std::string(field->substr(0, field->size() - 1));
+        const std::string_view label = field->substr(0, field->size() - 1);
+        // A label goes into the files a recorder reads: no control bytes, no zero byte.
+        if (std::any_of(label.begin(), label.end(), [](char c) {
+                return static_cast<unsigned char>(c) < 0x20 || c == 0x7f;
+            })) {
+            return refusal(line, "a label without control characters", *field);
+        }
+        s.label = std::string(label);
         field = fields.next(" \t");
     }
     const std::string_view measures = field.value_or("");
@@ -152,9 +159,22 @@ std::optional<std::string> readSection(Tokens fields, size_t line, LineMapSectio
 }  // namespace
 
 bool isLineMap(std::string_view text) {
-    Tokens tokens(text.substr(0, text.find('\0')));
-    while (const auto token = tokens.next("\t\n")) {
-        if (*token == "tmap") return false;
+    text = text.substr(0, text.find('\0'));
+    for (size_t start = 0; start < text.size();) {
+        const size_t end = std::min(text.find('\n', start), text.size());
+        // A "tmap" in a comment (a '#' that starts a word) is no entry of
+        // the menu's format.
+        const std::string_view line = text.substr(start, end - start);
+        size_t comment = line.find('#');
+        while (comment != std::string_view::npos && comment > 0 && line[comment - 1] != ' ' &&
+               line[comment - 1] != '\t') {
+            comment = line.find('#', comment + 1);
+        }
+        Tokens tokens(line.substr(0, comment));
+        while (const auto token = tokens.next("\t")) {
+            if (*token == "tmap") return false;
+        }
+        start = end + 1;
     }
     return true;
 }

@@ -48,7 +48,8 @@ struct LineMap {
 
 // Whether the text is a map in the line format rather than the menu's "tmap"
 // lines: true unless some token, split at tabs and line breaks as the menu's
-// reader splits them, is "tmap". Like that reader, it stops at a zero byte.
+// reader splits them, is "tmap" outside a # comment. Like that reader, it
+// stops at a zero byte.
 bool isLineMap(std::string_view text);
 
 LineMap parseLineMap(std::string_view text);

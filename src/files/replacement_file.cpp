@@ -49,8 +49,10 @@ std::optional<std::string> ReplacementFile::open() {
         mode_ = info.st_mode & 07777;
     } else if (errno != ENOENT) {
         return std::string(std::strerror(errno));
+    } else {
+        // A link to a file not made yet: the file is made where it points.
+        target_ = followLinks(path_);
     }
-    // A link that names nothing is replaced by the new file.
     const std::string base = target_ + ".new-" + std::to_string(::getpid());
     for (int n = 0; n < kNameAttempts && fd_ < 0; ++n) {
         const std::string name = n == 0 ? base : base + "-" + std::to_string(n);

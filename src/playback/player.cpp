@@ -48,12 +48,16 @@ private:
     void copyClick(int64_t at, int64_t count, uint8_t* dest) const {
         const size_t fb = static_cast<size_t>(clicks_.frameBytes);
         static const ClickBytes none;
-        const ClickBytes& click =
-            hasCurrent_ ? clickOf(clicks_.voices.at(current_.voice), current_.kind) : none;
+        static const ClickVoice silent;
+        const ClickVoice& voice = hasCurrent_ ? clicks_.voices.at(current_.voice) : silent;
+        const ClickBytes& click = hasCurrent_ ? clickOf(voice, current_.kind) : none;
         const int64_t clickFrames = static_cast<int64_t>(click.size / fb);
         const int64_t offset = at - current_.frame;
         const int64_t fromClick = std::max<int64_t>(0, std::min(clickFrames - offset, count));
-        if (fromClick > 0) {
+        if (fromClick > 0 && voice.madeAsLaid()) {
+            // A quieter voice is made as it plays: arithmetic only, nothing allocated.
+            encodeVoiceFrames(voice, current_.kind, offset, fromClick, dest, clicks_.frameBytes);
+        } else if (fromClick > 0) {
             std::memcpy(dest, click.data + static_cast<size_t>(offset) * fb,
                         static_cast<size_t>(fromClick) * fb);
         }
@@ -84,7 +88,7 @@ ScheduledSection wholeBeats(const Beat& beat, int64_t frames, int32_t beatsPerMe
 
 Outcome playSchedule(PcmDevice& device, std::vector<ScheduledSection> sections,
                      const PlayClicks& clicks, std::optional<int64_t> total,
-                     int32_t firstMeasure, const BeatListener& onBeat) {
+                     int32_t firstMeasure, const BeatListener& onBeat, int64_t* played) {
     onBeat(firstMeasure, 1);
     const int64_t p = device.periodFrames();
     // Without a total the beat runs on until it is stopped: longer than anyone listens.
@@ -105,6 +109,7 @@ Outcome playSchedule(PcmDevice& device, std::vector<ScheduledSection> sections,
             }
             filler.fill(period.data(), p);
             result = device.writePeriod(period.data(), p);
+            if (played && !result) *played += p;
         }
     }
     device.drainAndClose();
@@ -112,36 +117,37 @@ Outcome playSchedule(PcmDevice& device, std::vector<ScheduledSection> sections,
 }
 
 Outcome playBeat(PcmDevice& device, const Beat& beat, std::optional<int64_t> total,
-                 int32_t beatsPerMeasure, int32_t firstMeasure, const BeatListener& onBeat) {
+                 int32_t beatsPerMeasure, int32_t firstMeasure, const BeatListener& onBeat,
+                 int64_t* played) {
     // The beat holds the click's first frames, as far as the beat lasts.
     const ClickBytes click{beat.click, static_cast<size_t>(beat.clickFrames) *
                                            static_cast<size_t>(beat.frameBytes)};
     const PlayClicks clicks{{ClickVoice{click, click, click}}, beat.frameBytes};
     return playSchedule(device, {wholeBeats(beat, -1, beatsPerMeasure)}, clicks, total,
-                        firstMeasure, onBeat);
+                        firstMeasure, onBeat, played);
 }
 
 Outcome playOnDevice(const PlaybackTarget& target, const Beat& beat, std::optional<int64_t> total,
-                     int32_t beatsPerMeasure, const BeatListener& onBeat) {
+                     int32_t beatsPerMeasure, const BeatListener& onBeat, int64_t* played) {
     // The device's frames must be the beat's frames, or the writes would read past them.
     if (beat.frameBytes != (target.bits == 16 ? 2 : 3)) {
         return programError("Only 16- and 24-bit samples can be played.");
     }
     std::unique_ptr<PcmDevice> pcm;
     if (Outcome r = openAlsaPcm(target.device, target.rate, target.bits, pcm)) return r;
-    return playBeat(*pcm, beat, total, beatsPerMeasure, 1, onBeat);
+    return playBeat(*pcm, beat, total, beatsPerMeasure, 1, onBeat, played);
 }
 
 Outcome playSections(const PlaybackTarget& target, const std::vector<uint8_t>& click,
                      int32_t frameBytes, const std::vector<PlayedSection>& sections,
                      const std::function<void(size_t)>& onSection,
-                     const BeatListener& onBeat) {
+                     const BeatListener& onBeat, int64_t* played) {
     for (size_t i = 0; i < sections.size(); ++i) {
         const PlayedSection& section = sections[i];
         const Beat beat = makeBeat(click, frameBytes, section.beatLength);
         onSection(i);
         if (Outcome r = playOnDevice(target, beat, section.total, section.beatsPerMeasure,
-                                     onBeat)) {
+                                     onBeat, played)) {
             return r;
         }
     }
@@ -150,11 +156,11 @@ Outcome playSections(const PlaybackTarget& target, const std::vector<uint8_t>& c
 
 Outcome playScheduleOnDevice(const PlaybackTarget& target, std::vector<ScheduledSection> sections,
                              const PlayClicks& clicks, std::optional<int64_t> total,
-                             const BeatListener& onBeat) {
+                             const BeatListener& onBeat, int64_t* played) {
     if (clicks.frameBytes != (target.bits == 16 ? 2 : 3)) {
         return programError("Only 16- and 24-bit samples can be played.");
     }
     std::unique_ptr<PcmDevice> pcm;
     if (Outcome r = openAlsaPcm(target.device, target.rate, target.bits, pcm)) return r;
-    return playSchedule(*pcm, std::move(sections), clicks, total, 1, onBeat);
+    return playSchedule(*pcm, std::move(sections), clicks, total, 1, onBeat, played);
 }

@@ -25,8 +25,10 @@ using BeatListener = std::function<void(int64_t measure, int64_t beat)>;
 // the device at the end. Inside an InterruptGuard, a stop signal ends the
 // playing before the next period: what waits to be played is dropped, and
 // the Stop carries status 128 + the signal's number.
+// Adds the frames written to the device to `played`, when given.
 Outcome playBeat(PcmDevice& device, const Beat& beat, std::optional<int64_t> total,
-                 int32_t beatsPerMeasure, int32_t firstMeasure, const BeatListener& onBeat);
+                 int32_t beatsPerMeasure, int32_t firstMeasure, const BeatListener& onBeat,
+                 int64_t* played = nullptr);
 
 // The encoded clicks of every kind, held elsewhere, and the bytes of a frame.
 struct PlayClicks {
@@ -39,7 +41,8 @@ struct PlayClicks {
 // playBeat does. Whole-beat sections with a negative length run to the end.
 Outcome playSchedule(PcmDevice& device, std::vector<ScheduledSection> sections,
                      const PlayClicks& clicks, std::optional<int64_t> total,
-                     int32_t firstMeasure, const BeatListener& onBeat);
+                     int32_t firstMeasure, const BeatListener& onBeat,
+                     int64_t* played = nullptr);
 
 // Where and how to play: the device's name, the rate and the sample size.
 struct PlaybackTarget {
@@ -50,7 +53,8 @@ struct PlaybackTarget {
 
 // Opens the device and plays the beat on it as playBeat does.
 Outcome playOnDevice(const PlaybackTarget& target, const Beat& beat, std::optional<int64_t> total,
-                     int32_t beatsPerMeasure, const BeatListener& onBeat);
+                     int32_t beatsPerMeasure, const BeatListener& onBeat,
+                     int64_t* played = nullptr);
 
 // Plays the sections one after another, each on the device opened afresh
 // and counting its measures from 1. `onSection` is told each section's
@@ -58,9 +62,9 @@ Outcome playOnDevice(const PlaybackTarget& target, const Beat& beat, std::option
 Outcome playSections(const PlaybackTarget& target, const std::vector<uint8_t>& click,
                      int32_t frameBytes, const std::vector<PlayedSection>& sections,
                      const std::function<void(size_t)>& onSection,
-                     const BeatListener& onBeat);
+                     const BeatListener& onBeat, int64_t* played = nullptr);
 
 // Opens the device and plays the sections' clicks on it as playSchedule does.
 Outcome playScheduleOnDevice(const PlaybackTarget& target, std::vector<ScheduledSection> sections,
                              const PlayClicks& clicks, std::optional<int64_t> total,
-                             const BeatListener& onBeat);
+                             const BeatListener& onBeat, int64_t* played = nullptr);

@@ -3,6 +3,7 @@
 #include <sys/uio.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 
@@ -24,6 +25,31 @@ WriteResult failedWith(int error) { return WriteStop{error, 0}; }
 class GatherWriter {
 public:
     explicit GatherWriter(int fd) : fd_(fd), zeros_(kSilenceBlock) {}
+
+    // Adds `frames` frames of a click that is made as it is laid, encoded
+    // piece by piece into a buffer of its own that each flush empties.
+    WriteResult addMade(const ClickVoice& voice, ClickKind kind, int64_t frames,
+                        uint32_t bytesPerSample) {
+        if (made_.empty()) made_.resize(kGatherBytes);
+        const int64_t room = static_cast<int64_t>(made_.size() / bytesPerSample);
+        for (int64_t done = 0; done < frames;) {
+            const int64_t piece = std::min(frames - done, room);
+            const size_t size = static_cast<size_t>(piece) * bytesPerSample;
+            if (count_ == pieces_.size() || madeUsed_ + size > made_.size()) {
+                if (WriteResult r = flush()) return r;
+            }
+            uint8_t* at = made_.data() + madeUsed_;
+            encodeVoiceFrames(voice, kind, done, piece, at, static_cast<int32_t>(bytesPerSample));
+            madeUsed_ += size;
+            pieces_[count_++] = iovec{at, size};
+            queued_ += size;
+            if (queued_ >= kGatherBytes) {
+                if (WriteResult r = flush()) return r;
+            }
+            done += piece;
+        }
+        return std::nullopt;
+    }
 
     // `data` must stay valid until the next flush.
     WriteResult add(const uint8_t* data, size_t size) {
@@ -68,6 +94,7 @@ public:
         }
         count_ = 0;
         queued_ = 0;
+        madeUsed_ = 0;
         return std::nullopt;
     }
 
@@ -80,6 +107,8 @@ private:
     size_t count_ = 0;
     size_t queued_ = 0;
     uint64_t written_ = 0;
+    std::vector<uint8_t> made_;  // clicks made as they are laid, until the next flush
+    size_t madeUsed_ = 0;
 };
 
 }  // namespace
@@ -108,8 +137,13 @@ WriteResult writeTrackSamples(int fd, BeatSchedule& schedule, const TrackClicks&
     const auto lay = [&](const LaidClick& click) {
         // A silence sample is all zero bytes: runs of it come from one block of zeros.
         result = writer.addZeros(static_cast<uint64_t>(click.frame - at) * b);
-        const ClickBytes& bytes = clickOf(clicks.voices.at(click.voice), click.kind);
-        if (!result) result = writer.add(bytes.data, static_cast<size_t>(click.frames) * b);
+        const ClickVoice& voice = clicks.voices.at(click.voice);
+        if (!result && voice.madeAsLaid()) {
+            result = writer.addMade(voice, click.kind, click.frames, bytesPerSample);
+        } else if (!result) {
+            const ClickBytes& bytes = clickOf(voice, click.kind);
+            result = writer.add(bytes.data, static_cast<size_t>(click.frames) * b);
+        }
         at = click.frame + click.frames;
         return !result;
     };

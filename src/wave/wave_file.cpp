@@ -133,14 +133,14 @@ Outcome WaveFile::lockUserFile(int openFlags, bool mustExist) {
         struct stat named {};
         if (::stat(path_.c_str(), &named) != 0) {
             if (errno == ENOENT && !mustExist) return std::nullopt;
-            if (mustExist) return programError("The requested filename does not exist!");
+            if (mustExist) return cannotOpen(errno);
             return programError("Can't create " + quoted(path_) + ": " + std::strerror(errno));
         }
         if (!S_ISREG(named.st_mode)) return refuse("is not a regular file");
         const int fd = ::open(path_.c_str(), openFlags | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
         if (fd < 0) {
             if (errno == EISDIR) return refuse("is not a regular file");
-            if (mustExist) return programError("The requested filename does not exist!");
+            if (mustExist) return cannotOpen(errno);
             return programError("Can't create " + quoted(path_) + ": " + std::strerror(errno));
         }
         lockFd_ = fd;
@@ -170,6 +170,13 @@ Outcome WaveFile::lockUserFile(int openFlags, bool mustExist) {
     return refuse("keeps being replaced by another program");
 }
 
+// Why the file to add to cannot be opened: the menu's one sentence, or
+// what went wrong.
+Outcome WaveFile::cannotOpen(int error) const {
+    if (!sayWhy_ || error == ENOENT) return programError("The requested filename does not exist!");
+    return refuse(std::string("can't be opened to add to it: ") + std::strerror(error));
+}
+
 // Why the new file cannot be made. An append that adds markers makes one
 // too, beside the file it adds to.
 Outcome WaveFile::cannotCreate(int error) const {
@@ -189,6 +196,9 @@ Outcome WaveFile::createTemporary() {
         }
         // A file the user made read-only is not replaced.
         if (::access(target_.c_str(), W_OK) != 0) return cannotCreate(errno);
+    } else {
+        // A link to a file not made yet: the file is made where it points.
+        target_ = followLinks(path_);
     }
     const std::string base = target_ + ".new-" + std::to_string(::getpid());
     for (int n = 0; n < kLockAttempts; ++n) {

@@ -42,6 +42,10 @@ public:
     WaveFile(const WaveFile&) = delete;
     WaveFile& operator=(const WaveFile&) = delete;
 
+    // A file to add to that exists but cannot be opened (it is read-only,
+    // say) is refused with the reason, not with the menu's "does not exist".
+    void sayWhyOpeningFails() { sayWhy_ = true; }
+
     // Starts a new file whose header states `plannedFrames` samples, with a
     // cue point and label for each of `marks` before the audio.
     Outcome create(int32_t plannedFrames, const std::vector<TrackMark>& marks = {});
@@ -81,6 +85,7 @@ private:
     Outcome checkByteRate() const;
     Outcome lockUserFile(int openFlags, bool mustExist);
     Outcome createTemporary();
+    Outcome cannotOpen(int error) const;
     Outcome cannotCreate(int error) const;
     Outcome readLayout();
     Outcome planMarkers(const std::vector<TrackMark>& marks);
@@ -118,5 +123,6 @@ private:
     std::array<uint8_t, 8> oldSizes_{};  // the RIFF and data size fields before an append
     bool sizesWritten_ = false;
     bool committed_ = false;
+    bool sayWhy_ = false;
     std::optional<InterruptGuard> guard_;  // while the work runs
 };
