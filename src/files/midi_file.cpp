@@ -520,22 +520,23 @@ void writeNotes(ByteStream& out, const std::vector<ScheduledSection>& sections,
     int64_t beatTicks = 0;
     int64_t ways = 1;           // how many ways the last beat is split
     std::vector<int64_t> subdivisions;  // frames of the last beat's subdivisions, at most ways - 1
-    std::optional<int64_t> previousFrame;  // of the beat before the last
     // The conductor keeps every beat's MIDI time at its click, so within a
-    // beat MIDI time runs evenly from the beat's click to the next one's: a
+    // beat MIDI time runs evenly from the beat's click to where the beat
+    // ends: the next beat's click, or for the last beat the end of the
+    // track, which is where the schedule would start the next beat and
+    // where the conductor ends the last beat of a change of tempo. A
     // subdivision goes to the tick nearest to where its click falls between
-    // the two, even in a beat that a long click pushed back. The last beat
-    // is taken to last as long as the one before it; with no beat before
-    // it either, subdivision j of N sits at j / N of the beat, halves
-    // rounded up.
-    const auto placeSubdivisions = [&](std::optional<int64_t> nextFrame) {
+    // the two, even in a beat that a long click pushed back. In a beat that
+    // ends where it starts, subdivision j of N sits at j / N of the beat,
+    // halves rounded up.
+    const auto placeSubdivisions = [&](int64_t endFrame) {
         for (size_t k = 0; k < subdivisions.size(); ++k) {
             const int64_t j = static_cast<int64_t>(k) + 1;
             int64_t at = (2 * j * beatTicks + ways) / (2 * ways);
-            if (nextFrame && *nextFrame > beatFrame) {
+            if (endFrame > beatFrame) {
                 at = std::llround(static_cast<double>(subdivisions[k] - beatFrame) *
                                   static_cast<double>(beatTicks) /
-                                  static_cast<double>(*nextFrame - beatFrame));
+                                  static_cast<double>(endFrame - beatFrame));
             }
             at = std::max<int64_t>(1, std::min(at, beatTicks - 1));
             notes.note(beatTick + at, kNormalKey, kSubdivisionVelocity);
@@ -552,7 +553,6 @@ void writeNotes(ByteStream& out, const std::vector<ScheduledSection>& sections,
             continue;
         }
         placeSubdivisions(e.frame);
-        if (tick > 0) previousFrame = beatFrame;
         beatTick = tick;
         beatFrame = e.frame;
         beatTicks = facts[e.section].beatTicks;
@@ -563,8 +563,7 @@ void writeNotes(ByteStream& out, const std::vector<ScheduledSection>& sections,
         tick += beatTicks;
     }
     if (out.failed()) return;
-    placeSubdivisions(previousFrame ? std::optional<int64_t>(2 * beatFrame - *previousFrame)
-                                    : std::nullopt);
+    placeSubdivisions(schedule.end());
     notes.finish();
     out.endTrack();
 }
