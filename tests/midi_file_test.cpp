@@ -1,5 +1,6 @@
 // The MIDI file of a track, read back byte by byte: the events of a small
-// map, every beat of a table of maps against its click, and the refusals.
+// map, every beat of a table of maps against its click, every note of
+// changes of tempo against its click, long markers, and the refusals.
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <unistd.h>
@@ -94,8 +95,10 @@ ScheduledSection exact(std::vector<double> tempos, int64_t beats, int64_t perMea
 
 Bytes tempoEvent(uint32_t u) { return {0xFF, 0x51, 3, uint8_t(u >> 16), uint8_t(u >> 8), uint8_t(u)}; }
 Bytes meterEvent(uint8_t n, uint8_t shift) { return {0xFF, 0x58, 4, n, shift, 24, 8}; }
-Bytes textEvent(uint8_t type, const std::string& s) {
-    Bytes e{0xFF, type, uint8_t(s.size())};
+Bytes textEvent(uint8_t type, const std::string& s) {  // up to 16383 bytes
+    Bytes e{0xFF, type};
+    if (s.size() > 127) e.push_back(uint8_t(0x80 | s.size() >> 7));
+    e.push_back(uint8_t(s.size() & 0x7F));
     for (char c : s) e.push_back(uint8_t(c));
     return e;
 }
@@ -248,7 +251,7 @@ TEST(MidiFile, BarLinesAndSubdivisionsFollowTheAudio) {
 
     // 960 frames a beat at 48 kHz, a click of 2400 frames: beats 2400 apart,
     // their subdivisions 320 and 640 frames after them, so 128 and 256 ticks;
-    // the last beat is taken to last as long as the one before it.
+    // the last beat runs to the end of the track, where its click ends.
     ScheduledSection pushed = fileSection(48000, 3000.0f, 9600, 2400);
     pushed.subdivide = 3;
     const Midi notes = parseMidi(writeToMemory({pushed}, {"a"}).second);
@@ -258,6 +261,80 @@ TEST(MidiFile, BarLinesAndSubdivisionsFollowTheAudio) {
     }
     EXPECT_EQ(ticks, (std::vector<int64_t>{0, 128, 256, 960, 1088, 1216, 1920, 2048, 2176, 2880,
                                            3008, 3136}));
+}
+
+// Microseconds of every note's start, from the conductor's tempos.
+std::vector<double> noteMicros(const Midi& midi) {
+    std::vector<std::pair<int64_t, int64_t>> tempos;  // tick, us a quarter
+    for (const auto& [tick, e] : midi.tracks.at(0)) {
+        if (e[1] == 0x51) tempos.emplace_back(tick, e[3] << 16 | e[4] << 8 | e[5]);
+    }
+    std::vector<double> times;
+    for (const auto& [tick, e] : midi.tracks.at(1)) {
+        if (e[0] != 0x99) continue;
+        int64_t time = 0;  // us / 960
+        for (size_t i = 0; i < tempos.size() && tempos[i].first < tick; ++i) {
+            const int64_t to = i + 1 < tempos.size() ? std::min(tick, tempos[i + 1].first) : tick;
+            time += (to - tempos[i].first) * tempos[i].second;
+        }
+        times.push_back(time / 960.0);
+    }
+    return times;
+}
+
+// A note for every click, beats and subdivisions, each within one sample of
+// it, the last beat of a change of tempo included.
+TEST(MidiFile, EverySubdivisionOfAChangeOfTempoWithinOneSampleOfItsClick) {
+    const struct {
+        std::vector<double> tempos;
+        int64_t beats;
+        double noteValue;
+        uint32_t rate;
+    } table[] = {{{120, 60}, 4, 4.0, 44100}, {{60, 180}, 8, 4.0, 48000},
+                 {{10000, 1}, 16, 4.0, 44100}, {{300, 20}, 6, 8.0, 48000}};
+    for (const auto& row : table) {
+        for (int32_t ways : {2, 3, 4, 16}) {
+            ScheduledSection ramp = exact(row.tempos, row.beats, 4, row.noteValue, row.rate);
+            ramp.ramp = true;
+            ramp.subdivide = ways;
+            SCOPED_TRACE(testing::Message() << row.tempos[0] << "-" << row.tempos[1] << " in " << ways);
+            const std::vector<double> notes = noteMicros(parseMidi(writeToMemory({ramp}).second));
+            BeatSchedule schedule({ramp});
+            std::vector<int64_t> clicks;
+            for (BeatEvent e; schedule.next(e);) clicks.push_back(e.frame);
+            EXPECT_EQ(notes.size(), clicks.size());
+            for (size_t i = 0; i < std::min(clicks.size(), notes.size()); ++i) {
+                EXPECT_LE(std::fabs(notes[i] - micros(clicks[i], row.rate)), 1e6 / row.rate) << i;
+            }
+        }
+    }
+}
+
+// A marker holds at most 255 bytes, never part of a character.
+TEST(MidiFile, TextEventsHoldAtMost255BytesCutBetweenCharacters) {
+    const auto times = [](const std::string& s, size_t n) {
+        std::string r;
+        while (n-- > 0) r += s;
+        return r;
+    };
+    const std::string e = "\xC3\xA9", euro = "\xE2\x82\xAC", note = "\xF0\x9F\x8E\xB5";
+    const struct {
+        std::string name, marker;
+    } table[] = {
+        {std::string(255, 'A'), std::string(255, 'A')},
+        {"verse-" + std::string(1 << 20, 'A'), "verse-" + std::string(249, 'A')},
+        {times(e, 200), times(e, 127)},                     // 254 bytes
+        {"v" + times(euro, 100), "v" + times(euro, 84)},    // 253
+        {"vv" + times(euro, 100), "vv" + times(euro, 84)},  // 254
+        {"v" + times(note, 100), "v" + times(note, 63)},    // 253
+    };
+    for (const auto& row : table) {
+        const Midi midi = parseMidi(writeToMemory({exact({120}, 1)}, {row.name}).second);
+        const auto marker = std::find_if(midi.tracks[0].begin(), midi.tracks[0].end(),
+                                         [](const Event& ev) { return ev.second[1] == 0x06; });
+        ASSERT_NE(marker, midi.tracks[0].end());
+        EXPECT_EQ(marker->second, textEvent(0x06, row.marker)) << row.marker.size();
+    }
 }
 
 TEST(MidiFile, AGapLongerThanADeltaIsBridgedByAnEmptyText) {

@@ -22,6 +22,7 @@ constexpr double kTolerance = 1e6 / 96000.0;          // half a sample at 48 kHz
 constexpr int64_t kLongestDelta = 0x0FFFFFFF;         // what four bytes of variable length hold
 constexpr uint64_t kLongestTrack = 0xFFFFFFFF;        // bytes a chunk's 32-bit length can state
 constexpr size_t kBufferBytes = 64 * 1024;
+constexpr size_t kLongestText = 255;                  // bytes of a text event that every reader takes
 constexpr int64_t kEventsBetweenSignalChecks = 4096;
 
 constexpr uint8_t kAccentKey = 76;     // high wood block
@@ -48,6 +49,19 @@ MidiStop tooSlow(size_t section) {
     MidiStop stop;
     stop.slowSection = static_cast<int64_t>(section);
     return stop;
+}
+
+// How much of `s` a text event keeps: all of it up to kLongestText bytes,
+// else the longest start that ends on a UTF-8 character boundary. A
+// character is at most four bytes, so at most three continuation bytes
+// (10xxxxxx) are given back; text that is no UTF-8 there is cut where it is.
+size_t textLength(const std::string& s) {
+    if (s.size() <= kLongestText) return s.size();
+    const auto continues = [&](size_t i) { return (static_cast<uint8_t>(s[i]) & 0xC0) == 0x80; };
+    for (size_t cut = kLongestText; cut + 3 >= kLongestText; --cut) {
+        if (!continues(cut)) return cut;
+    }
+    return kLongestText;
 }
 
 // Bytes on their way to the file, through one buffer. The first failure
@@ -86,9 +100,10 @@ public:
         put(static_cast<uint8_t>(value & 0x7F));
     }
 
-    // A meta event's text, cut to the longest length four bytes can state.
-    void text(const std::string& s) {
-        const size_t size = std::min<size_t>(s.size(), static_cast<size_t>(kLongestDelta));
+    // A text meta event of `type` (01 text, 03 track name, 06 marker).
+    void text(uint8_t type, const std::string& s) {
+        const size_t size = textLength(s);
+        put({0xFF, type});
         quantity(static_cast<uint32_t>(size));
         for (size_t i = 0; i < size && !failed(); ++i) put(static_cast<uint8_t>(s[i]));
     }
@@ -99,7 +114,7 @@ public:
         int64_t delta = tick - lastTick_;
         while (delta > kLongestDelta) {
             quantity(static_cast<uint32_t>(kLongestDelta));
-            put({0xFF, 0x01, 0x00});
+            text(0x01, std::string());
             delta -= kLongestDelta;
         }
         quantity(static_cast<uint32_t>(delta));
@@ -381,8 +396,7 @@ private:
             const Meta& m = pending_.front();
             out_.at(m.tick);
             if (m.marker) {
-                out_.put({0xFF, 0x06});
-                out_.text(m.section < names_.size() ? names_[m.section] : std::string());
+                out_.text(0x06, m.section < names_.size() ? names_[m.section] : std::string());
             } else {
                 out_.put({0xFF, 0x58, 0x04, m.numerator, m.shift, 24, 8});
             }
@@ -512,7 +526,7 @@ void writeNotes(ByteStream& out, const std::vector<ScheduledSection>& sections,
                 const std::vector<SectionFacts>& facts) {
     out.beginTrack();
     out.at(0);
-    out.put({0xFF, 0x03, 0x05, 'C', 'l', 'i', 'c', 'k'});
+    out.text(0x03, "Click");
     NoteTrack notes(out);
     int64_t tick = 0;           // of the next beat
     int64_t beatTick = 0;       // of the last beat
@@ -520,22 +534,23 @@ void writeNotes(ByteStream& out, const std::vector<ScheduledSection>& sections,
     int64_t beatTicks = 0;
     int64_t ways = 1;           // how many ways the last beat is split
     std::vector<int64_t> subdivisions;  // frames of the last beat's subdivisions, at most ways - 1
-    std::optional<int64_t> previousFrame;  // of the beat before the last
     // The conductor keeps every beat's MIDI time at its click, so within a
-    // beat MIDI time runs evenly from the beat's click to the next one's: a
+    // beat MIDI time runs evenly from the beat's click to where the beat
+    // ends: the next beat's click, or for the last beat the end of the
+    // track, which is where the schedule would start the next beat and
+    // where the conductor ends the last beat of a change of tempo. A
     // subdivision goes to the tick nearest to where its click falls between
-    // the two, even in a beat that a long click pushed back. The last beat
-    // is taken to last as long as the one before it; with no beat before
-    // it either, subdivision j of N sits at j / N of the beat, halves
-    // rounded up.
-    const auto placeSubdivisions = [&](std::optional<int64_t> nextFrame) {
+    // the two, even in a beat that a long click pushed back. In a beat that
+    // ends where it starts, subdivision j of N sits at j / N of the beat,
+    // halves rounded up.
+    const auto placeSubdivisions = [&](int64_t endFrame) {
         for (size_t k = 0; k < subdivisions.size(); ++k) {
             const int64_t j = static_cast<int64_t>(k) + 1;
             int64_t at = (2 * j * beatTicks + ways) / (2 * ways);
-            if (nextFrame && *nextFrame > beatFrame) {
+            if (endFrame > beatFrame) {
                 at = std::llround(static_cast<double>(subdivisions[k] - beatFrame) *
                                   static_cast<double>(beatTicks) /
-                                  static_cast<double>(*nextFrame - beatFrame));
+                                  static_cast<double>(endFrame - beatFrame));
             }
             at = std::max<int64_t>(1, std::min(at, beatTicks - 1));
             notes.note(beatTick + at, kNormalKey, kSubdivisionVelocity);
@@ -552,7 +567,6 @@ void writeNotes(ByteStream& out, const std::vector<ScheduledSection>& sections,
             continue;
         }
         placeSubdivisions(e.frame);
-        if (tick > 0) previousFrame = beatFrame;
         beatTick = tick;
         beatFrame = e.frame;
         beatTicks = facts[e.section].beatTicks;
@@ -563,8 +577,7 @@ void writeNotes(ByteStream& out, const std::vector<ScheduledSection>& sections,
         tick += beatTicks;
     }
     if (out.failed()) return;
-    placeSubdivisions(previousFrame ? std::optional<int64_t>(2 * beatFrame - *previousFrame)
-                                    : std::nullopt);
+    placeSubdivisions(schedule.end());
     notes.finish();
     out.endTrack();
 }

@@ -16,8 +16,12 @@
 // makes it last as long as in the audio.
 //
 // A subdivision sits on the tick nearest to its click, the MIDI time running
-// evenly through a beat from its click to the next one's (after the last
-// beat: j / N of the beat for subdivision j of N, halves rounded up).
+// evenly through a beat from its click to the next one's; the last beat
+// runs to the end of the track.
+//
+// Text events (the track's name, the markers) hold at most 255 bytes, which
+// every reader takes: a longer name is cut at the last UTF-8 character
+// boundary within them.
 //
 // Memory stays the same whatever the number of beats: the file is streamed
 // through one buffer and the track lengths are written in at the end.
