@@ -53,3 +53,76 @@ TEST(BeatSchedule, WholeBeatsRunUpToAndIncludingTheLastFrame) {
 }
 
 }  // namespace
+
+namespace {
+
+// Every event of a schedule: frame and kind.
+std::vector<std::pair<int64_t, ClickKind>> eventsOf(std::vector<ScheduledSection> sections) {
+    BeatSchedule schedule(std::move(sections));
+    std::vector<std::pair<int64_t, ClickKind>> events;
+    BeatEvent e;
+    while (schedule.next(e)) events.emplace_back(e.frame, e.kind);
+    return events;
+}
+
+TEST(BeatSchedule, SubdivisionsNeverMoveABeatFarIntoALongTrack) {
+    // Past 2^27 frames the single-precision grid runs a few frames ahead of
+    // the exact times: at 8000 bpm and 22050 Hz the last of 16 subdivisions
+    // once reached the next beat and pushed it back.
+    for (const int32_t ways : {2, 3, 16}) {
+        ScheduledSection plain = fileSection(22050, 8000.0f, 140000000, 0);
+        ScheduledSection split = plain;
+        split.subdivide = ways;
+        std::vector<int64_t> beats;
+        for (const auto& [frame, kind] : eventsOf({plain})) beats.push_back(frame);
+        size_t beat = 0, subdivisions = 0;
+        int64_t last = -1;
+        for (const auto& [frame, kind] : eventsOf({split})) {
+            ASSERT_GT(frame, last) << "clicks in order, none on another";
+            last = frame;
+            if (kind == ClickKind::Subdivision) {
+                ++subdivisions;
+                continue;
+            }
+            ASSERT_LT(beat, beats.size());
+            ASSERT_EQ(frame, beats[beat]) << "beat " << beat << " at " << ways;
+            ++beat;
+        }
+        EXPECT_EQ(beat, beats.size());
+        EXPECT_EQ(subdivisions, beats.size() * static_cast<size_t>(ways - 1));
+    }
+}
+
+TEST(BeatSchedule, EdgesOfTheExactRuleAndOfAccentedMeasures) {
+    // A change of tempo without beats takes no time: the section after a
+    // count-in of 4 beats at 100 bpm starts where the count-in ends.
+    ScheduledSection count;
+    count.rounding = BeatRounding::Exact;
+    count.rate = 44100;
+    count.tempos = {100.0};
+    count.beatCount = 4;
+    ScheduledSection ramp = count;
+    ramp.tempos = {100.0, 200.0};
+    ramp.ramp = true;
+    ramp.beatCount = 0;
+    BeatSchedule schedule({count, ramp});
+    BeatEvent e;
+    int beats = 0;
+    while (schedule.next(e)) ++beats;
+    EXPECT_EQ(beats, 4);
+    EXPECT_EQ(schedule.end(), 105840);
+    EXPECT_EQ(schedule.sectionStarts(), (std::vector<int64_t>{0, 105840}));
+
+    // An accented first beat is a rule, whatever the size of the measure.
+    ScheduledSection huge = whole(1, 2147483647, 5);
+    huge.accentFirst = true;
+    std::vector<ClickKind> kinds;
+    for (const auto& [frame, kind] : eventsOf({huge})) kinds.push_back(kind);
+    EXPECT_EQ(kinds, (std::vector<ClickKind>{ClickKind::Accent, ClickKind::Normal,
+                                             ClickKind::Normal, ClickKind::Normal,
+                                             ClickKind::Normal, ClickKind::Normal}));
+    EXPECT_EQ(kindOfBeat("x.X", 3, true), ClickKind::Accent);
+    EXPECT_EQ(kindOfBeat("", 2147483647, true), ClickKind::Normal);
+}
+
+}  // namespace

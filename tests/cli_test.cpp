@@ -4,8 +4,13 @@
 #include <gtest/gtest.h>
 
 #include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 
+#include <chrono>
+#include <cstdlib>
 #include <filesystem>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -18,6 +23,17 @@ const std::string kExampleMap = "tmap\t120\t4\t48\ntmap\t160\t3\t16\n";
 
 class CommandLineRun : public CommandLineFolder {
 protected:
+    // Every entry of the folder with what it holds (a link: where it points).
+    std::map<std::string, std::string> folder() const {
+        std::map<std::string, std::string> entries;
+        for (const auto& entry : std::filesystem::directory_iterator(dir.path())) {
+            const std::string name = entry.path().filename().string();
+            entries[name] = entry.is_symlink() ? "-> " + std::filesystem::read_symlink(entry).string()
+                                               : readFile(entry.path().string());
+        }
+        return entries;
+    }
+
     // The menu's file for the same session, written in a folder of its own.
     std::string menuFile(const std::string& settings, const std::string& commands) {
         const TempDir menu;
@@ -131,6 +147,180 @@ TEST_F(CommandLineRun, CtrlCStopsPlayingAndWritingCleanly) {
     EXPECT_EQ(r.err, "clicktrack: Interrupted; 'click.wav' is unchanged.\n");
     EXPECT_TRUE(readFile(file("click.wav")) == before);
     EXPECT_EQ(namesIn(dir.path()), "click.wav");
+}
+
+// Whatever the command line is given, no file it reads or writes is lost,
+// it never hangs, and it holds memory in proportion to what it writes.
+TEST_F(CommandLineRun, NoOutputReplacesAnInputOrAnotherOutput) {
+    writeFile(file("song.txt"), "verse: 2 120\n");
+    writeFile(file("set.txt"), "rate\t48000\n");
+    writeFile(file("self.txt"), "save\tself.txt\n");
+    std::filesystem::create_symlink("song.txt", file("alias.txt"));
+    const auto refused = [](const std::string& what) {
+        return "clicktrack: " + what + "\nTry 'clicktrack --help'.\n";
+    };
+    const std::vector<std::pair<std::vector<std::string>, std::string>> rows = {
+        {{"--map", "song.txt", "--labels", "song.txt"},
+         refused("--labels names the file --map reads, 'song.txt'.")},
+        {{"--map", "song.txt", "--midi", "song.txt"},
+         refused("--midi names the file --map reads, 'song.txt'.")},
+        {{"--map", "song.txt", "-o", "song.txt"},
+         refused("--output names the file --map reads, 'song.txt'.")},
+        {{"--map", "song.txt", "-a", "-o", "alias.txt"},
+         refused("--output names the file --map reads, 'song.txt'.")},
+        {{"--map", "alias.txt", "--midi", "song.txt"},
+         refused("--midi names the file --map reads, 'alias.txt'.")},
+        {{"--settings", "set.txt", "-o", "set.txt"},
+         refused("--output names the file --settings reads, 'set.txt'.")},
+        {{"--settings", "self.txt"},
+         refused("the output file names the file --settings reads, 'self.txt'.")},
+        {{"--settings", "/dev/stdout", "-o", "-"},
+         refused("--settings names the file standard output goes to, '/dev/stdout'.")},
+        {{"--map", "song.txt", "-o", "x.wav", "--midi", "alias.txt"},
+         refused("--midi names the file --map reads, 'song.txt'.")},
+        {{"-o", "x.wav", "--labels", "./x.wav"},
+         refused("--output and --labels name the same file './x.wav'.")},
+    };
+    const auto before = folder();
+    for (const auto& [options, message] : rows) {
+        std::vector<std::string> args{"render", "-q"};
+        args.insert(args.end(), options.begin(), options.end());
+        const RunResult r = clicktrack(args);
+        EXPECT_EQ(r.status, 2) << options.back();
+        EXPECT_EQ(r.err, message);
+        EXPECT_TRUE(folder() == before) << options.back();
+    }
+}
+
+TEST_F(CommandLineRun, AFileSizeLimitStopsEveryWriteAndLeavesNoFileBehind) {
+    ASSERT_EQ(clicktrack({"render", "-m", "1", "-q", "-o", "old.wav"}).status, 0);
+    std::string many;
+    for (int i = 0; i < 300; ++i) many += "part" + std::to_string(i) + ": 1 240\n";
+    writeFile(file("many.txt"), many);
+    writeFile(file("long.txt"), "400 240\n");
+    struct Row {
+        std::vector<std::string> args;
+        uint64_t limit;
+        std::string err;
+    };
+    const std::string tooLarge = "clicktrack: Can't write ";
+    for (const Row& row : {
+             Row{{"-m", "8", "-o", "new.wav"}, 300000, "'new.wav': File too large; 'new.wav' was not written."},
+             Row{{"-m", "8", "-a", "-o", "old.wav"}, 300000, "'old.wav': File too large; 'old.wav' is unchanged."},
+             Row{{"-m", "8", "-a", "--markers", "-o", "old.wav"}, 300000,
+                 "'old.wav': File too large; 'old.wav' is unchanged."},
+             Row{{"--map", "long.txt", "--midi", "new.mid", "-o", "new.wav"}, 4096,
+                 "'new.mid': File too large; nothing was written."},
+             Row{{"--map", "many.txt", "--labels", "new.txt", "-o", "new.wav"}, 4096,
+                 "'new.txt': File too large; nothing was written."}}) {
+        const auto before = folder();
+        std::vector<std::string> args{"render", "-q"};
+        args.insert(args.end(), row.args.begin(), row.args.end());
+        const RunResult r = BackgroundRun(dir.path(), "", row.limit, args).wait();
+        EXPECT_EQ(r.status, 1) << row.args.back();
+        EXPECT_EQ(r.err, tooLarge + row.err + "\n");
+        EXPECT_TRUE(folder() == before) << row.args.back();
+    }
+}
+
+TEST_F(CommandLineRun, NothingToPlayPlaysNothingAndSaysSoOnce) {
+    writeCaptureAsoundrc(dir.path(), file("cap.raw"));
+    writeFile(file("empty.txt"), "tmap\t120\t4\t0\n");
+    const std::string empty = "clicktrack: nothing to play: the track is empty.\n";
+    for (const auto& [options, message] : std::vector<std::pair<std::vector<std::string>, std::string>>{
+             {{"--seconds", "0"}, empty},
+             {{"-t", "100-200", "-m", "0"}, empty},
+             {{"-m", "0"}, empty},
+             {{"-m", "0", "--accent", "--count-in", "1"}, empty},
+             {{"--map", "empty.txt"}, empty},
+             {{"--seconds", "0.001"},
+              "clicktrack: nothing to play: the track is no longer than one period of the sound "
+              "device.\n"}}) {
+        std::vector<std::string> args{"play", "-d", "cap", "--loop"};
+        args.insert(args.end(), options.begin(), options.end());
+        const auto start = std::chrono::steady_clock::now();
+        const RunResult r = clicktrack(args);
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
+        EXPECT_EQ(r.status, 0) << options.back();
+        EXPECT_EQ(r.err, message);
+        EXPECT_EQ(r.out, "");
+    }
+    EXPECT_FALSE(fileExists(file("cap.raw")) && !readFile(file("cap.raw")).empty());
+}
+
+TEST_F(CommandLineRun, HugeMeasuresAndManyLevelsCostWhatIsWritten) {
+    std::string levels;
+    for (int i = 1; i <= 500; ++i) levels += "1 1/64 10000 " + std::to_string(i / 1000.0) + "\n";
+    writeFile(file("levels.txt"), levels);
+    for (const std::vector<std::string>& options :
+         {std::vector<std::string>{"-b", "2147483647", "-m", "0", "--accent"},
+          {"-b", "2147483647", "-m", "0", "-t", "100-200", "--accent", "--subdivide", "4"},
+          {"--map", "levels.txt", "-r", "1000000", "-f", "2"}}) {
+        std::vector<std::string> args{"render", "-q", "-o", "out.wav"};
+        args.insert(args.end(), options.begin(), options.end());
+        const RunResult r = clicktrack(args);
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_LT(r.peakKiB, 256 * 1024) << options.back();
+    }
+}
+
+TEST_F(CommandLineRun, MessagesAndEdgesSayWhatIsTrue) {
+    ASSERT_EQ(clicktrack({"render", "-m", "1", "-q", "-o", "ro.wav"}).status, 0);
+    ::chmod(file("ro.wav").c_str(), 0444);
+    const RunResult readOnly =
+        BackgroundRun(dir.path(), "", 0, {"render", "-a", "-o", "ro.wav"}, true).wait();
+    EXPECT_EQ(readOnly.status, 1);
+    EXPECT_EQ(readOnly.err, "clicktrack: 'ro.wav' can't be opened to add to it: Permission denied; "
+                            "nothing was added.\n");
+    // The command line takes names of any length; the device is then what fails.
+    const std::string longName = std::string(200, 'n') + ".wav";
+    EXPECT_EQ(clicktrack({"render", "-m", "1", "-q", "-o", longName}).status, 0);
+    EXPECT_TRUE(fileExists(file(longName)));
+    EXPECT_EQ(clicktrack({"play", "-q", "-d", "plughw:CARD=NoSuchCard,DEV=0"}).status, 1);
+    // A link to a file not made yet makes that file and stays a link.
+    std::filesystem::create_symlink("made.wav", file("link.wav"));
+    std::filesystem::create_symlink("made.txt", file("link.txt"));
+    EXPECT_EQ(clicktrack({"render", "-m", "1", "-q", "-o", "link.wav", "--labels", "link.txt"}).status, 0);
+    EXPECT_TRUE(std::filesystem::is_symlink(file("link.wav")));
+    EXPECT_TRUE(readFile(file("made.wav")) == readFile(file("ro.wav")));
+    EXPECT_EQ(readFile(file("made.txt")), "0.000000\t2.000000\tSection 1\n");
+    // Help or a summary that cannot be written is a failure.
+    for (const char* args : {" --help", " render -m 1 -o full.wav", " --version"}) {
+        const std::string command = "cd '" + dir.path() + "' && '" CLICKTRACK_BIN "'" + args +
+                                    " >/dev/full 2>/dev/null";
+        EXPECT_EQ(WEXITSTATUS(std::system(command.c_str())), 1) << args;
+    }
+    // A count-in too long for the frame counter is refused, not dropped.
+    writeFile(file("slow.txt"), "tmap\t1\t4\t1\n");
+    for (const std::vector<std::string>& options :
+         {std::vector<std::string>{"-t", "1", "-m", "1"}, {"--map", "slow.txt"}}) {
+        std::vector<std::string> args{"render", "--count-in", "1000", "-o", "long.wav"};
+        args.insert(args.end(), options.begin(), options.end());
+        const RunResult r = clicktrack(args);
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(r.err, "clicktrack: the count-in is too long: its frames do not fit 31 bits at "
+                         "this rate; nothing was written or played.\n");
+    }
+    EXPECT_FALSE(fileExists(file("long.wav")));
+    // A change of tempo without beats after a count-in: the count-in whole,
+    // the section starting where it ends.
+    ASSERT_EQ(clicktrack({"render", "-q", "-t", "100-200", "-m", "0", "--count-in", "1", "--markers",
+                          "--labels", "ramp.txt", "-o", "ramp.wav"}).status, 0);
+    EXPECT_EQ(readFile(file("ramp.txt")),
+              "0.000000\t2.400000\tCount-in\n2.400000\t2.400000\tSection 1\n");
+    // The header, the cue and label chunks of the two markers, 2.4 s of audio.
+    EXPECT_EQ(readBytes(file("ramp.wav")).size(), 44u + 60u + 56u + 105840u * 3);
+    // Labels hold no zero byte; a "tmap" in a comment is no entry.
+    writeFile(file("zero.txt"), std::string("ver\0se: 2 120\n", 15));
+    EXPECT_EQ(clicktrack({"render", "--map", "zero.txt", "-o", "zero.wav"}).err,
+              "clicktrack: zero.txt: line 1: a label without control characters, not "
+              "'ver?se:'.\n");
+    writeFile(file("comment.txt"), "2 120  # was\ttmap\t120\t4\t2\n");
+    EXPECT_EQ(clicktrack({"render", "-q", "--map", "comment.txt", "-o", "comment.wav"}).status, 0);
+    // Play counts the count-in apart from the track's measures.
+    writeCaptureAsoundrc(dir.path(), file("cap.raw"));
+    EXPECT_EQ(clicktrack({"play", "-d", "cap", "-t", "1200", "-m", "2", "--count-in", "1"}).out,
+              "count-in 1, 1200 bpm\nmeasure 1, 1200 bpm\nmeasure 2, 1200 bpm\n");
 }
 
 }  // namespace

@@ -215,39 +215,40 @@ Outcome playTrack(const CommandLine& line, const Job& job, FILE* out, FILE* err)
     };
     // Frames handed to the device in a round: a round of none would loop
     // without end, reopening the device.
-    int64_t played = 0;
+    PlayTally tally;
+    tally.announceOnlyWhenHeard = true;
     if (line.shapesTheClicks() || !job.lineMap.empty()) {
         const PlayClicks clicks{clickSet.voices(), click.bytesPerSample};
         const std::vector<DevicePlay> plays = shapedPlays(line, job, sections, clickSet);
         do {
-            played = 0;
+            tally.framesPlayed = 0;
             for (const DevicePlay& play : plays) {
                 progress.startPlay(play.mapSection, play.countIn, play.countedOn);
                 if (Outcome r = playScheduleOnDevice(target, play.sections, clicks, play.total,
-                                                     onBeat, &played)) {
+                                                     onBeat, &tally)) {
                     return commandLineFailure(*r);
                 }
             }
-        } while (line.loop && played > 0 && !interruptSignal());
+        } while (line.loop && tally.framesPlayed > 0 && !interruptSignal());
     } else if (endlessBeat) {
         // One tempo loops as one endless beat, so that nothing falls between rounds.
         const PlayedSection& only = sections.front();
         const Beat beat = makeBeat(click.clickBytes, click.bytesPerSample, only.beatLength);
         if (Outcome r = playOnDevice(target, beat, std::nullopt, only.beatsPerMeasure, onBeat,
-                                     &played)) {
+                                     &tally)) {
             return commandLineFailure(*r);
         }
     } else {
         do {
-            played = 0;
+            tally.framesPlayed = 0;
             if (Outcome r = playSections(target, click.clickBytes, click.bytesPerSample,
-                                         sections, onSection, onBeat, &played)) {
+                                         sections, onSection, onBeat, &tally)) {
                 return commandLineFailure(*r);
             }
-        } while (line.loop && played > 0 && !interruptSignal());
+        } while (line.loop && tally.framesPlayed > 0 && !interruptSignal());
     }
     if (const int signal = interruptSignal()) return Stop{kSignalStatusBase + signal, "", true};
-    if (played == 0) {
+    if (tally.framesPlayed == 0) {
         // The device plays whole periods after the first: a track that ends
         // within one is not heard.
         std::fputs("clicktrack: nothing to play: the track is no longer than one period of the "

@@ -88,11 +88,13 @@ ScheduledSection wholeBeats(const Beat& beat, int64_t frames, int32_t beatsPerMe
 
 Outcome playSchedule(PcmDevice& device, std::vector<ScheduledSection> sections,
                      const PlayClicks& clicks, std::optional<int64_t> total,
-                     int32_t firstMeasure, const BeatListener& onBeat, int64_t* played) {
-    onBeat(firstMeasure, 1);
+                     int32_t firstMeasure, const BeatListener& onBeat, PlayTally* tally) {
     const int64_t p = device.periodFrames();
     // Without a total the beat runs on until it is stopped: longer than anyone listens.
     const int64_t toPlay = total ? *total - p : std::numeric_limits<int64_t>::max() / 4;
+    if (!(tally && tally->announceOnlyWhenHeard && !(p > 0 && toPlay > 0))) {
+        onBeat(firstMeasure, 1);
+    }
     Outcome result;
     if (p > 0 && toPlay > 0) {
         const int64_t periods = (toPlay + p - 1) / p;
@@ -109,7 +111,7 @@ Outcome playSchedule(PcmDevice& device, std::vector<ScheduledSection> sections,
             }
             filler.fill(period.data(), p);
             result = device.writePeriod(period.data(), p);
-            if (played && !result) *played += p;
+            if (tally && !result) tally->framesPlayed += p;
         }
     }
     device.drainAndClose();
@@ -118,36 +120,36 @@ Outcome playSchedule(PcmDevice& device, std::vector<ScheduledSection> sections,
 
 Outcome playBeat(PcmDevice& device, const Beat& beat, std::optional<int64_t> total,
                  int32_t beatsPerMeasure, int32_t firstMeasure, const BeatListener& onBeat,
-                 int64_t* played) {
+                 PlayTally* tally) {
     // The beat holds the click's first frames, as far as the beat lasts.
     const ClickBytes click{beat.click, static_cast<size_t>(beat.clickFrames) *
                                            static_cast<size_t>(beat.frameBytes)};
     const PlayClicks clicks{{ClickVoice{click, click, click}}, beat.frameBytes};
     return playSchedule(device, {wholeBeats(beat, -1, beatsPerMeasure)}, clicks, total,
-                        firstMeasure, onBeat, played);
+                        firstMeasure, onBeat, tally);
 }
 
 Outcome playOnDevice(const PlaybackTarget& target, const Beat& beat, std::optional<int64_t> total,
-                     int32_t beatsPerMeasure, const BeatListener& onBeat, int64_t* played) {
+                     int32_t beatsPerMeasure, const BeatListener& onBeat, PlayTally* tally) {
     // The device's frames must be the beat's frames, or the writes would read past them.
     if (beat.frameBytes != (target.bits == 16 ? 2 : 3)) {
         return programError("Only 16- and 24-bit samples can be played.");
     }
     std::unique_ptr<PcmDevice> pcm;
     if (Outcome r = openAlsaPcm(target.device, target.rate, target.bits, pcm)) return r;
-    return playBeat(*pcm, beat, total, beatsPerMeasure, 1, onBeat, played);
+    return playBeat(*pcm, beat, total, beatsPerMeasure, 1, onBeat, tally);
 }
 
 Outcome playSections(const PlaybackTarget& target, const std::vector<uint8_t>& click,
                      int32_t frameBytes, const std::vector<PlayedSection>& sections,
                      const std::function<void(size_t)>& onSection,
-                     const BeatListener& onBeat, int64_t* played) {
+                     const BeatListener& onBeat, PlayTally* tally) {
     for (size_t i = 0; i < sections.size(); ++i) {
         const PlayedSection& section = sections[i];
         const Beat beat = makeBeat(click, frameBytes, section.beatLength);
         onSection(i);
         if (Outcome r = playOnDevice(target, beat, section.total, section.beatsPerMeasure,
-                                     onBeat, played)) {
+                                     onBeat, tally)) {
             return r;
         }
     }
@@ -156,11 +158,11 @@ Outcome playSections(const PlaybackTarget& target, const std::vector<uint8_t>& c
 
 Outcome playScheduleOnDevice(const PlaybackTarget& target, std::vector<ScheduledSection> sections,
                              const PlayClicks& clicks, std::optional<int64_t> total,
-                             const BeatListener& onBeat, int64_t* played) {
+                             const BeatListener& onBeat, PlayTally* tally) {
     if (clicks.frameBytes != (target.bits == 16 ? 2 : 3)) {
         return programError("Only 16- and 24-bit samples can be played.");
     }
     std::unique_ptr<PcmDevice> pcm;
     if (Outcome r = openAlsaPcm(target.device, target.rate, target.bits, pcm)) return r;
-    return playSchedule(*pcm, std::move(sections), clicks, total, 1, onBeat, played);
+    return playSchedule(*pcm, std::move(sections), clicks, total, 1, onBeat, tally);
 }

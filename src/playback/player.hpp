@@ -12,6 +12,14 @@
 #include "playback/beat.hpp"
 #include "playback/pcm_device.hpp"
 
+// What a caller may ask of a play and learn from it: the frames written to
+// the device are added to `framesPlayed`; with `announceOnlyWhenHeard`, a
+// play too short for one period announces nothing, not even its first measure.
+struct PlayTally {
+    bool announceOnlyWhenHeard = false;
+    int64_t framesPlayed = 0;
+};
+
 // Called at the start of each beat with its measure and its number in the
 // measure, as the period in which it begins is filled: ahead of the moment
 // the listener hears it.
@@ -25,10 +33,10 @@ using BeatListener = std::function<void(int64_t measure, int64_t beat)>;
 // the device at the end. Inside an InterruptGuard, a stop signal ends the
 // playing before the next period: what waits to be played is dropped, and
 // the Stop carries status 128 + the signal's number.
-// Adds the frames written to the device to `played`, when given.
+// Keeps `tally`, when given.
 Outcome playBeat(PcmDevice& device, const Beat& beat, std::optional<int64_t> total,
                  int32_t beatsPerMeasure, int32_t firstMeasure, const BeatListener& onBeat,
-                 int64_t* played = nullptr);
+                 PlayTally* tally = nullptr);
 
 // The encoded clicks of every kind, held elsewhere, and the bytes of a frame.
 struct PlayClicks {
@@ -42,7 +50,7 @@ struct PlayClicks {
 Outcome playSchedule(PcmDevice& device, std::vector<ScheduledSection> sections,
                      const PlayClicks& clicks, std::optional<int64_t> total,
                      int32_t firstMeasure, const BeatListener& onBeat,
-                     int64_t* played = nullptr);
+                     PlayTally* tally = nullptr);
 
 // Where and how to play: the device's name, the rate and the sample size.
 struct PlaybackTarget {
@@ -54,7 +62,7 @@ struct PlaybackTarget {
 // Opens the device and plays the beat on it as playBeat does.
 Outcome playOnDevice(const PlaybackTarget& target, const Beat& beat, std::optional<int64_t> total,
                      int32_t beatsPerMeasure, const BeatListener& onBeat,
-                     int64_t* played = nullptr);
+                     PlayTally* tally = nullptr);
 
 // Plays the sections one after another, each on the device opened afresh
 // and counting its measures from 1. `onSection` is told each section's
@@ -62,9 +70,9 @@ Outcome playOnDevice(const PlaybackTarget& target, const Beat& beat, std::option
 Outcome playSections(const PlaybackTarget& target, const std::vector<uint8_t>& click,
                      int32_t frameBytes, const std::vector<PlayedSection>& sections,
                      const std::function<void(size_t)>& onSection,
-                     const BeatListener& onBeat, int64_t* played = nullptr);
+                     const BeatListener& onBeat, PlayTally* tally = nullptr);
 
 // Opens the device and plays the sections' clicks on it as playSchedule does.
 Outcome playScheduleOnDevice(const PlaybackTarget& target, std::vector<ScheduledSection> sections,
                              const PlayClicks& clicks, std::optional<int64_t> total,
-                             const BeatListener& onBeat, int64_t* played = nullptr);
+                             const BeatListener& onBeat, PlayTally* tally = nullptr);

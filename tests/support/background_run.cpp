@@ -12,8 +12,16 @@
 #include <vector>
 
 BackgroundRun::BackgroundRun(const std::string& workDir, const std::string& input,
-                             uint64_t fileBytes, const std::vector<std::string>& args) {
+                             uint64_t fileBytes, const std::vector<std::string>& args,
+                             bool unprivileged) {
     std::vector<std::string> words{CLICKTRACK_BIN};
+    if (unprivileged && ::geteuid() == 0) {
+        words.insert(words.begin(), {"setpriv", "--reuid=nobody", "--regid=nogroup",
+                                     "--clear-groups", "--"});
+        // The user the program runs as must be able to reach its folder.
+        std::filesystem::permissions(workDir, std::filesystem::perms::others_exec,
+                                     std::filesystem::perm_options::add);
+    }
     words.insert(words.end(), args.begin(), args.end());
     std::vector<char*> argv;
     for (std::string& word : words) argv.push_back(word.data());
@@ -31,12 +39,12 @@ BackgroundRun::BackgroundRun(const std::string& workDir, const std::string& inpu
     ::dup2(err, 2);
     ::setenv("HOME", workDir.c_str(), 1);
     if (fileBytes > 0) {
+        // SIGXFSZ keeps its default action: the program must ignore it itself.
         const rlimit size{static_cast<rlim_t>(fileBytes), static_cast<rlim_t>(fileBytes)};
         ::setrlimit(RLIMIT_FSIZE, &size);
-        ::signal(SIGXFSZ, SIG_IGN);  // an ignored signal stays ignored across exec
     }
     ::alarm(120);
-    ::execv(CLICKTRACK_BIN, argv.data());
+    ::execvp(argv[0], argv.data());
     ::_exit(127);
 }
 
@@ -51,9 +59,11 @@ void BackgroundRun::signal(int number) const { ::kill(pid_, number); }
 
 RunResult BackgroundRun::wait() {
     int status = 0;
-    ::waitpid(pid_, &status, 0);
+    rusage usage {};
+    ::wait4(pid_, &status, 0, &usage);
     pid_ = -1;
     RunResult result;
+    result.peakKiB = usage.ru_maxrss;
     result.out = readFile(streams_.file("stdout"));
     result.err = readFile(streams_.file("stderr"));
     result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;

@@ -14,9 +14,10 @@ class BackgroundRun {
 public:
     // Starts the program in `workDir` with `input` as standard input and
     // `args` after its name; HOME is `workDir`. With `fileBytes`, writes past
-    // that many bytes fail ("File too large") instead of ending the program.
+    // that many bytes are over the process's file-size limit. An
+    // `unprivileged` run is the user nobody's when the tests run as root.
     BackgroundRun(const std::string& workDir, const std::string& input, uint64_t fileBytes = 0,
-                  const std::vector<std::string>& args = {});
+                  const std::vector<std::string>& args = {}, bool unprivileged = false);
     ~BackgroundRun();
     BackgroundRun(const BackgroundRun&) = delete;
     BackgroundRun& operator=(const BackgroundRun&) = delete;

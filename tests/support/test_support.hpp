@@ -48,6 +48,7 @@ struct RunResult {
     std::string out;   // standard output
     std::string err;   // standard error
     int status = -1;   // exit status, or -1 when the program did not exit normally
+    long peakKiB = 0;  // the most memory it held at once (a background run's)
 };
 
 // Limits for one run; 0 means none. A program that runs past `seconds` or
