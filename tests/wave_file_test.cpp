@@ -202,7 +202,8 @@ TEST_F(FullDisk, FailedWritesLeaveTheOldFileByteForByte) {
 TEST_F(WaveSafety, ASignalStopsTheWriteAndLeavesTheOldFile) {
     writeFile(file("tmap.txt"), "tmap\t120\t4\t400\n");
     for (const auto& [commands, signal] : {std::pair{"m\n400\nw\n", SIGINT},
-                                          {"m\n400\n+\n", SIGTERM}, {"rtm\n", SIGHUP}}) {
+                                          {"m\n400\n+\n", SIGTERM}, {"rtm\n", SIGHUP},
+                                          {"m\n400\nw\n", SIGXCPU}}) {
         SCOPED_TRACE(commands);
         ASSERT_EQ(run("m\n2\nw\n").status, 2);
         const std::string before = readFile(file("click.wav"));

@@ -6,7 +6,7 @@
 
 namespace {
 
-constexpr std::array<int, 3> kStopSignals = {SIGINT, SIGTERM, SIGHUP};
+constexpr std::array<int, 4> kStopSignals = {SIGINT, SIGTERM, SIGHUP, SIGXCPU};
 
 // A signal handler can only reach the program through a static: this one
 // records the signal and is read back between the steps of the work.

@@ -1,4 +1,5 @@
-// Stopping long work cleanly on Ctrl-C, SIGTERM or SIGHUP.
+// Stopping long work cleanly on Ctrl-C, SIGTERM, SIGHUP or SIGXCPU (a CPU
+// time limit reached).
 //
 // While an InterruptGuard lives, those signals only record themselves; the
 // work checks interruptSignal() between its steps, undoes what it started
