@@ -93,27 +93,7 @@ TEST(BeatSchedule, SubdivisionsNeverMoveABeatFarIntoALongTrack) {
     }
 }
 
-TEST(BeatSchedule, EdgesOfTheExactRuleAndOfAccentedMeasures) {
-    // A change of tempo without beats takes no time: the section after a
-    // count-in of 4 beats at 100 bpm starts where the count-in ends.
-    ScheduledSection count;
-    count.rounding = BeatRounding::Exact;
-    count.rate = 44100;
-    count.tempos = {100.0};
-    count.beatCount = 4;
-    ScheduledSection ramp = count;
-    ramp.tempos = {100.0, 200.0};
-    ramp.ramp = true;
-    ramp.beatCount = 0;
-    BeatSchedule schedule({count, ramp});
-    BeatEvent e;
-    int beats = 0;
-    while (schedule.next(e)) ++beats;
-    EXPECT_EQ(beats, 4);
-    EXPECT_EQ(schedule.end(), 105840);
-    EXPECT_EQ(schedule.sectionStarts(), (std::vector<int64_t>{0, 105840}));
-
-    // An accented first beat is a rule, whatever the size of the measure.
+TEST(BeatSchedule, AnAccentedFirstBeatIsARuleWhateverTheMeasure) {
     ScheduledSection huge = whole(1, 2147483647, 5);
     huge.accentFirst = true;
     std::vector<ClickKind> kinds;
