@@ -365,7 +365,7 @@ const char* helpText(Command command) {
     return command == Command::play ? play.c_str() : program.c_str();
 }
 
-const char* versionText() { return "clicktrack 1.1.0"; }
+const char* versionText() { return "clicktrack " CLICKTRACK_VERSION; }
 
 ParsedArguments parseArguments(const std::vector<std::string>& args) {
     CommandLine line;

@@ -1,4 +1,6 @@
-// clicktrack: a console metronome and click-track writer.
+// clicktrack: a console metronome and click-track writer. The entry point
+// chooses the front end: the command line when a command is given, the
+// menu otherwise; neither front end knows the other.
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
