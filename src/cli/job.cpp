@@ -3,9 +3,12 @@
 #include <cmath>
 #include <cstdio>
 
+#include "click/click_set.hpp"
 #include "core/timing.hpp"
 #include "core/value_rules.hpp"
 #include "files/settings_file.hpp"
+#include "track/map_reading.hpp"
+#include "track/planner.hpp"
 
 namespace {
 
@@ -86,109 +89,87 @@ std::optional<Stop> applyOptions(const CommandLine& line, Settings& s) {
     return std::nullopt;
 }
 
-// Seconds a section of the line format lasts.
-double lineMapSeconds(const LineMapSection& k) {
-    const double n = static_cast<double>(k.measures) * static_cast<double>(k.beats);
-    const double d = static_cast<double>(k.noteValue);
-    if (k.tempos.size() == 1) return 240.0 * n / (k.tempos[0] * d);
-    if (k.ramp) {
-        const double a = k.tempos[0], b = k.tempos[1];
-        const double mean = a == b ? a : (a - b) / (std::log(a) - std::log(b));
-        return 240.0 * n / (mean * d);
-    }
-    double seconds = 0.0;
-    for (const double t : k.tempos) seconds += 240.0 / (t * d);
-    return seconds;
-}
-
-// A map in the line format, checked at the rate in force: every beat at
-// least a frame and the whole map within 32-bit frame counts.
-std::optional<Stop> loadLineMap(const std::string& path, const std::string& text, Job& job) {
-    LineMap map = parseLineMap(text);
-    if (map.error) return fileFailure(path + ": " + *map.error);
-    const double rate = job.settings.rate;
-    double seconds = 0.0;
-    for (const LineMapSection& k : map.sections) {
-        for (const double t : k.tempos) {
-            if (240.0 / (t * static_cast<double>(k.noteValue)) * rate < 1.0) {
-                return fileFailure(path + ": line " + std::to_string(k.line) +
-                                   ": a beat would be shorter than one sample at this rate.");
-            }
-        }
-        seconds += lineMapSeconds(k);
-    }
-    if (!(seconds * rate < kFrameCountLimitDouble)) {
-        return fileFailure(path + ": the map is too long: its frames do not fit 31 bits.");
-    }
-    job.lineMap = std::move(map.sections);
-    return std::nullopt;
-}
-
-// How long a track laid at exact times lasts, count-in included; refused
-// when its frames would not fit 31 bits.
-std::optional<Stop> measureExactTrack(const CommandLine& line, Job& job) {
-    const Settings& s = job.settings;
-    const double countIn = line.countIn.value_or(0);
-    double seconds = 0.0;
-    if (!job.lineMap.empty()) {
-        for (const LineMapSection& k : job.lineMap) seconds += lineMapSeconds(k);
-        const LineMapSection& first = job.lineMap.front();
-        seconds += 240.0 * static_cast<double>(first.beats) * countIn /
-                   (first.tempos.front() * static_cast<double>(first.noteValue));
-    } else if (line.tempoRamp) {
-        LineMapSection ramp;
-        ramp.measures = s.meas;
-        ramp.beats = s.meter;
-        ramp.tempos = {*line.tempoFrom, *line.tempoTo};
-        ramp.ramp = true;
-        seconds = lineMapSeconds(ramp) + 60.0 * s.meter * countIn / *line.tempoFrom;
-    } else {
-        return std::nullopt;
-    }
-    if (!(seconds * s.rate < kFrameCountLimitDouble)) {
-        return fileFailure("the track is too long: its frames do not fit 31 bits at this rate; "
-                           "nothing was written or played.");
-    }
-    job.exactSeconds = seconds;
-    return std::nullopt;
-}
-
-// A count-in of the menu's rounding whose frames do not fit 31 bits is
-// refused, as a track laid at exact times is; it would otherwise vanish.
-std::optional<Stop> checkCountIn(const CommandLine& line, const Job& job) {
-    if (line.countIn.value_or(0) <= 0 || line.tempoRamp || !job.lineMap.empty()) {
-        return std::nullopt;
-    }
-    const Settings& s = job.settings;
-    bool fits = false;
-    if (job.map.empty()) {
-        Settings counted = s;
-        counted.meas = *line.countIn;
-        fits = trackFrames(s.rate, startupTrackSeconds(counted)).has_value();
-    } else {
-        const TempoMapEntry& first = job.map.front();
-        fits = sectionWriteFrames(s.rate, first.tempo, first.beats, *line.countIn).has_value();
-    }
-    if (fits) return std::nullopt;
-    return fileFailure("the count-in is too long: its frames do not fit 31 bits at this rate; "
-                       "nothing was written or played.");
-}
-
-// The tempo map, checked whole at the rate in force: the line format, or
-// the menu's "tmap" lines.
+// The tempo map, checked whole at the rate in force.
 std::optional<Stop> loadMap(const std::string& path, Job& job) {
-    const MapFileText file = readMapText(path);
-    if (file.problem) return fileFailure(*file.problem);
-    if (isLineMap(file.text)) return loadLineMap(path, file.text, job);
-    TempoMapFile map = tempoMapFromText(file.text, job.settings.rate);
+    MapReading map = readMapSong(path, job.settings.rate);
+    if (map.unreadable) return fileFailure(*map.unreadable);
     if (map.entryCount == 0 || !map.problems.empty()) {
         std::string lines;
-        for (const std::string& problem : map.problems) lines += "clicktrack: " + problem + "\n";
-        const char* what = map.entryCount == 0 ? "Could not find tempo entries in map file."
-                                               : "The tempo map was not used.";
-        return Stop{kFileFailure, lines + "clicktrack: " + what, true};
+        for (const std::string& problem : map.problems) {
+            if (!lines.empty()) lines += "\n";
+            lines += "clicktrack: " + problem;
+        }
+        if (map.verdict) lines += (lines.empty() ? "" : "\n") + ("clicktrack: " + *map.verdict);
+        return Stop{kFileFailure, lines, true};
     }
-    job.map = std::move(map.entries);
+    job.song = std::move(map.song);
+    return std::nullopt;
+}
+
+// The song of one tempo, or of a change of tempo, for the options' measures.
+Song oneTempoSong(const CommandLine& line, const Settings& s) {
+    Song song;
+    SongSection only;
+    only.measures = s.meas;
+    only.beatsPerMeasure = s.meter;
+    if (line.tempoRamp) {
+        song.rounding = Rounding::exact;
+        only.tempos = {*line.tempoFrom, *line.tempoTo};
+        only.ramp = true;
+    } else {
+        // The menu's grid and its single-precision length, as at start-up.
+        song.rounding = Rounding::menuGrid;
+        only.tempos = {s.tempo};
+        only.menuSeconds = startupTrackSeconds(s);
+    }
+    song.sections.push_back(only);
+    return song;
+}
+
+// The clicks the options give every section without a pattern of its own,
+// the subdivisions and the count-in.
+std::optional<Stop> shapeSong(const CommandLine& line, const Settings& settings, Song& song) {
+    for (SongSection& s : song.sections) {
+        if (!s.pattern.empty()) continue;
+        if (line.pattern && line.map && static_cast<int64_t>(line.pattern->size()) != s.beatsPerMeasure) {
+            return usageError("--pattern " + *line.pattern + " has " +
+                              std::to_string(line.pattern->size()) + " beats, but " + s.origin +
+                              " of the map has " + std::to_string(s.beatsPerMeasure) +
+                              " a measure.");
+        }
+        if (line.pattern) s.pattern = *line.pattern;
+        else if (line.accent) s.accentFirst = true;
+    }
+    song.subdivide = line.subdivide.value_or(1);
+    song.shapedClicks = song.shapedClicks || line.shapesTheClicks();
+    if (line.countIn.value_or(0) > 0) {
+        // The count-in is in the first section's meter and tempo.
+        std::optional<float> seconds;
+        if (song.rounding == Rounding::menuGrid && !song.fromMap) {
+            Settings counted = settings;
+            counted.meas = *line.countIn;
+            seconds = startupTrackSeconds(counted);
+        }
+        addCountIn(song, *line.countIn, line.accent, seconds);
+    }
+    return std::nullopt;
+}
+
+// The whole song checked at the rate in force: a count-in of the menu's
+// grid, and a track laid at exact times, within 31-bit frame counts.
+std::optional<Stop> checkLength(const Song& song, uint32_t rate) {
+    if (song.rounding == Rounding::exact) {
+        if (!(exactSeconds(song) * rate < kFrameCountLimitDouble)) {
+            return fileFailure("the track is too long: its frames do not fit 31 bits at this "
+                               "rate; nothing was written or played.");
+        }
+        return std::nullopt;
+    }
+    const std::optional<size_t> past = sectionPastFrameLimit(song, rate);
+    if (past && song.sections[*past].countIn) {
+        return fileFailure("the count-in is too long: its frames do not fit 31 bits at this "
+                           "rate; nothing was written or played.");
+    }
     return std::nullopt;
 }
 
@@ -200,10 +181,9 @@ std::variant<Job, Stop> prepareJob(const CommandLine& line) {
         if (std::optional<Stop> r = loadSettingsFile(*line.settings, job)) return *r;
     }
     if (std::optional<Stop> r = applyOptions(line, job.settings)) return *r;
-    job.trackSeconds = startupTrackSeconds(job.settings);
     if (line.shapesTheClicks()) {
         // The accent click must be one the rate can carry, given or not.
-        const float accentHz = line.accentFreq.value_or(job.settings.Hz * 1.5f);
+        const float accentHz = line.accentFreq.value_or(job.settings.Hz * kAccentRatio);
         if (const Rule rule = checkFrequency(accentHz, job.settings.rate)) {
             return usageError("--accent-freq " + number(accentHz) +
                               (line.accentFreq ? "" : " (1.5 x --freq)") + ": " + *rule + ".");
@@ -211,27 +191,11 @@ std::variant<Job, Stop> prepareJob(const CommandLine& line) {
     }
     if (line.map) {
         if (std::optional<Stop> r = loadMap(*line.map, job)) return *r;
-        for (const LineMapSection& k : job.lineMap) {
-            // A section's own pattern wins; the others take --pattern.
-            if (line.pattern && k.pattern.empty() &&
-                static_cast<int64_t>(line.pattern->size()) != k.beats) {
-                return usageError("--pattern " + *line.pattern + " has " +
-                                  std::to_string(line.pattern->size()) + " beats, but line " +
-                                  std::to_string(k.line) + " of the map has " +
-                                  std::to_string(k.beats) + " a measure.");
-            }
-        }
-        for (size_t i = 0; line.pattern && i < job.map.size(); ++i) {
-            if (static_cast<int64_t>(line.pattern->size()) != job.map[i].beats) {
-                return usageError("--pattern " + *line.pattern + " has " +
-                                  std::to_string(line.pattern->size()) + " beats, but entry " +
-                                  std::to_string(i + 1) + " of the map has " +
-                                  std::to_string(job.map[i].beats) + " a measure.");
-            }
-        }
+    } else {
+        job.song = oneTempoSong(line, job.settings);
     }
-    if (std::optional<Stop> r = checkCountIn(line, job)) return *r;
-    if (std::optional<Stop> r = measureExactTrack(line, job)) return *r;
+    if (std::optional<Stop> r = shapeSong(line, job.settings, job.song)) return *r;
+    if (std::optional<Stop> r = checkLength(job.song, job.settings.rate)) return *r;
     return job;
 }
 
@@ -240,4 +204,11 @@ Stop commandLineFailure(Stop stop) {
     if (!stop.message.empty()) stop.message = "clicktrack: " + stop.message;
     stop.onStderr = true;
     return stop;
+}
+
+ClickSet clickSetFor(const CommandLine& line, const Job& job) {
+    const Settings& s = job.settings;
+    std::optional<float> accentHz;
+    if (job.song.shapedClicks) accentHz = line.accentFreq.value_or(s.Hz * kAccentRatio);
+    return makeClickSet(s.bits, s.Hz, s.rate, accentHz, quieterLevels(job.song));
 }

@@ -9,19 +9,14 @@
 #include <vector>
 
 #include "cli/options.hpp"
+#include "click/click_set.hpp"
 #include "core/settings.hpp"
-#include "files/line_map.hpp"
-#include "files/tempo_map.hpp"
+#include "track/song.hpp"
 
 struct Job {
     Settings settings;
-    float trackSeconds = 0.0f;            // as at start-up: single precision
-    std::vector<TempoMapEntry> map;       // the sections, with --map of "tmap" lines
-    std::vector<LineMapSection> lineMap;      // the sections, with --map in the line format
-    std::vector<std::string> warnings;    // lines about the settings file's refused values
-    // Seconds of a track laid at exact times (a change of tempo, or a map
-    // of the line format), its count-in included: its end, known up front.
-    std::optional<double> exactSeconds;
+    Song song;                          // the track to write or play
+    std::vector<std::string> warnings;  // lines about the settings file's refused values
 };
 
 // The job, or why it cannot be done: a usage error (status 2) for a value
@@ -31,3 +26,8 @@ std::variant<Job, Stop> prepareJob(const CommandLine& line);
 // A failure of a file or the device, said the command line's way: on
 // standard error after "clicktrack: ", with status 1 (a signal keeps its status).
 Stop commandLineFailure(Stop stop);
+
+// The clicks the job's song sounds: the accent (at --accent-freq, or a fifth
+// above --freq), the subdivision and the quieter levels only when it shapes
+// its clicks.
+ClickSet clickSetFor(const CommandLine& line, const Job& job);

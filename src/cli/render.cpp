@@ -5,11 +5,11 @@
 #include <cinttypes>
 
 #include "cli/companion_file.hpp"
-#include "cli/track_plan.hpp"
-#include "click/click.hpp"
+#include "click/click_set.hpp"
 #include "core/interrupt.hpp"
 #include "core/timing.hpp"
 #include "files/label_track.hpp"
+#include "track/planner.hpp"
 #include "wave/cue_chunks.hpp"
 #include "wave/header.hpp"
 #include "wave/wave_file.hpp"
@@ -34,24 +34,19 @@ std::string durationText(int64_t frames, uint32_t rate) {
 // What the track holds, for the summary line.
 std::string contentText(const CommandLine& line, const Job& job) {
     const Settings& s = job.settings;
-    if (!job.lineMap.empty()) {
+    if (job.song.fromMap) {
+        const std::vector<const SongSection*> sections = songSections(job.song);
         int64_t measures = 0;
-        for (const LineMapSection& k : job.lineMap) measures += k.measures;
-        return std::to_string(job.lineMap.size()) +
-               (job.lineMap.size() == 1 ? " section, " : " sections, ") + std::to_string(measures) +
+        for (const SongSection* k : sections) measures += k->measures;
+        return std::to_string(sections.size()) +
+               (sections.size() == 1 ? " section, " : " sections, ") + std::to_string(measures) +
                " measures";
     }
-    if (job.map.empty()) {
-        const std::string tempo = line.tempoRamp
-                                      ? tempoText(*line.tempoFrom) + "-" + tempoText(*line.tempoTo)
-                                      : tempoText(s.tempo);
-        return std::to_string(s.meas) + " measures of " + std::to_string(s.meter) + " at " +
-               tempo + " bpm";
-    }
-    int64_t measures = 0;
-    for (const TempoMapEntry& e : job.map) measures += e.measures;
-    return std::to_string(job.map.size()) + (job.map.size() == 1 ? " section, " : " sections, ") +
-           std::to_string(measures) + " measures";
+    const std::string tempo = line.tempoRamp
+                                  ? tempoText(*line.tempoFrom) + "-" + tempoText(*line.tempoTo)
+                                  : tempoText(s.tempo);
+    return std::to_string(s.meas) + " measures of " + std::to_string(s.meter) + " at " + tempo +
+           " bpm";
 }
 
 void writeSummary(FILE* out, const std::string& name, const CommandLine& line, const Job& job,
@@ -117,33 +112,33 @@ Outcome checkOutputsDiffer(const CommandLine& line, const std::string& wave, int
 
 }  // namespace
 
-Outcome renderTrack(const CommandLine& line, const Job& job, int audioOut, FILE* summaryOut) {
+Outcome renderTrack(const CommandLine& line, const Job& job, int audioOut, FILE* summaryOut,
+                    FILE* err) {
     const Settings& s = job.settings;
+    const Song& song = job.song;
     const uint32_t bits = static_cast<uint32_t>(s.bits);
-    const ClickSet clicks = makeClickSet(line, job);
+    const ClickSet clicks = clickSetFor(line, job);
     if (clicks.frequencyTooLow) {
         std::fputs("clicktrack: The frequency chosen is too low for this tempo! The click is "
-                   "silent.\n", stderr);
+                   "silent.\n", err);
     }
     const std::string name = line.toStandardOutput() ? "standard output" : s.save;
     const char* outcome = line.append ? "added" : "written";
     if (Outcome r = checkOutputsDiffer(line, s.save, audioOut)) return r;
     // A track whose frames are no 32-bit count is refused, as the menu refuses it.
-    if (job.map.empty() && job.lineMap.empty() && !line.tempoRamp &&
-        !trackFrames(s.rate, job.trackSeconds)) {
-        return tooLarge(name, outcome);
-    }
-    if (job.exactSeconds) {
+    if (sectionPastFrameLimit(song, s.rate)) return tooLarge(name, outcome);
+    if (song.rounding == Rounding::exact) {
         // Known up front: a track far too large is refused before it is laid out.
-        const double frames = *job.exactSeconds * s.rate;
+        const double frames = exactSeconds(song) * s.rate;
         if (!fitsWaveSize(kHeaderBytes + paddedBytes(static_cast<uint64_t>(frames) *
                                                      bytesPerSample(bits)))) {
             return tooLarge(name, outcome);
         }
     }
-    const std::vector<ScheduledSection> sections = plannedSections(line, job, clicks);
-    const std::vector<std::string> names = sectionNames(line, job);
-    const TrackClicks laid{clicks.voices(), line.shapesTheClicks() || !job.lineMap.empty()};
+    const std::vector<ScheduledSection> sections =
+        planFile(song, s.rate, clicks.normal.clickLength);
+    const std::vector<std::string> names = sectionNames(song);
+    const TrackClicks laid{clicks.voices(), song.shapedClicks};
     BeatSchedule planning(sections);
     const int64_t frames = layClicks(planning, clickLengths(laid, bytesPerSample(bits)),
                                      laid.cutAtNextClick, [](const LaidClick&) { return true; });
@@ -168,9 +163,9 @@ Outcome renderTrack(const CommandLine& line, const Job& job, int audioOut, FILE*
         if (Outcome r = file.openForAppend(cues)) return commandLineFailure(*r);
         if (!fitsWaveSize(file.lengthAfter(audioBytes))) return tooLarge(name, outcome);
     } else {
-        const int32_t planned = job.map.empty() && job.lineMap.empty() && sections.size() == 1
-                                    ? static_cast<int32_t>(sections[0].frames)
-                                    : 0;
+        // A track of one section states its planned length, as the menu's `w` does.
+        const int32_t planned =
+            !song.fromMap && sections.size() == 1 ? static_cast<int32_t>(sections[0].frames) : 0;
         if (Outcome r = file.create(planned, cues)) return commandLineFailure(*r);
     }
     if (line.labels) {

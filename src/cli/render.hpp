@@ -9,5 +9,6 @@
 
 // Writes the job's track to the file the options name, to the end of it
 // with --append, or to `audioOut` with "-o -". Writes the summary line to
-// `summaryOut` unless quiet. Nothing on success.
-Outcome renderTrack(const CommandLine& line, const Job& job, int audioOut, FILE* summaryOut);
+// `summaryOut` unless quiet, and warnings to `err`. Nothing on success.
+Outcome renderTrack(const CommandLine& line, const Job& job, int audioOut, FILE* summaryOut,
+                    FILE* err);

@@ -20,7 +20,7 @@ Stop runCommandLine(const CommandLine& line, FILE* out, FILE* err) {
     if (line.command == Command::render) {
         // With the wave file on standard output, the summary goes to standard error.
         std::fflush(out);
-        result = renderTrack(line, job, STDOUT_FILENO, line.toStandardOutput() ? err : out);
+        result = renderTrack(line, job, STDOUT_FILENO, line.toStandardOutput() ? err : out, err);
     } else {
         result = playTrack(line, job, out, err);
     }

@@ -49,27 +49,47 @@ void BeatSchedule::startSection() {
     }
 }
 
-// Seconds from the section's start to its beat k. Under a change of tempo
-// from A to B over n beats, the tempo at beat k is T = A + (B - A) k / n, and
-// the time to beat k is the integral of the beat length over the beats:
-// 240 k / (L d), L the logarithmic mean of A and T.
-double BeatSchedule::exactBeatTime(const ScheduledSection& s, int64_t k) {
+namespace {
+
+bool tempoList(const ScheduledSection& s) {
+    return s.tempos.size() > 1 && !(s.ramp && s.tempos.size() == 2);
+}
+
+// A beat's length in seconds at `tempo` quarter notes a minute.
+double beatSeconds(double tempo, double noteValue) { return kWholeNote / (tempo * noteValue); }
+
+}  // namespace
+
+// Under a change of tempo from A to B over n beats, the tempo at beat k is
+// T = A + (B - A) k / n, and the time to beat k is the integral of the beat
+// length over the beats: 240 k / (L d), L the logarithmic mean of A and T.
+double exactTimeOfBeat(const ScheduledSection& s, int64_t k) {
     // The first beat is the section's start, even in a section without beats.
     if (k <= 0 || s.tempos.empty()) return 0.0;
     const double d = s.noteValue;
-    if (s.tempos.size() == 1 || (s.ramp && s.tempos.size() == 2 && s.tempos[0] == s.tempos[1])) {
+    if (s.tempos.size() == 1 || (s.ramp && s.tempos[0] == s.tempos[1])) {
         return kWholeNote * static_cast<double>(k) / (s.tempos[0] * d);
     }
-    if (s.ramp && s.tempos.size() == 2) {
-        const double a = s.tempos[0];
-        const double t = a + (s.tempos[1] - a) * static_cast<double>(k) /
-                                 static_cast<double>(s.beatCount);
-        const double mean = a == t ? a : (a - t) / (std::log(a) - std::log(t));
-        return kWholeNote * static_cast<double>(k) / (mean * d);
-    }
+    const double a = s.tempos[0];
+    const double t = a + (s.tempos[1] - a) * static_cast<double>(k) /
+                             static_cast<double>(s.beatCount);
+    const double mean = a == t ? a : (a - t) / (std::log(a) - std::log(t));
+    return kWholeNote * static_cast<double>(k) / (mean * d);
+}
+
+double exactSectionSeconds(const ScheduledSection& s) {
+    if (!tempoList(s)) return exactTimeOfBeat(s, s.beatCount);
+    double seconds = 0.0;
+    for (const double t : s.tempos) seconds += beatSeconds(t, s.noteValue);
+    return seconds;
+}
+
+// Seconds from the section's start to its beat k.
+double BeatSchedule::exactBeatTime(const ScheduledSection& s, int64_t k) {
+    if (!tempoList(s)) return exactTimeOfBeat(s, k);
     // One tempo for each beat: the beats' lengths added up, beat by beat.
     while (beatIndex_ < k && beatIndex_ < static_cast<int64_t>(s.tempos.size())) {
-        listTime_ += kWholeNote / (s.tempos[static_cast<size_t>(beatIndex_)] * d);
+        listTime_ += beatSeconds(s.tempos[static_cast<size_t>(beatIndex_)], s.noteValue);
         ++beatIndex_;
     }
     return listTime_;

@@ -1,0 +1,25 @@
+// A tempo map file, in either format, read into the sections of a song.
+// Nothing past this reader knows which format a file had.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "track/song.hpp"
+
+struct MapReading {
+    std::optional<std::string> unreadable;  // the file could not be read: why
+    size_t entryCount = 0;                  // sections found
+    // Why the map cannot be used, a line each, and the sentence that sums
+    // them up when there is one; none when the song is ready.
+    std::vector<std::string> problems;
+    std::optional<std::string> verdict;
+    Song song;  // its sections, when the map can be used
+};
+
+// Reads the map at `path` (a regular file only, never waiting on it) and
+// checks every section against `rate` before anything is written or played.
+MapReading readMapSong(const std::string& path, uint32_t rate);

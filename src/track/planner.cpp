@@ -1,0 +1,202 @@
+#include "track/planner.hpp"
+
+#include <algorithm>
+#include <cmath>
+
+std::vector<const SongSection*> songSections(const Song& song) {
+    std::vector<const SongSection*> proper;
+    for (const SongSection& s : song.sections) {
+        if (!s.countIn) proper.push_back(&s);
+    }
+    return proper;
+}
+
+void addCountIn(Song& song, int64_t measures, bool accentFirst, std::optional<float> menuSeconds) {
+    if (measures <= 0 || song.sections.empty()) return;
+    SongSection count = song.sections.front();
+    count.label.clear();
+    count.countIn = true;
+    count.measures = measures;
+    count.tempos = {count.tempos.front()};
+    count.ramp = false;
+    count.pattern.clear();
+    count.accentFirst = accentFirst;
+    count.level = 1.0;
+    count.menuSeconds = menuSeconds;
+    song.sections.insert(song.sections.begin(), count);
+}
+
+std::vector<double> quieterLevels(const Song& song) {
+    std::vector<double> levels;
+    for (const SongSection& s : song.sections) {
+        if (s.level < 1.0 && voiceOf(levels, s.level) == 0) levels.push_back(s.level);
+    }
+    return levels;
+}
+
+size_t voiceOf(const std::vector<double>& levels, double level) {
+    for (size_t i = 0; i < levels.size(); ++i) {
+        if (levels[i] == level) return i + 1;
+    }
+    return 0;
+}
+
+namespace {
+
+float menuTempo(const SongSection& s) { return static_cast<float>(s.tempos.front()); }
+
+// Frames of a menu-grid section as the menu counts them.
+std::optional<int32_t> menuFrames(const SongSection& s, uint32_t rate) {
+    if (s.menuSeconds) return trackFrames(rate, *s.menuSeconds);
+    return sectionWriteFrames(rate, menuTempo(s), s.beatsPerMeasure, s.measures);
+}
+
+// The clicks every section's beats carry, whatever the rounding.
+ScheduledSection withClicks(ScheduledSection e, const SongSection& s, const Song& song,
+                            const std::vector<double>& levels) {
+    e.beatsPerMeasure = s.beatsPerMeasure;
+    e.pattern = s.pattern;
+    e.accentFirst = s.accentFirst;
+    e.subdivide = song.subdivide;
+    e.voice = voiceOf(levels, s.level);
+    return e;
+}
+
+ScheduledSection exactSection(const SongSection& s, uint32_t rate) {
+    ScheduledSection e;
+    e.rounding = BeatRounding::Exact;
+    e.rate = rate;
+    e.beatCount = s.measures * s.beatsPerMeasure;
+    e.tempos = s.tempos;
+    e.ramp = s.ramp;
+    e.noteValue = static_cast<double>(s.noteValue);
+    return e;
+}
+
+}  // namespace
+
+std::vector<ScheduledSection> planFile(const Song& song, uint32_t rate, int64_t clickLength) {
+    const std::vector<double> levels = quieterLevels(song);
+    std::vector<ScheduledSection> sections;
+    for (const SongSection& s : song.sections) {
+        const ScheduledSection e =
+            song.rounding == Rounding::exact
+                ? exactSection(s, rate)
+                : fileSection(rate, menuTempo(s), menuFrames(s, rate).value_or(0), clickLength);
+        sections.push_back(withClicks(e, s, song, levels));
+    }
+    return sections;
+}
+
+std::optional<size_t> sectionPastFrameLimit(const Song& song, uint32_t rate) {
+    if (song.rounding != Rounding::menuGrid) return std::nullopt;
+    for (size_t i = 0; i < song.sections.size(); ++i) {
+        if (!menuFrames(song.sections[i], rate)) return i;
+    }
+    return std::nullopt;
+}
+
+double exactSeconds(const Song& song) {
+    double seconds = 0.0;
+    for (const SongSection& s : song.sections) seconds += exactSectionSeconds(exactSection(s, 1));
+    return seconds;
+}
+
+std::vector<std::string> sectionNames(const Song& song) {
+    std::vector<std::string> names;
+    size_t number = 0;
+    for (const SongSection& s : song.sections) {
+        if (s.countIn) {
+            names.emplace_back("Count-in");
+        } else {
+            ++number;
+            names.push_back(!s.label.empty() ? s.label : "Section " + std::to_string(number));
+        }
+    }
+    return names;
+}
+
+std::vector<TrackMark> sectionMarks(const std::vector<std::string>& names,
+                                    const BeatSchedule& schedule) {
+    std::vector<TrackMark> marks;
+    const std::vector<int64_t>& starts = schedule.sectionStarts();
+    for (size_t i = 0; i < names.size() && i < starts.size(); ++i) {
+        marks.push_back(TrackMark{names[i], starts[i]});
+    }
+    return marks;
+}
+
+bool silentSong(const Song& song) {
+    for (const SongSection* s : songSections(song)) {
+        if (s->measures > 0 && s->beatsPerMeasure > 0) return false;
+    }
+    return true;
+}
+
+namespace {
+
+// A run of whole-frame beats of `beatLength`, to the end of the play.
+ScheduledSection deviceBeats(int64_t beatLength) {
+    ScheduledSection e;
+    e.rounding = BeatRounding::WholeBeats;
+    e.beatLength = beatLength;
+    e.frames = -1;
+    return e;
+}
+
+}  // namespace
+
+std::vector<DevicePlay> planDevice(const Song& song, uint32_t rate, std::optional<float> seconds,
+                                   bool endless) {
+    std::vector<DevicePlay> plays;
+    const std::vector<const SongSection*> proper = songSections(song);
+    const SongSection* countIn = song.sections.front().countIn ? &song.sections.front() : nullptr;
+    const int64_t countInMeasures = countIn ? countIn->measures : 0;
+    // --seconds was checked: its frames fit.
+    const std::optional<int64_t> limit =
+        seconds ? std::optional<int64_t>(trackFrames(rate, *seconds).value_or(0)) : std::nullopt;
+    if (song.rounding == Rounding::exact) {
+        // Exact times from the start of the track: the device stays open
+        // throughout, and the track ends where its last section's next beat
+        // would start.
+        const int64_t total = limit ? *limit : std::llround(exactSeconds(song) * rate);
+        plays.push_back({planFile(song, rate, 0), total, 0, countInMeasures, false, 0});
+        return plays;
+    }
+    const std::vector<double> levels = quieterLevels(song);
+    if (!song.fromMap) {
+        // One tempo: the menu's beat, the count-in running straight on into it.
+        const SongSection& only = *proper.front();
+        const int32_t beatLength = beatSamples(rate, menuTempo(only));
+        DevicePlay play{{withClicks(deviceBeats(beatLength), only, song, levels)},
+                        limit ? *limit : menuFrames(only, rate).value_or(0),
+                        0, countInMeasures, true, beatLength};
+        if (endless && !limit) {
+            play.total = std::nullopt;
+        } else if (!limit) {
+            play.total = *play.total + countInMeasures * only.beatsPerMeasure * beatLength;
+        }
+        plays.push_back(play);
+        return plays;
+    }
+    // A map: each section on the device opened afresh, as the menu plays it;
+    // the count-in runs straight on into the first.
+    int64_t left = limit.value_or(0);
+    for (size_t i = 0; i < proper.size(); ++i) {
+        const SongSection& s = *proper[i];
+        const int32_t beatLength = sectionBeatLength(rate, menuTempo(s));
+        int64_t total =
+            sectionPlayFrames(rate, menuTempo(s), s.beatsPerMeasure, s.measures).value_or(0);
+        if (limit) {
+            total = std::min(total, left);
+            left -= total;
+        } else if (i == 0) {
+            total += countInMeasures * s.beatsPerMeasure * beatLength;
+        }
+        plays.push_back({{withClicks(deviceBeats(beatLength), s, song, levels)}, total, i,
+                         i == 0 ? countInMeasures : 0, true, beatLength});
+    }
+    // Cut short by --seconds, the sections it never reaches are not opened.
+    while (limit && plays.size() > 1 && plays.back().total == 0) plays.pop_back();
+    return plays;
+}

@@ -1,0 +1,65 @@
+// The planner: a song in, the schedule of its beats out, for every output.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "core/beat_schedule.hpp"
+#include "core/timing.hpp"
+#include "core/track_mark.hpp"
+#include "track/song.hpp"
+
+// The levels below full of the song's sections, each once, in order of first
+// use: voice i + 1 of the clicks sounds at level i.
+std::vector<double> quieterLevels(const Song& song);
+
+// The voice of a section at `level`: 0 for full level.
+size_t voiceOf(const std::vector<double>& levels, double level);
+
+// The scheduled sections of the song written to a file at `rate`, each
+// menu-grid beat laying a click of `clickLength` frames. Every menu-grid
+// section's frames must fit 31 bits (see menuFramesFit).
+std::vector<ScheduledSection> planFile(const Song& song, uint32_t rate, int64_t clickLength);
+
+// Whether the frames of every menu-grid section, as the menu counts them,
+// fit 31 bits at `rate`; the index of the first that does not otherwise.
+std::optional<size_t> sectionPastFrameLimit(const Song& song, uint32_t rate);
+
+// Seconds a song of exact rounding lasts, count-in included.
+double exactSeconds(const Song& song);
+
+// The name of each section in order: "Count-in", a section's label, or
+// "Section N" with N counting the song's sections from 1.
+std::vector<std::string> sectionNames(const Song& song);
+
+// The named places where the sections start in the track `schedule` laid
+// out (its sections' first frames, once it has run to its end).
+std::vector<TrackMark> sectionMarks(const std::vector<std::string>& names,
+                                    const BeatSchedule& schedule);
+
+// The song on the device: whole-frame beats of the menu's device rounding
+// for menu-grid sections, the exact times otherwise.
+//
+// A menu-grid song is played as the menu plays it: a song of one section
+// (with its count-in) as one run of whole beats of the single-precision beat
+// length; a map's sections each on the device opened afresh, with beats of
+// the double-precision length.
+struct DevicePlay {
+    std::vector<ScheduledSection> sections;
+    std::optional<int64_t> total;  // frames; none: until stopped
+    size_t section = 0;            // the song's section it plays (the count-in not counted)
+    int64_t countIn = 0;           // measures of count-in at its start
+    bool countedOn = false;        // its measures are numbered on from the count-in's
+    int32_t beatLength = 0;        // menu grid: frames a beat
+};
+
+// `seconds`: play only that long (the menu's audition length rule);
+// `endless`: a song of one section runs on until stopped.
+std::vector<DevicePlay> planDevice(const Song& song, uint32_t rate,
+                                   std::optional<float> seconds, bool endless);
+
+// Whether the song has nothing to play: no beats in its sections proper.
+bool silentSong(const Song& song);

@@ -1,0 +1,55 @@
+// A track as a musician describes it, in terms no front end owns: sections
+// with their measures, meter, tempo, pattern and level, a count-in, and
+// subdivisions. Every front end builds one; the planner lays it out for the
+// wave file, the MIDI file, the label track and the device alike.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+// How beats are put on frames.
+//   menuGrid  the menu's single-precision grid: a beat starts at the first
+//             frame at or after its time, each click laid whole.
+//   exact     every beat at its exact time from the start of the track,
+//             rounded to the nearest frame.
+enum class Rounding { menuGrid, exact };
+
+struct SongSection {
+    std::string label;            // a map's label; empty: "Section N"
+    std::string origin;           // where a map gave it ("line 3", "entry 2"), for messages
+    bool countIn = false;         // the measures before the song, named "Count-in"
+    int64_t measures = 0;
+    int64_t beatsPerMeasure = 4;  // 0 or below: the first measure never ends
+    int64_t noteValue = 4;        // a beat is a 1/noteValue note (exact rounding)
+    // Quarter notes a minute: one tempo; {A, B} with `ramp` for a change
+    // from A to B across the section; or one for each beat.
+    std::vector<double> tempos;
+    bool ramp = false;
+    std::string pattern;          // X accent, x normal, . silent, beat by beat
+    bool accentFirst = false;     // with no pattern: the first beat of a measure accented
+    double level = 1.0;           // above 0, at most 1
+    // Under the menu's grid, the section's length as the menu keeps it, in
+    // single precision; none: its beats at its tempo, as a map's section.
+    std::optional<float> menuSeconds;
+};
+
+struct Song {
+    std::vector<SongSection> sections;  // a count-in first, when there is one
+    Rounding rounding = Rounding::exact;
+    bool fromMap = false;               // a map gave the sections
+    int32_t subdivide = 1;              // clicks a beat
+    // Accents, subdivisions or silent beats sound: each click is cut where
+    // the next starts, and the accent and subdivision clicks are made.
+    bool shapedClicks = false;
+};
+
+// The sections of the song proper, the count-in left out.
+std::vector<const SongSection*> songSections(const Song& song);
+
+// Puts `measures` of count-in before the song: the first section's meter,
+// note value and first tempo, at full level, all beats normal but the first
+// when `accentFirst`. Under the menu's grid it keeps `menuSeconds` when given.
+void addCountIn(Song& song, int64_t measures, bool accentFirst,
+                std::optional<float> menuSeconds = std::nullopt);
