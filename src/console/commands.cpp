@@ -1,19 +1,32 @@
 #include "console/commands.hpp"
 
+#include <functional>
+#include <optional>
 #include <vector>
 
-#include "core/value_rules.hpp"
+#include "click/click_set.hpp"
+#include "core/timing.hpp"
 #include "files/tempo_map.hpp"
 #include "playback/player.hpp"
-#include "core/timing.hpp"
+#include "track/map_reading.hpp"
+#include "track/planner.hpp"
 #include "wave/header.hpp"
 #include "wave/wave_file.hpp"
 
 namespace {
 
-// The track of the current tempo and length, as sections for the writer.
-std::vector<ScheduledSection> trackAt(const Session& s, float tempo, int32_t frames) {
-    return {fileSection(s.settings.rate, tempo, frames, s.click.clickLength)};
+// The track `w` and `+` write and `a` plays: the current tempo and meter on
+// the menu's grid, its length the one the menu keeps.
+Song menuSong(const Session& s, float seconds) {
+    SongSection only;
+    only.measures = s.settings.meas;
+    only.beatsPerMeasure = s.settings.meter;
+    only.tempos = {s.settings.tempo};
+    only.menuSeconds = seconds;
+    Song song;
+    song.rounding = Rounding::menuGrid;
+    song.sections.push_back(only);
+    return song;
 }
 
 uint64_t trackBytes(const Session& s, const std::vector<ScheduledSection>& sections) {
@@ -30,6 +43,12 @@ uint32_t bitsOf(const Settings& st) { return static_cast<uint32_t>(st.bits); }
 
 PlaybackTarget targetOf(const Settings& st) { return PlaybackTarget{st.device, st.rate, st.bits}; }
 
+// The menu's one click for every beat.
+std::vector<ClickVoice> menuVoices(const Session& s) {
+    const ClickBytes click = bytesOf(s.click.clickBytes);
+    return {ClickVoice{click, click, click}};
+}
+
 // Writes "\tMeasure  N" as each measure begins; flushed at once, so that a
 // pipe shows it in time.
 BeatListener measureAnnouncer(FILE* out) {
@@ -43,14 +62,14 @@ BeatListener measureAnnouncer(FILE* out) {
 // `w`: a new file holding one track of the current length.
 Outcome writeNew(Session& s) {
     const Settings& st = s.settings;
-    const std::optional<int32_t> frames = trackFrames(st.rate, s.trackSeconds);
-    if (!frames) return tooLarge(s, "written");
-    const std::vector<ScheduledSection> track = trackAt(s, st.tempo, *frames);
+    const Song song = menuSong(s, s.trackSeconds);
+    if (sectionPastFrameLimit(song, st.rate)) return tooLarge(s, "written");
+    const std::vector<ScheduledSection> track = planFile(song, st.rate, s.click.clickLength);
     if (!fitsWaveSize(kHeaderBytes + paddedBytes(trackBytes(s, track)))) {
         return tooLarge(s, "written");
     }
     WaveFile file(st.save, st.rate, bitsOf(st));
-    if (Outcome r = file.create(*frames)) return r;
+    if (Outcome r = file.create(static_cast<int32_t>(track.front().frames))) return r;
     if (Outcome r = file.writeTrack(BeatSchedule(track), s.click.clickBytes)) return r;
     // The last click may run past the planned length: the header states it all.
     return file.commit();
@@ -61,24 +80,40 @@ Outcome appendTrack(Session& s) {
     const Settings& st = s.settings;
     WaveFile file(st.save, st.rate, bitsOf(st));
     if (Outcome r = file.openForAppend()) return r;
-    const std::optional<int32_t> frames = trackFrames(st.rate, s.trackSeconds);
-    if (!frames) return tooLarge(s, "added");
-    const std::vector<ScheduledSection> track = trackAt(s, st.tempo, *frames);
+    const Song song = menuSong(s, s.trackSeconds);
+    if (sectionPastFrameLimit(song, st.rate)) return tooLarge(s, "added");
+    const std::vector<ScheduledSection> track = planFile(song, st.rate, s.click.clickLength);
     if (!fitsWaveSize(file.lengthAfter(trackBytes(s, track)))) return tooLarge(s, "added");
     if (Outcome r = file.writeTrack(BeatSchedule(track), s.click.clickBytes)) return r;
     return file.commit();
 }
 
+// Plays each of `plays` on the device opened afresh, telling `onPlay` first.
+Outcome playOnDevice(const Session& s, const std::vector<DevicePlay>& plays,
+                     const std::vector<ClickVoice>& voices,
+                     const std::function<void(size_t)>& onPlay) {
+    const PlayClicks clicks{voices, s.click.bytesPerSample};
+    for (size_t i = 0; i < plays.size(); ++i) {
+        onPlay(i);
+        if (Outcome r = playScheduleOnDevice(targetOf(s.settings), plays[i].sections, clicks,
+                                             plays[i].total, measureAnnouncer(s.io.out))) {
+            return r;
+        }
+    }
+    return std::nullopt;
+}
+
 // `a`: the beat at the current tempo for the audition length.
 Outcome audition(Session& s) {
     const Settings& st = s.settings;
-    const int32_t beatLength = beatSamples(st.rate, st.tempo);
     // The audition length is checked against the rate when it is set; this
     // keeps the conversion safe whatever the path that set it.
-    const std::optional<int32_t> total = trackFrames(st.rate, st.atime);
-    if (!total) return programError("The audition is too long for this sample rate.");
-    const Beat beat = makeBeat(s.click.clickBytes, s.click.bytesPerSample, beatLength);
-    return playOnDevice(targetOf(st), beat, *total, st.meter, measureAnnouncer(s.io.out));
+    if (!trackFrames(st.rate, st.atime)) {
+        return programError("The audition is too long for this sample rate.");
+    }
+    const Song song = menuSong(s, s.trackSeconds);
+    return playOnDevice(s, planDevice(song, st.rate, st.atime, false), menuVoices(s),
+                        [](size_t) {});
 }
 
 // Says why the map cannot be used, then that it was not.
@@ -87,11 +122,12 @@ void reportUnusedTempoMap(FILE* out, const std::vector<std::string>& problems) {
     std::fputs("The tempo map was not used.\n", out);
 }
 
-// Reads the map for `rtm` and `ptm` and says what it found. A map without
-// entries ends the program; a map that cannot be used leaves `entries` empty.
-Outcome loadTempoMap(Session& s, std::vector<TempoMapEntry>& entries) {
+// Reads the map for `rtm` and `ptm`, in either format, and says what it
+// found. A map without entries ends the program; a map that cannot be used
+// leaves the song without sections.
+Outcome loadTempoMap(Session& s, Song& song) {
     FILE* out = s.io.out;
-    TempoMapFile map = readTempoMap(s.settings.map, s.settings.rate);
+    MapReading map = readMapSong(s.settings.map, s.settings.rate, Unreadable::menuReading);
     if (map.unreadable) {
         std::fprintf(out, "%s\n", map.unreadable->c_str());
         return std::nullopt;
@@ -103,43 +139,59 @@ Outcome loadTempoMap(Session& s, std::vector<TempoMapEntry>& entries) {
     }
     std::fprintf(out, "Found %i map entries.\n", static_cast<int>(map.entryCount));
     if (!map.problems.empty()) reportUnusedTempoMap(out, map.problems);
-    entries = std::move(map.entries);
+    song = std::move(map.song);
     return std::nullopt;
 }
 
 // `rtm`: every section of the tempo map, in order, into one new file.
 Outcome renderTempoMap(Session& s) {
     Settings& st = s.settings;
-    std::vector<TempoMapEntry> map;
-    if (Outcome r = loadTempoMap(s, map)) return r;
-    if (map.empty()) return std::nullopt;
-    const std::vector<ScheduledSection> sections =
-        writtenSections(st.rate, map, s.click.clickLength);
+    Song song;
+    if (Outcome r = loadTempoMap(s, song)) return r;
+    if (song.sections.empty()) return std::nullopt;
+    // A map of accents, patterns and levels sounds them; the menu's map
+    // lays its one click whole at every beat.
+    std::optional<ClickSet> shaped;
+    if (song.shapedClicks) {
+        shaped = makeClickSet(st.bits, st.Hz, st.rate, st.Hz * kAccentRatio, quieterLevels(song));
+    }
+    const int64_t clickLength = s.click.clickLength;
+    const std::vector<ScheduledSection> sections = planFile(song, st.rate, clickLength);
+    const TrackClicks clicks =
+        shaped ? TrackClicks{shaped->voices(), true} : menuClicks(s.click.clickBytes);
     if (const std::optional<size_t> past = firstSectionPastSizeLimit(
             sections, static_cast<uint32_t>(s.click.bytesPerSample), kHeaderBytes)) {
         reportUnusedTempoMap(s.io.out,
                              {entryLine(*past + 1, "'" + st.save + "' would reach 4 GiB or more")});
         return std::nullopt;
     }
-    // The menu then shows the last section's tempo, and `w` and `+` use its length.
-    st.tempo = map.back().tempo;
-    s.trackSeconds = sectionSeconds(map.back().beats, map.back().measures, map.back().tempo);
+    if (song.rounding == Rounding::menuGrid) {
+        // The menu then shows the last section's tempo, and `w` and `+` use its length.
+        const SongSection& last = song.sections.back();
+        st.tempo = static_cast<float>(last.tempos.front());
+        s.trackSeconds = sectionSeconds(last.beatsPerMeasure, last.measures, st.tempo);
+    }
     WaveFile file(st.save, st.rate, bitsOf(st));
     if (Outcome r = file.create(0)) return r;
-    if (Outcome r = file.writeTrack(BeatSchedule(sections), s.click.clickBytes)) return r;
+    if (Outcome r = file.writeTrack(BeatSchedule(sections), clicks)) return r;
     return file.commit();
 }
 
 // `ptm`: the sections one after another, each counting its measures from 1.
 Outcome playTempoMap(Session& s) {
     const Settings& st = s.settings;
-    std::vector<TempoMapEntry> map;
-    if (Outcome r = loadTempoMap(s, map)) return r;
+    Song song;
+    if (Outcome r = loadTempoMap(s, song)) return r;
+    if (song.sections.empty()) return std::nullopt;
+    std::optional<ClickSet> shaped;
+    if (song.shapedClicks) {
+        shaped = makeClickSet(st.bits, st.Hz, st.rate, st.Hz * kAccentRatio, quieterLevels(song));
+    }
     const auto announceSection = [&s](size_t i) {
         std::fprintf(s.io.out, "\nPlaying section  %i \n\n", static_cast<int>(i + 1));
     };
-    return playSections(targetOf(st), s.click.clickBytes, s.click.bytesPerSample,
-                        playedSections(st.rate, map), announceSection, measureAnnouncer(s.io.out));
+    return playOnDevice(s, planDevice(song, st.rate, std::nullopt, false),
+                        shaped ? shaped->voices() : menuVoices(s), announceSection);
 }
 
 }  // namespace

@@ -191,7 +191,8 @@ LineMap parseLineMap(std::string_view text) {
         line = line.substr(0, line.find('#'));
         const size_t first = line.find_first_not_of(" \t");
         if (first == std::string_view::npos) continue;
-        if (map.sections.size() == kMaxLineMapSections) {
+        const size_t before = map.sections.size();
+        if (before == kMaxLineMapSections) {
             line = line.substr(first, line.find_last_not_of(" \t") + 1 - first);
             map.error = refusal(number, "at most 4096 sections", line);
         } else {
@@ -201,6 +202,7 @@ LineMap parseLineMap(std::string_view text) {
             map.sections.push_back(std::move(section));
         }
         if (map.error) {
+            map.sectionsRead = before;
             map.sections.clear();
             return map;
         }

@@ -44,6 +44,7 @@ struct LineMap {
     // "line N: <what was expected>, not '<text>'." for the first line that
     // cannot be read, or "no sections found."
     std::optional<std::string> error;
+    size_t sectionsRead = 0;  // sections read before the line in error
 };
 
 // Whether the text is a map in the line format rather than the menu's "tmap"

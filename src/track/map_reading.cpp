@@ -9,10 +9,10 @@
 namespace {
 
 // A map of the line format: every beat exact, each section at its own level.
-void readLineMap(const std::string& path, const std::string& text, uint32_t rate,
+void readLineMap(const std::string& path, const LineMap& parsed, uint32_t rate,
                  MapReading& reading) {
-    LineMap map = parseLineMap(text);
-    reading.entryCount = map.sections.size();
+    LineMap map = parsed;
+    reading.entryCount = map.error ? map.sectionsRead : map.sections.size();
     if (map.error) {
         reading.problems.push_back(path + ": " + *map.error);
         return;
@@ -76,15 +76,20 @@ void readMenuMap(const std::string& text, uint32_t rate, MapReading& reading) {
 
 }  // namespace
 
-MapReading readMapSong(const std::string& path, uint32_t rate) {
+MapReading readMapSong(const std::string& path, uint32_t rate, Unreadable firstLine) {
     MapReading reading;
     MapFileText file = readMapText(path);
     if (file.problem) {
         reading.unreadable = std::move(file.problem);
-    } else if (isLineMap(file.text)) {
-        readLineMap(path, file.text, rate, reading);
-    } else {
+    } else if (!isLineMap(file.text)) {
         readMenuMap(file.text, rate, reading);
+    } else {
+        const LineMap map = parseLineMap(file.text);
+        if (map.error && map.sectionsRead == 0 && firstLine == Unreadable::menuReading) {
+            readMenuMap(file.text, rate, reading);
+        } else {
+            readLineMap(path, map, rate, reading);
+        }
     }
     if (!reading.problems.empty() || reading.unreadable) reading.song.sections.clear();
     return reading;

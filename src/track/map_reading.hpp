@@ -20,6 +20,12 @@ struct MapReading {
     Song song;  // its sections, when the map can be used
 };
 
+// How a text without "tmap" entries whose first section does not read in
+// the line format is taken: with that line's error, or as the menu has
+// always read it (a map without entries).
+enum class Unreadable { lineError, menuReading };
+
 // Reads the map at `path` (a regular file only, never waiting on it) and
 // checks every section against `rate` before anything is written or played.
-MapReading readMapSong(const std::string& path, uint32_t rate);
+MapReading readMapSong(const std::string& path, uint32_t rate,
+                       Unreadable firstLine = Unreadable::lineError);
