@@ -96,26 +96,6 @@ int64_t trackLength(const std::vector<ScheduledSection>& sections) {
     return schedule.end();
 }
 
-std::vector<ScheduledSection> writtenSections(uint32_t rate, const std::vector<MeterSection>& map,
-                                              int64_t clickLength) {
-    std::vector<ScheduledSection> sections;
-    for (const MeterSection& m : map) {
-        const int32_t frames = sectionWriteFrames(rate, m.tempo, m.beats, m.measures).value_or(0);
-        sections.push_back(fileSection(rate, m.tempo, frames, clickLength));
-    }
-    return sections;
-}
-
-std::vector<PlayedSection> playedSections(uint32_t rate, const std::vector<MeterSection>& map) {
-    std::vector<PlayedSection> sections;
-    for (const MeterSection& m : map) {
-        sections.push_back({sectionBeatLength(rate, m.tempo),
-                            sectionPlayFrames(rate, m.tempo, m.beats, m.measures).value_or(0),
-                            static_cast<int32_t>(m.beats)});
-    }
-    return sections;
-}
-
 namespace {
 
 int64_t lengthOf(const ClickLengths& lengths, ClickKind kind) {

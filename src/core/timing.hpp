@@ -47,14 +47,6 @@ struct MeterSection {
     int64_t measures = 0;    // measures in the section, as written
 };
 
-// A section as the device plays it: its beat, the frames to play and where
-// its measures end.
-struct PlayedSection {
-    int32_t beatLength = 0;
-    int32_t total = 0;
-    int32_t beatsPerMeasure = 0;
-};
-
 // Track length at start-up: meter x meas / (tempo / 60), all in single precision.
 float startupTrackSeconds(const Settings& s);
 
@@ -96,14 +88,6 @@ ScheduledSection fileSection(uint32_t rate, float tempo, int64_t frames, int64_t
 
 // Frames the sections really take, the last click included.
 int64_t trackLength(const std::vector<ScheduledSection>& sections);
-
-// The sections `rtm` writes, each laying the click of `clickLength` frames.
-// The sections must have passed the tempo map's check, so that their counts fit.
-std::vector<ScheduledSection> writtenSections(uint32_t rate, const std::vector<MeterSection>& map,
-                                              int64_t clickLength);
-
-// The sections `ptm` plays, each with its own beat; checked as above.
-std::vector<PlayedSection> playedSections(uint32_t rate, const std::vector<MeterSection>& map);
 
 // An encoded click, held elsewhere (a click can be tens of MiB: it is not copied).
 struct ClickBytes {

@@ -17,7 +17,3 @@ struct Beat {
 // The beat of `beatLength` frames made from the encoded click, whose frames
 // are `frameBytes` bytes each. The click must outlive the beat.
 Beat makeBeat(const std::vector<uint8_t>& click, int32_t frameBytes, int32_t beatLength);
-
-// Copies `frames` frames of the beat, starting at frame `pos`, to `dest`.
-// The range must lie inside the beat.
-void copyBeatFrames(const Beat& beat, int64_t pos, int64_t frames, uint8_t* dest);

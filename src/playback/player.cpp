@@ -129,33 +129,6 @@ Outcome playBeat(PcmDevice& device, const Beat& beat, std::optional<int64_t> tot
                         firstMeasure, onBeat, tally);
 }
 
-Outcome playOnDevice(const PlaybackTarget& target, const Beat& beat, std::optional<int64_t> total,
-                     int32_t beatsPerMeasure, const BeatListener& onBeat, PlayTally* tally) {
-    // The device's frames must be the beat's frames, or the writes would read past them.
-    if (beat.frameBytes != (target.bits == 16 ? 2 : 3)) {
-        return programError("Only 16- and 24-bit samples can be played.");
-    }
-    std::unique_ptr<PcmDevice> pcm;
-    if (Outcome r = openAlsaPcm(target.device, target.rate, target.bits, pcm)) return r;
-    return playBeat(*pcm, beat, total, beatsPerMeasure, 1, onBeat, tally);
-}
-
-Outcome playSections(const PlaybackTarget& target, const std::vector<uint8_t>& click,
-                     int32_t frameBytes, const std::vector<PlayedSection>& sections,
-                     const std::function<void(size_t)>& onSection,
-                     const BeatListener& onBeat, PlayTally* tally) {
-    for (size_t i = 0; i < sections.size(); ++i) {
-        const PlayedSection& section = sections[i];
-        const Beat beat = makeBeat(click, frameBytes, section.beatLength);
-        onSection(i);
-        if (Outcome r = playOnDevice(target, beat, section.total, section.beatsPerMeasure,
-                                     onBeat, tally)) {
-            return r;
-        }
-    }
-    return std::nullopt;
-}
-
 Outcome playScheduleOnDevice(const PlaybackTarget& target, std::vector<ScheduledSection> sections,
                              const PlayClicks& clicks, std::optional<int64_t> total,
                              const BeatListener& onBeat, PlayTally* tally) {

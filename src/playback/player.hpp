@@ -59,19 +59,6 @@ struct PlaybackTarget {
     int32_t bits = 24;
 };
 
-// Opens the device and plays the beat on it as playBeat does.
-Outcome playOnDevice(const PlaybackTarget& target, const Beat& beat, std::optional<int64_t> total,
-                     int32_t beatsPerMeasure, const BeatListener& onBeat,
-                     PlayTally* tally = nullptr);
-
-// Plays the sections one after another, each on the device opened afresh
-// and counting its measures from 1. `onSection` is told each section's
-// index before it plays.
-Outcome playSections(const PlaybackTarget& target, const std::vector<uint8_t>& click,
-                     int32_t frameBytes, const std::vector<PlayedSection>& sections,
-                     const std::function<void(size_t)>& onSection,
-                     const BeatListener& onBeat, PlayTally* tally = nullptr);
-
 // Opens the device and plays the sections' clicks on it as playSchedule does.
 Outcome playScheduleOnDevice(const PlaybackTarget& target, std::vector<ScheduledSection> sections,
                              const PlayClicks& clicks, std::optional<int64_t> total,
