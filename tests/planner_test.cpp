@@ -1,0 +1,132 @@
+// The planner: a song in, the frame and kind of every click and where each
+// section starts out, under both rounding rules; and what the device plays.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <string>
+#include <vector>
+
+#include "support/test_support.hpp"
+#include "track/map_reading.hpp"
+#include "track/planner.hpp"
+
+namespace {
+
+SongSection section(int64_t measures, int64_t beats, std::vector<double> tempos, bool ramp = false) {
+    SongSection s;
+    s.measures = measures;
+    s.beatsPerMeasure = beats;
+    s.tempos = std::move(tempos);
+    s.ramp = ramp;
+    return s;
+}
+
+// "frame:kind" for every click, kinds as a pattern writes them (s for a subdivision).
+std::string clicksOf(const Song& song, uint32_t rate, std::vector<int64_t>* starts = nullptr) {
+    BeatSchedule schedule(planFile(song, rate, 0));
+    std::string text;
+    BeatEvent e;
+    while (schedule.next(e)) {
+        const char kind = e.kind == ClickKind::Accent ? 'X' : e.kind == ClickKind::Silent ? '.'
+                          : e.kind == ClickKind::Subdivision ? 's' : 'x';
+        text += std::to_string(e.frame) + ":" + kind + " ";
+    }
+    if (starts) *starts = schedule.sectionStarts();
+    return text + "end " + std::to_string(schedule.end());
+}
+
+TEST(Planner, LaysEveryClickOfASongUnderBothRules) {
+    // 10 frames a second: a beat at 60 quarter notes a minute is 10 frames.
+    Song grid;
+    grid.rounding = Rounding::menuGrid;
+    grid.sections = {section(1, 3, {60.0})};
+    grid.sections[0].menuSeconds = 3.0f;
+    grid.sections[0].pattern = "X.x";
+    grid.subdivide = 2;
+    addCountIn(grid, 1, true, 3.0f);
+    std::vector<int64_t> starts;
+    EXPECT_EQ(clicksOf(grid, 10, &starts),
+              "0:X 5:s 10:x 15:s 20:x 25:s 30:X 35:s 40:. 50:x 55:s end 60");
+    EXPECT_EQ(starts, (std::vector<int64_t>{0, 30}));
+
+    // Exact: eighths at 120, then a change from 60 to 120 over 2 beats (the
+    // time to beat k is 240 k / (L d), L the logarithmic mean of 60 and the
+    // tempo at k), then a tempo for each beat.
+    Song exact;
+    exact.sections = {section(1, 2, {120.0}), section(1, 2, {60.0, 120.0}, true),
+                      section(1, 2, {30.0, 60.0})};
+    exact.sections[0].noteValue = 8;
+    exact.sections[1].accentFirst = true;
+    const double rampBeat = 60.0 / ((60.0 - 90.0) / (std::log(60.0) - std::log(90.0)));
+    const double rampEnd = 120.0 / ((60.0 - 120.0) / (std::log(60.0) - std::log(120.0)));
+    const int64_t b1 = 5 + std::llround(rampBeat * 10), b2 = 5 + std::llround(rampEnd * 10);
+    EXPECT_EQ(clicksOf(exact, 10, &starts),
+              "0:x 3:x 5:X " + std::to_string(b1) + ":x " + std::to_string(b2) + ":x " +
+                  std::to_string(b2 + 20) + ":x end " + std::to_string(b2 + 30));
+    EXPECT_EQ(starts, (std::vector<int64_t>{0, 5, b2}));
+    EXPECT_DOUBLE_EQ(exactSeconds(exact), 0.5 + rampEnd + 3.0);
+    EXPECT_EQ(sectionNames(grid), (std::vector<std::string>{"Count-in", "Section 1"}));
+}
+
+TEST(Planner, PlansTheDeviceAsEachRuleWants) {
+    Song map;
+    map.rounding = Rounding::menuGrid;
+    map.fromMap = true;
+    map.sections = {section(2, 4, {120.0}), section(1, 3, {60.0})};
+    // Each section alone, with the double-precision beat; --seconds cuts
+    // the map short and drops the sections it never reaches.
+    const std::vector<DevicePlay> whole = planDevice(map, 44100, std::nullopt, false);
+    ASSERT_EQ(whole.size(), 2u);
+    EXPECT_EQ(whole[1].beatLength, 44100);
+    EXPECT_EQ(*whole[0].total, 176400);
+    EXPECT_EQ(*whole[1].total, 132300);
+    const std::vector<DevicePlay> cut = planDevice(map, 44100, 3.0f, false);
+    ASSERT_EQ(cut.size(), 1u);
+    EXPECT_EQ(*cut[0].total, 132300);
+    // One tempo looped runs on; its count-in runs straight into it.
+    Song one = map;
+    one.fromMap = false;
+    one.sections.resize(1);
+    one.sections[0].menuSeconds = 4.0f;
+    addCountIn(one, 1, false);
+    EXPECT_FALSE(planDevice(one, 44100, std::nullopt, true)[0].total);
+    EXPECT_EQ(*planDevice(one, 44100, std::nullopt, false)[0].total, 176400 + 88200);
+    // Exact: the whole song in one play, up to its end.
+    Song exact;
+    exact.sections = {section(1, 4, {120.0}), section(1, 2, {60.0})};
+    EXPECT_EQ(*planDevice(exact, 48000, std::nullopt, false)[0].total, 192000);
+    EXPECT_FALSE(silentSong(exact));
+    exact.sections = {section(0, 4, {120.0})};
+    addCountIn(exact, 2, false);
+    EXPECT_TRUE(silentSong(exact));
+}
+
+TEST(Planner, ReadsBothMapFormatsIntoOneSong) {
+    const TempDir dir;
+    struct Row {
+        std::string text;
+        Unreadable firstLine;
+        size_t sections;
+        Rounding rounding;
+        std::string problem;
+    };
+    for (const Row& row : {
+             Row{"tmap\t120\t4\t2\ntmap\t90\t3\t1\n", Unreadable::lineError, 2, Rounding::menuGrid, ""},
+             Row{"intro: 2 3/8 120-140 X.x 0.5\n", Unreadable::lineError, 1, Rounding::exact, ""},
+             Row{"some notes\n", Unreadable::lineError, 0, Rounding::exact,
+                 "m.txt: line 1: a number of measures from 1 to 2147483647, not 'some'."},
+             Row{"some notes\n", Unreadable::menuReading, 0, Rounding::exact, ""},
+             Row{"2 120\nsome notes\n", Unreadable::menuReading, 0, Rounding::exact,
+                 "m.txt: line 2: a number of measures from 1 to 2147483647, not 'some'."}}) {
+        writeFile(dir.file("m.txt"), row.text);
+        const MapReading map = readMapSong(dir.file("m.txt"), 44100, row.firstLine);
+        ASSERT_EQ(map.song.sections.size(), row.sections) << row.text;
+        if (row.sections > 0) {
+            EXPECT_EQ(map.song.rounding, row.rounding);
+        }
+        const std::string problem = map.problems.empty() ? "" : map.problems.front();
+        EXPECT_EQ(problem.empty() ? "" : problem.substr(problem.rfind('/') + 1), row.problem);
+    }
+}
+
+}  // namespace
