@@ -35,10 +35,11 @@ protected:
     }
 
     // The menu's file for the same session, written in a folder of its own.
-    std::string menuFile(const std::string& settings, const std::string& commands) {
+    std::string menuFile(const std::string& settings, const std::string& commands,
+                         const std::string& map = kExampleMap) {
         const TempDir menu;
         if (!settings.empty()) writeFile(menu.file("dodiradoz.txt"), settings);
-        writeFile(menu.file("tmap.txt"), kExampleMap);
+        writeFile(menu.file("tmap.txt"), map);
         runProgram(menu.path(), (settings.empty() ? startAnswers() : "") + commands + "x\n");
         return readFile(menu.file("click.wav"));
     }
@@ -57,6 +58,11 @@ TEST_F(CommandLineRun, RenderWritesTheMenusBytesForTheSameSettings) {
     EXPECT_TRUE(readFile(file("slow.wav")) == menuFile(slow, "w\n"));
     ASSERT_EQ(clicktrack({"render", "--map", "tmap.txt", "-o", "map.wav", "-q"}).status, 0);
     EXPECT_TRUE(readFile(file("map.wav")) == menuFile("", "rtm\n"));
+    // A map of the line format: the menu's `rtm` writes what `render` does.
+    const std::string lineMap = "intro: 2 3/8 120-140 X.x 0.5\n  1 90,100,110,120\n";
+    writeFile(file("song.txt"), lineMap);
+    ASSERT_EQ(clicktrack({"render", "--map", "song.txt", "-o", "song.wav", "-q"}).status, 0);
+    EXPECT_TRUE(readFile(file("song.wav")) == menuFile("", "rtm\n", lineMap));
     // Standard output gets the same file; the summary goes to standard error.
     const RunResult streamed = clicktrack({"render", "-o", "-"});
     EXPECT_TRUE(streamed.out == readFile(file("click.wav")));
