@@ -38,7 +38,7 @@ std::string clicksOf(const Song& song, uint32_t rate, std::vector<int64_t>* star
 TEST(Planner, LaysEveryClickOfASongUnderBothRules) {
     // 10 frames a second: a beat at 60 quarter notes a minute is 10 frames.
     Song grid;
-    grid.rounding = Rounding::menuGrid;
+    grid.rounding = Rounding::MenuGrid;
     grid.sections = {section(1, 3, {60.0})};
     grid.sections[0].menuSeconds = 3.0f;
     grid.sections[0].pattern = "X.x";
@@ -70,7 +70,7 @@ TEST(Planner, LaysEveryClickOfASongUnderBothRules) {
 
 TEST(Planner, PlansTheDeviceAsEachRuleWants) {
     Song map;
-    map.rounding = Rounding::menuGrid;
+    map.rounding = Rounding::MenuGrid;
     map.fromMap = true;
     map.sections = {section(2, 4, {120.0}), section(1, 3, {60.0})};
     // Each section alone, with the double-precision beat; --seconds cuts
@@ -111,12 +111,12 @@ TEST(Planner, ReadsBothMapFormatsIntoOneSong) {
         std::string problem;
     };
     for (const Row& row : {
-             Row{"tmap\t120\t4\t2\ntmap\t90\t3\t1\n", Unreadable::lineError, 2, Rounding::menuGrid, ""},
-             Row{"intro: 2 3/8 120-140 X.x 0.5\n", Unreadable::lineError, 1, Rounding::exact, ""},
-             Row{"some notes\n", Unreadable::lineError, 0, Rounding::exact,
+             Row{"tmap\t120\t4\t2\ntmap\t90\t3\t1\n", Unreadable::LineError, 2, Rounding::MenuGrid, ""},
+             Row{"intro: 2 3/8 120-140 X.x 0.5\n", Unreadable::LineError, 1, Rounding::Exact, ""},
+             Row{"some notes\n", Unreadable::LineError, 0, Rounding::Exact,
                  "m.txt: line 1: a number of measures from 1 to 2147483647, not 'some'."},
-             Row{"some notes\n", Unreadable::menuReading, 0, Rounding::exact, ""},
-             Row{"2 120\nsome notes\n", Unreadable::menuReading, 0, Rounding::exact,
+             Row{"some notes\n", Unreadable::MenuReading, 0, Rounding::Exact, ""},
+             Row{"2 120\nsome notes\n", Unreadable::MenuReading, 0, Rounding::Exact,
                  "m.txt: line 2: a number of measures from 1 to 2147483647, not 'some'."}}) {
         writeFile(dir.file("m.txt"), row.text);
         const MapReading map = readMapSong(dir.file("m.txt"), 44100, row.firstLine);

@@ -113,12 +113,12 @@ Song oneTempoSong(const CommandLine& line, const Settings& s) {
     only.measures = s.meas;
     only.beatsPerMeasure = s.meter;
     if (line.tempoRamp) {
-        song.rounding = Rounding::exact;
+        song.rounding = Rounding::Exact;
         only.tempos = {*line.tempoFrom, *line.tempoTo};
         only.ramp = true;
     } else {
         // The menu's grid and its single-precision length, as at start-up.
-        song.rounding = Rounding::menuGrid;
+        song.rounding = Rounding::MenuGrid;
         only.tempos = {s.tempo};
         only.menuSeconds = startupTrackSeconds(s);
     }
@@ -145,7 +145,7 @@ std::optional<Stop> shapeSong(const CommandLine& line, const Settings& settings,
     if (line.countIn.value_or(0) > 0) {
         // The count-in is in the first section's meter and tempo.
         std::optional<float> seconds;
-        if (song.rounding == Rounding::menuGrid && !song.fromMap) {
+        if (song.rounding == Rounding::MenuGrid && !song.fromMap) {
             Settings counted = settings;
             counted.meas = *line.countIn;
             seconds = startupTrackSeconds(counted);
@@ -158,7 +158,7 @@ std::optional<Stop> shapeSong(const CommandLine& line, const Settings& settings,
 // The whole song checked at the rate in force: a count-in of the menu's
 // grid, and a track laid at exact times, within 31-bit frame counts.
 std::optional<Stop> checkLength(const Song& song, uint32_t rate) {
-    if (song.rounding == Rounding::exact) {
+    if (song.rounding == Rounding::Exact) {
         if (!(exactSeconds(song) * rate < kFrameCountLimitDouble)) {
             return fileFailure("the track is too long: its frames do not fit 31 bits at this "
                                "rate; nothing was written or played.");

@@ -60,7 +60,7 @@ private:
     // times, whose tempo may change from beat to beat.
     std::string tempo() const {
         const Song& song = job_.song;
-        if (song.fromMap && song.rounding == Rounding::exact) return "";
+        if (song.fromMap && song.rounding == Rounding::Exact) return "";
         const float t = song.fromMap
                             ? static_cast<float>(songSections(song)[section_]->tempos.front())
                             : job_.settings.tempo;
@@ -72,7 +72,7 @@ private:
 
     // The map's section, when the device plays the sections one by one.
     std::string sectionText() const {
-        if (!job_.song.fromMap || job_.song.rounding == Rounding::exact) return "";
+        if (!job_.song.fromMap || job_.song.rounding == Rounding::Exact) return "";
         return (inPlace_ ? "  section " : ", section ") + std::to_string(section_ + 1);
     }
 

@@ -127,7 +127,7 @@ Outcome renderTrack(const CommandLine& line, const Job& job, int audioOut, FILE*
     if (Outcome r = checkOutputsDiffer(line, s.save, audioOut)) return r;
     // A track whose frames are no 32-bit count is refused, as the menu refuses it.
     if (sectionPastFrameLimit(song, s.rate)) return tooLarge(name, outcome);
-    if (song.rounding == Rounding::exact) {
+    if (song.rounding == Rounding::Exact) {
         // Known up front: a track far too large is refused before it is laid out.
         const double frames = exactSeconds(song) * s.rate;
         if (!fitsWaveSize(kHeaderBytes + paddedBytes(static_cast<uint64_t>(frames) *

@@ -24,7 +24,7 @@ Song menuSong(const Session& s, float seconds) {
     only.tempos = {s.settings.tempo};
     only.menuSeconds = seconds;
     Song song;
-    song.rounding = Rounding::menuGrid;
+    song.rounding = Rounding::MenuGrid;
     song.sections.push_back(only);
     return song;
 }
@@ -127,7 +127,7 @@ void reportUnusedTempoMap(FILE* out, const std::vector<std::string>& problems) {
 // leaves the song without sections.
 Outcome loadTempoMap(Session& s, Song& song) {
     FILE* out = s.io.out;
-    MapReading map = readMapSong(s.settings.map, s.settings.rate, Unreadable::menuReading);
+    MapReading map = readMapSong(s.settings.map, s.settings.rate, Unreadable::MenuReading);
     if (map.unreadable) {
         std::fprintf(out, "%s\n", map.unreadable->c_str());
         return std::nullopt;
@@ -165,7 +165,7 @@ Outcome renderTempoMap(Session& s) {
                              {entryLine(*past + 1, "'" + st.save + "' would reach 4 GiB or more")});
         return std::nullopt;
     }
-    if (song.rounding == Rounding::menuGrid) {
+    if (song.rounding == Rounding::MenuGrid) {
         // The menu then shows the last section's tempo, and `w` and `+` use its length.
         const SongSection& last = song.sections.back();
         st.tempo = static_cast<float>(last.tempos.front());

@@ -18,7 +18,7 @@ void readLineMap(const std::string& path, const LineMap& parsed, uint32_t rate,
         return;
     }
     Song& song = reading.song;
-    song.rounding = Rounding::exact;
+    song.rounding = Rounding::Exact;
     song.fromMap = true;
     song.shapedClicks = true;
     for (LineMapSection& k : map.sections) {
@@ -62,7 +62,7 @@ void readMenuMap(const std::string& text, uint32_t rate, MapReading& reading) {
         reading.verdict = "The tempo map was not used.";
         return;
     }
-    reading.song.rounding = Rounding::menuGrid;
+    reading.song.rounding = Rounding::MenuGrid;
     reading.song.fromMap = true;
     for (const TempoMapEntry& e : map.entries) {
         SongSection s;
@@ -85,7 +85,7 @@ MapReading readMapSong(const std::string& path, uint32_t rate, Unreadable firstL
         readMenuMap(file.text, rate, reading);
     } else {
         const LineMap map = parseLineMap(file.text);
-        if (map.error && map.sectionsRead == 0 && firstLine == Unreadable::menuReading) {
+        if (map.error && map.sectionsRead == 0 && firstLine == Unreadable::MenuReading) {
             readMenuMap(file.text, rate, reading);
         } else {
             readLineMap(path, map, rate, reading);

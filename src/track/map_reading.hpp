@@ -23,9 +23,9 @@ struct MapReading {
 // How a text without "tmap" entries whose first section does not read in
 // the line format is taken: with that line's error, or as the menu has
 // always read it (a map without entries).
-enum class Unreadable { lineError, menuReading };
+enum class Unreadable { LineError, MenuReading };
 
 // Reads the map at `path` (a regular file only, never waiting on it) and
 // checks every section against `rate` before anything is written or played.
 MapReading readMapSong(const std::string& path, uint32_t rate,
-                       Unreadable firstLine = Unreadable::lineError);
+                       Unreadable firstLine = Unreadable::LineError);

@@ -80,7 +80,7 @@ std::vector<ScheduledSection> planFile(const Song& song, uint32_t rate, int64_t 
     std::vector<ScheduledSection> sections;
     for (const SongSection& s : song.sections) {
         const ScheduledSection e =
-            song.rounding == Rounding::exact
+            song.rounding == Rounding::Exact
                 ? exactSection(s, rate)
                 : fileSection(rate, menuTempo(s), menuFrames(s, rate).value_or(0), clickLength);
         sections.push_back(withClicks(e, s, song, levels));
@@ -89,7 +89,7 @@ std::vector<ScheduledSection> planFile(const Song& song, uint32_t rate, int64_t 
 }
 
 std::optional<size_t> sectionPastFrameLimit(const Song& song, uint32_t rate) {
-    if (song.rounding != Rounding::menuGrid) return std::nullopt;
+    if (song.rounding != Rounding::MenuGrid) return std::nullopt;
     for (size_t i = 0; i < song.sections.size(); ++i) {
         if (!menuFrames(song.sections[i], rate)) return i;
     }
@@ -155,7 +155,7 @@ std::vector<DevicePlay> planDevice(const Song& song, uint32_t rate, std::optiona
     // --seconds was checked: its frames fit.
     const std::optional<int64_t> limit =
         seconds ? std::optional<int64_t>(trackFrames(rate, *seconds).value_or(0)) : std::nullopt;
-    if (song.rounding == Rounding::exact) {
+    if (song.rounding == Rounding::Exact) {
         // Exact times from the start of the track: the device stays open
         // throughout, and the track ends where its last section's next beat
         // would start.

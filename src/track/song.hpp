@@ -10,11 +10,11 @@
 #include <vector>
 
 // How beats are put on frames.
-//   menuGrid  the menu's single-precision grid: a beat starts at the first
+//   MenuGrid  the menu's single-precision grid: a beat starts at the first
 //             frame at or after its time, each click laid whole.
-//   exact     every beat at its exact time from the start of the track,
+//   Exact     every beat at its exact time from the start of the track,
 //             rounded to the nearest frame.
-enum class Rounding { menuGrid, exact };
+enum class Rounding { MenuGrid, Exact };
 
 struct SongSection {
     std::string label;            // a map's label; empty: "Section N"
@@ -37,7 +37,7 @@ struct SongSection {
 
 struct Song {
     std::vector<SongSection> sections;  // a count-in first, when there is one
-    Rounding rounding = Rounding::exact;
+    Rounding rounding = Rounding::Exact;
     bool fromMap = false;               // a map gave the sections
     int32_t subdivide = 1;              // clicks a beat
     // Accents, subdivisions or silent beats sound: each click is cut where
