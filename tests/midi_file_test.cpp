@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "core/timing.hpp"
-#include "files/midi_file.hpp"
+#include "midi/midi_file.hpp"
 
 namespace {
 

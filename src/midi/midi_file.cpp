@@ -1,4 +1,4 @@
-#include "files/midi_file.hpp"
+#include "midi/midi_file.hpp"
 
 #include <unistd.h>
 
