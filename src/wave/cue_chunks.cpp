@@ -90,7 +90,7 @@ bool takeLabelIds(CueState& state) {
     RiffChunks walk(state.labels.data(), state.labels.size());
     RiffChunk c;
     while (walk.next(c)) {
-        if (c.size >= 4 && c.held >= 4 && !takeId(getU32le(c.payload), state)) return false;
+        if (c.held >= 4 && !takeId(getU32le(c.payload), state)) return false;
     }
     return true;
 }
