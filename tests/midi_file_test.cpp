@@ -1,6 +1,7 @@
 // The MIDI file of a track, read back byte by byte: the events of a small
 // map, every beat of a table of maps against its click, every note of
-// changes of tempo against its click, long markers, and the refusals.
+// changes of tempo against its click, long markers, and the refusals; and
+// the writer of the file's bytes on its own.
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <unistd.h>
@@ -16,7 +17,8 @@
 #include <vector>
 
 #include "core/timing.hpp"
-#include "files/midi_file.hpp"
+#include "midi/midi_file.hpp"
+#include "midi/smf_writer.hpp"
 
 namespace {
 
@@ -68,6 +70,21 @@ Midi parseMidi(const Bytes& b) {
         if (track.empty() || track.back().second != kEnd || at != end) throw std::runtime_error("no end");
     }
     return midi;
+}
+
+// What `write` puts in a file through an SmfWriter.
+template <typename Write>
+Bytes smfBytes(Write write) {
+    const int fd = memfd_create("smf", 0);
+    if (fd < 0) throw std::runtime_error("memfd_create failed");
+    SmfWriter out(fd);
+    write(out);
+    Bytes bytes(static_cast<size_t>(lseek(fd, 0, SEEK_END)));
+    if (out.failed() || pread(fd, bytes.data(), bytes.size(), 0) != static_cast<ssize_t>(bytes.size())) {
+        bytes.clear();
+    }
+    close(fd);
+    return bytes;
 }
 
 std::pair<std::optional<MidiStop>, Bytes> writeToMemory(const std::vector<ScheduledSection>& sections,
@@ -365,6 +382,59 @@ TEST(MidiFile, RefusesABeatTooLongAndReportsAFailedWrite) {
     ASSERT_TRUE(failed);
     EXPECT_EQ(failed->error, EBADF);
     EXPECT_EQ(failed->slowSection, -1);
+}
+
+TEST(SmfWriter, DeltaTimesTakeOneToFourBytesMostSignificantFirst) {
+    const struct {
+        int64_t tick;
+        Bytes delta;
+    } table[] = {
+        {0, {0x00}},
+        {0x7F, {0x7F}},
+        {0x80, {0x81, 0x00}},
+        {0x3FFF, {0xFF, 0x7F}},
+        {0x4000, {0x81, 0x80, 0x00}},
+        {0x1FFFFF, {0xFF, 0xFF, 0x7F}},
+        {0x200000, {0x81, 0x80, 0x80, 0x00}},
+        {0x0FFFFFFF, {0xFF, 0xFF, 0xFF, 0x7F}},
+    };
+    for (const auto& row : table) {
+        const Bytes bytes = smfBytes([&](SmfWriter& out) {
+            out.beginTrack();
+            out.at(row.tick);
+            out.channelEvent(0x99, 76, 100);
+            out.endTrack();
+        });
+        Bytes expected{'M', 'T', 'r', 'k', 0, 0, 0, uint8_t(row.delta.size() + 7)};
+        expected.insert(expected.end(), row.delta.begin(), row.delta.end());
+        expected.insert(expected.end(), {0x99, 76, 100, 0x00, 0xFF, 0x2F, 0x00});
+        EXPECT_EQ(bytes, expected) << row.tick;
+    }
+}
+
+TEST(SmfWriter, TrackLengthsAreWrittenInPastTheBuffer) {
+    // 40000 notes of 4 bytes: the first track is flushed before it ends,
+    // and the second track's length goes after it.
+    const Bytes bytes = smfBytes([](SmfWriter& out) {
+        out.fileHeader(1, 2, 960);
+        out.beginTrack();
+        for (int64_t tick = 0; tick < 40000; ++tick) {
+            out.at(tick);
+            out.channelEvent(0x99, 77, 60);
+        }
+        out.endTrack();
+        out.beginTrack();
+        out.at(5);
+        out.setTempo(500000);
+        out.at(5);
+        out.timeSignature(3, 3);
+        out.endTrack();
+    });
+    const Midi midi = parseMidi(bytes);
+    EXPECT_EQ(midi.header, (Bytes{0, 1, 0, 2, 0x03, 0xC0}));
+    ASSERT_EQ(midi.tracks.size(), 2u);
+    EXPECT_EQ(midi.tracks[0].size(), 40001u);
+    EXPECT_EQ(midi.tracks[1], (std::vector<Event>{{5, tempoEvent(500000)}, {5, meterEvent(3, 3)}, {5, kEnd}}));
 }
 
 }  // namespace

@@ -16,6 +16,7 @@
 #include "support/audio_support.hpp"
 #include "support/background_run.hpp"
 #include "wave/chunk_walk.hpp"
+#include "wave/riff_chunks.hpp"
 #include "wave/wave_file.hpp"
 
 namespace {
@@ -47,6 +48,36 @@ std::string waveWith(const std::string& extra, const std::string& audio, uint32_
 
 WaveLayout walk(const std::string& file) {
     return walkChunks(reinterpret_cast<const uint8_t*>(file.data()), file.size(), file.size());
+}
+
+// Each chunk as "id size held", a '+' after a whole one, then where the
+// walk ended.
+std::string chunksOf(const std::string& bytes) {
+    RiffChunks walk(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
+    RiffChunk c;
+    std::string seen;
+    while (walk.next(c)) {
+        seen += std::string(reinterpret_cast<const char*>(c.id), 4) + " " + std::to_string(c.size) +
+                " " + std::to_string(c.held) + (c.whole ? "+ " : " ");
+        if (std::string(reinterpret_cast<const char*>(c.payload), c.held) !=
+            bytes.substr(static_cast<size_t>(c.offset) + 8, c.held)) {
+            seen += "(payload elsewhere) ";
+        }
+    }
+    return seen + "@" + std::to_string(walk.offset());
+}
+
+TEST(RiffChunks, GiveEveryHeaderInTheRangeAndNoByteBeyondIt) {
+    const std::pair<std::string, std::string> cases[] = {
+        {"", "@0"},
+        {"1234567", "@0"},
+        {chunk("abcd", "xyz") + chunk("efgh", ""), "abcd 3 3+ efgh 0 0+ @20"},
+        {chunk("abcd", "xyz").substr(0, 11), "abcd 3 3 @12"},               // no pad byte
+        {chunk("abcd", "xy") + "1234567", "abcd 2 2+ @10"},                 // a stray tail
+        {std::string("JUNK\xf8\xff\xff\xff", 8) + "abcd", "JUNK 4294967288 4 @4294967296"},
+        {std::string("JUNK\xff\xff\xff\xff", 8), "JUNK 4294967295 0 @4294967304"},
+    };
+    for (const auto& [bytes, expected] : cases) EXPECT_EQ(chunksOf(bytes), expected) << expected;
 }
 
 TEST(ChunkWalk, FindsTheAudioWhereTheChunksLeadAndNowhereElse) {

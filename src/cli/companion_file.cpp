@@ -7,7 +7,7 @@
 
 #include "cli/job.hpp"
 #include "core/file_paths.hpp"
-#include "files/midi_file.hpp"
+#include "midi/midi_file.hpp"
 
 CompanionFile::CompanionFile(std::string path) : path_(path), file_(std::move(path)) {}
 

@@ -2,6 +2,7 @@
 
 #include <getopt.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
@@ -9,67 +10,8 @@
 
 namespace {
 
-// The help texts share their lists of options; each list is whole lines.
-const char* const kValueOptions =
-    "  -r, --rate N         sample rate (default 44100)\n"
-    "      --bits 16|24     sample size (default 24)\n"
-    "  -t, --tempo BPM      tempo in beats per minute (default 120)\n"
-    "  -b, --beats N        beats per measure (default 4)\n"
-    "  -m, --measures N     number of measures (default 48)\n"
-    "  -f, --freq HZ        lowest click frequency (default 60)\n";
-
-const char* const kSettingsOption =
-    "      --settings FILE  start from a settings file in the menu's format;\n"
-    "                       options override it\n";
-
-const char* const kClickOptions =
-    "      --accent         accent the first beat of every measure\n"
-    "      --pattern P      a pattern for every measure: X accent, x normal, . silent\n"
-    "      --accent-freq HZ lowest frequency of the accent click (default 1.5 x freq)\n"
-    "      --subdivide N    N clicks a beat, the extra ones at a quarter of the level\n"
-    "      --count-in N     N measures before the track\n"
-    "  -t, --tempo A-B      a change of tempo across the whole track, from A to B\n";
-
-const char* const kRenderOptions =
-    "  -o, --output FILE    the wave file (default click.wav); - writes to\n"
-    "                       standard output\n"
-    "  -a, --append         add to the end of an existing file\n"
-    "      --markers        mark where each section starts: a cue point named by\n"
-    "                       its label (\"Section N\" without one); \"Count-in\" at 0\n"
-    "      --midi FILE      also write the tempo map and the clicks as a MIDI file\n"
-    "      --labels FILE    also write the sections as a label track: start, end\n"
-    "                       and name, tab-separated, in seconds\n";
-
-const char* const kPlayOptions =
-    "  -d, --device NAME    ALSA device (default \"default\")\n"
-    "      --seconds S      stop after S seconds (default: when the measures end)\n"
-    "      --loop           start again at the end, until stopped\n";
-
-std::string programHelp() {
-    return std::string(
-               "Usage: clicktrack                   the interactive menu\n"
-               "       clicktrack render [OPTIONS]  write a click track to a wave file\n"
-               "       clicktrack play [OPTIONS]    play it on an ALSA device\n"
-               "       clicktrack --help | -h       this text ('clicktrack render --help' and\n"
-               "                                    'clicktrack play --help' for a command's)\n"
-               "       clicktrack --version         the version\n"
-               "\n"
-               "Options of both commands:\n") +
-           kValueOptions + "      --map FILE       play or render a tempo map instead of one tempo\n" +
-           kSettingsOption + "  -q, --quiet          no summary line, no progress display\n" +
-           kClickOptions + "Options of render:\n" + kRenderOptions + "Options of play:\n" +
-           kPlayOptions +
-           "\nExit status: 0 success, 1 file or device failure, 2 usage error, 130 Ctrl-C.";
-}
-
-// A command's own help: its options only.
-std::string commandHelp(const char* usage, const char* mapLine, const char* ownOptions,
-                        const char* quietLine) {
-    return std::string(usage) + "\n" + kValueOptions + mapLine + kSettingsOption + ownOptions +
-           quietLine + kClickOptions + "  -h, --help           this text";
-}
-
-// Values getopt_long gives back for options without a short letter.
+// Values getopt_long gives back for options without a short letter; an
+// option with one gives back the letter.
 enum : int {
     kBits = 256,
     kMap,
@@ -87,45 +29,146 @@ enum : int {
     kLabels
 };
 
+// Which command takes an option.
 enum class Scope { both, render, play, top };
 
+// Where the help texts list an option. The program's help gives values,
+// quiet and click under "Options of both commands", then each command's
+// own; a command's help gives values, its own, quiet, click and help.
+enum class Block { values, quiet, click, own, help, none };
+
+// One option: the parser and the help texts both read these rows.
 struct OptionInfo {
     const char* name;
-    int hasArg;
+    const char* argument;  // what the help calls its value; nullptr: it takes none
     int val;
     Scope scope;
+    Block block;
+    const char* help;      // a line break continues it under itself
+    const char* renderHelp = nullptr;  // render's and play's own words, when they differ
+    const char* playHelp = nullptr;
+    const char* clickArgument = nullptr;  // a second form, listed last among the click options
+    const char* clickHelp = nullptr;
 };
 
+// In the order getopt_long is given them, which decides how an ambiguous
+// abbreviation is reported.
 const OptionInfo kOptions[] = {
-    {"rate", required_argument, 'r', Scope::both},
-    {"bits", required_argument, kBits, Scope::both},
-    {"tempo", required_argument, 't', Scope::both},
-    {"beats", required_argument, 'b', Scope::both},
-    {"measures", required_argument, 'm', Scope::both},
-    {"freq", required_argument, 'f', Scope::both},
-    {"map", required_argument, kMap, Scope::both},
-    {"settings", required_argument, kSettings, Scope::both},
-    {"quiet", no_argument, 'q', Scope::both},
-    {"accent", no_argument, kAccent, Scope::both},
-    {"pattern", required_argument, kPattern, Scope::both},
-    {"accent-freq", required_argument, kAccentFreq, Scope::both},
-    {"subdivide", required_argument, kSubdivide, Scope::both},
-    {"count-in", required_argument, kCountIn, Scope::both},
-    {"output", required_argument, 'o', Scope::render},
-    {"append", no_argument, 'a', Scope::render},
-    {"markers", no_argument, kMarkers, Scope::render},
-    {"midi", required_argument, kMidi, Scope::render},
-    {"labels", required_argument, kLabels, Scope::render},
-    {"device", required_argument, 'd', Scope::play},
-    {"seconds", required_argument, kSeconds, Scope::play},
-    {"loop", no_argument, kLoop, Scope::play},
-    {"help", no_argument, 'h', Scope::both},
-    {"version", no_argument, kVersion, Scope::top},
+    {"rate", "N", 'r', Scope::both, Block::values, "sample rate (default 44100)"},
+    {"bits", "16|24", kBits, Scope::both, Block::values, "sample size (default 24)"},
+    {"tempo", "BPM", 't', Scope::both, Block::values, "tempo in beats per minute (default 120)",
+     nullptr, nullptr, "A-B", "a change of tempo across the whole track, from A to B"},
+    {"beats", "N", 'b', Scope::both, Block::values, "beats per measure (default 4)"},
+    {"measures", "N", 'm', Scope::both, Block::values, "number of measures (default 48)"},
+    {"freq", "HZ", 'f', Scope::both, Block::values, "lowest click frequency (default 60)"},
+    {"map", "FILE", kMap, Scope::both, Block::values,
+     "play or render a tempo map instead of one tempo", "render a tempo map instead of one tempo",
+     "play a tempo map instead of one tempo"},
+    {"settings", "FILE", kSettings, Scope::both, Block::values,
+     "start from a settings file in the menu's format;\noptions override it"},
+    {"quiet", nullptr, 'q', Scope::both, Block::quiet, "no summary line, no progress display",
+     "no summary line", "no progress display"},
+    {"accent", nullptr, kAccent, Scope::both, Block::click,
+     "accent the first beat of every measure"},
+    {"pattern", "P", kPattern, Scope::both, Block::click,
+     "a pattern for every measure: X accent, x normal, . silent"},
+    {"accent-freq", "HZ", kAccentFreq, Scope::both, Block::click,
+     "lowest frequency of the accent click (default 1.5 x freq)"},
+    {"subdivide", "N", kSubdivide, Scope::both, Block::click,
+     "N clicks a beat, the extra ones at a quarter of the level"},
+    {"count-in", "N", kCountIn, Scope::both, Block::click, "N measures before the track"},
+    {"output", "FILE", 'o', Scope::render, Block::own,
+     "the wave file (default click.wav); - writes to\nstandard output"},
+    {"append", nullptr, 'a', Scope::render, Block::own, "add to the end of an existing file"},
+    {"markers", nullptr, kMarkers, Scope::render, Block::own,
+     "mark where each section starts: a cue point named by\n"
+     "its label (\"Section N\" without one); \"Count-in\" at 0"},
+    {"midi", "FILE", kMidi, Scope::render, Block::own,
+     "also write the tempo map and the clicks as a MIDI file"},
+    {"labels", "FILE", kLabels, Scope::render, Block::own,
+     "also write the sections as a label track: start, end\nand name, tab-separated, in seconds"},
+    {"device", "NAME", 'd', Scope::play, Block::own, "ALSA device (default \"default\")"},
+    {"seconds", "S", kSeconds, Scope::play, Block::own,
+     "stop after S seconds (default: when the measures end)"},
+    {"loop", nullptr, kLoop, Scope::play, Block::own, "start again at the end, until stopped"},
+    {"help", nullptr, 'h', Scope::both, Block::help, "this text"},
+    {"version", nullptr, kVersion, Scope::top, Block::none, nullptr},
 };
+
+bool hasLetter(const OptionInfo& o) { return o.val < 256; }
+
+// "  -r, --rate N" or "      --bits 16|24", the help from the 24th column on.
+std::string helpLine(const OptionInfo& o, const char* argument, const char* help) {
+    constexpr size_t kHelpColumn = 23;
+    std::string line = "      --";
+    if (hasLetter(o)) line = std::string("  -") + static_cast<char>(o.val) + ", --";
+    line += o.name;
+    if (argument) line += std::string(" ") + argument;
+    line.resize(std::max(line.size() + 1, kHelpColumn), ' ');
+    for (const char* c = help; *c; ++c) {
+        line += *c;
+        if (*c == '\n') line.append(kHelpColumn, ' ');
+    }
+    return line + "\n";
+}
+
+// The lines of one block as `command`'s help words them (Command::menu: the program's).
+std::string helpBlock(Block block, Command command, Scope own = Scope::both) {
+    std::string lines;
+    for (const OptionInfo& o : kOptions) {
+        if (o.block != block || (block == Block::own && o.scope != own)) continue;
+        const char* words = command == Command::render && o.renderHelp ? o.renderHelp
+                            : command == Command::play && o.playHelp   ? o.playHelp
+                                                                       : o.help;
+        lines += helpLine(o, o.argument, words);
+    }
+    for (const OptionInfo& o : kOptions) {
+        if (block == Block::click && o.clickHelp) {
+            lines += helpLine(o, o.clickArgument, o.clickHelp);
+        }
+    }
+    return lines;
+}
+
+std::string programHelp() {
+    const Command menu = Command::menu;
+    return std::string(
+               "Usage: clicktrack                   the interactive menu\n"
+               "       clicktrack render [OPTIONS]  write a click track to a wave file\n"
+               "       clicktrack play [OPTIONS]    play it on an ALSA device\n"
+               "       clicktrack --help | -h       this text ('clicktrack render --help' and\n"
+               "                                    'clicktrack play --help' for a command's)\n"
+               "       clicktrack --version         the version\n"
+               "\n"
+               "Options of both commands:\n") +
+           helpBlock(Block::values, menu) + helpBlock(Block::quiet, menu) +
+           helpBlock(Block::click, menu) + "Options of render:\n" +
+           helpBlock(Block::own, menu, Scope::render) + "Options of play:\n" +
+           helpBlock(Block::own, menu, Scope::play) +
+           "\nExit status: 0 success, 1 file or device failure, 2 usage error, 130 Ctrl-C.";
+}
+
+// A command's own help: its options only, without the last line break.
+std::string commandHelp(Command command, const char* usage) {
+    const Scope own = command == Command::render ? Scope::render : Scope::play;
+    std::string text = std::string(usage) + "\n" + helpBlock(Block::values, command) +
+                       helpBlock(Block::own, command, own) + helpBlock(Block::quiet, command) +
+                       helpBlock(Block::click, command) + helpBlock(Block::help, command);
+    text.pop_back();
+    return text;
+}
 
 // The short letters; the leading ':' makes getopt report a missing value
 // apart from an unknown option.
-const char* const kShortOptions = ":r:t:b:m:f:qo:ad:h";
+std::string shortOptions() {
+    std::string letters = ":";
+    for (const OptionInfo& o : kOptions) {
+        if (!hasLetter(o)) continue;
+        letters += static_cast<char>(o.val);
+        if (o.argument) letters += ':';
+    }
+    return letters;
+}
 
 const OptionInfo* findOption(int val) {
     for (const OptionInfo& o : kOptions) {
@@ -354,13 +397,9 @@ Stop usageError(const std::string& sentence) {
 const char* helpText(Command command) {
     static const std::string program = programHelp();
     static const std::string render = commandHelp(
-        "Usage: clicktrack render [OPTIONS]\nWrite a click track to a wave file.\n",
-        "      --map FILE       render a tempo map instead of one tempo\n", kRenderOptions,
-        "  -q, --quiet          no summary line\n");
+        Command::render, "Usage: clicktrack render [OPTIONS]\nWrite a click track to a wave file.\n");
     static const std::string play = commandHelp(
-        "Usage: clicktrack play [OPTIONS]\nPlay a click track on an ALSA device.\n",
-        "      --map FILE       play a tempo map instead of one tempo\n", kPlayOptions,
-        "  -q, --quiet          no progress display\n");
+        Command::play, "Usage: clicktrack play [OPTIONS]\nPlay a click track on an ALSA device.\n");
     if (command == Command::render) return render.c_str();
     return command == Command::play ? play.c_str() : program.c_str();
 }
@@ -383,14 +422,17 @@ ParsedArguments parseArguments(const std::vector<std::string>& args) {
     for (std::string& w : words) argv.push_back(w.data());
     argv.push_back(nullptr);
     std::vector<option> longOptions;
-    for (const OptionInfo& o : kOptions) longOptions.push_back({o.name, o.hasArg, nullptr, o.val});
+    for (const OptionInfo& o : kOptions) {
+        longOptions.push_back({o.name, o.argument ? required_argument : no_argument, nullptr, o.val});
+    }
     longOptions.push_back({nullptr, 0, nullptr, 0});
 
+    const std::string letters = shortOptions();
     const int argc = static_cast<int>(words.size());
     optind = 0;  // start afresh, as glibc does for 0
     opterr = 0;  // the messages are ours
     for (;;) {
-        const int val = getopt_long(argc, argv.data(), kShortOptions, longOptions.data(), nullptr);
+        const int val = getopt_long(argc, argv.data(), letters.c_str(), longOptions.data(), nullptr);
         if (val == -1) break;
         if (val == ':') return usageError("option " + quoted(longName(optopt)) + " needs a value.");
         if (val == '?') return badOption(optopt, argv[optind - 1]);

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "wave/header.hpp"
+#include "wave/riff_chunks.hpp"
 
 namespace {
 
@@ -42,24 +43,20 @@ WaveLayout walkChunks(const uint8_t* head, size_t headSize, uint64_t fileBytes) 
         return layout;
     }
     layout.riffWave = true;
-    // 64-bit, so that a chunk size near 4 GiB cannot wrap the walk round on
-    // a 32-bit system and send it back to where it was.
-    uint64_t at = kFirstChunk;
-    while (at <= kDataChunkReach && at + 8 <= seen) {
-        const uint32_t size = getU32le(head + at + 4);
-        if (std::memcmp(head + at, "data", 4) == 0) {
+    RiffChunks chunks(head + kFirstChunk, static_cast<size_t>(seen - kFirstChunk));
+    RiffChunk c;
+    while (chunks.next(c) && kFirstChunk + c.offset <= kDataChunkReach) {
+        if (c.is("data")) {
             layout.hasData = true;
-            layout.dataTag = at;
-            layout.dataSize = size;
+            layout.dataTag = kFirstChunk + c.offset;
+            layout.dataSize = c.size;
             return layout;
         }
-        const uint64_t payload = at + 8;
-        if (std::memcmp(head + at, "fmt ", 4) == 0 && !layout.hasFormat && size >= kFormatBytes &&
-            payload + std::min(size, kExtensibleFormatBytes) <= seen) {
+        if (c.is("fmt ") && !layout.hasFormat && c.size >= kFormatBytes &&
+            c.held >= std::min(c.size, kExtensibleFormatBytes)) {
             layout.hasFormat = true;
-            layout.format = readFormat(head + payload, size);
+            layout.format = readFormat(c.payload, c.size);
         }
-        at = payload + size + (size & 1u);
     }
     return layout;
 }

@@ -4,10 +4,10 @@
 #include <string>
 
 #include "wave/header.hpp"
+#include "wave/riff_chunks.hpp"
 
 namespace {
 
-constexpr size_t kChunkHeader = 8;
 constexpr size_t kCuePointBytes = 24;
 
 void putId(std::vector<uint8_t>& out, const char* id) { out.insert(out.end(), id, id + 4); }
@@ -71,9 +71,8 @@ std::vector<uint8_t> labelChunk(const CueState& state, const std::vector<TrackMa
     return out;
 }
 
-bool isLabelList(const uint8_t* chunk, uint32_t size) {
-    return std::memcmp(chunk, "LIST", 4) == 0 && size >= 4 &&
-           std::memcmp(chunk + kChunkHeader, "adtl", 4) == 0;
+bool isLabelList(const RiffChunk& c) {
+    return c.is("LIST") && c.held >= 4 && std::memcmp(c.payload, "adtl", 4) == 0;
 }
 
 // New ids follow the highest one in use: a label may name a cue point the
@@ -88,14 +87,10 @@ bool takeId(uint64_t id, CueState& state) {
 // The ids the label list's sub-chunks (labels, notes, texts) name; the walk
 // stops at a sub-chunk that runs past the list.
 bool takeLabelIds(CueState& state) {
-    const std::vector<uint8_t>& list = state.labels;
-    // 64-bit, so that a size near 4 GiB cannot wrap the walk round on a
-    // 32-bit system.
-    for (uint64_t at = 0; at + kChunkHeader + 4 <= list.size();) {
-        const uint8_t* chunk = list.data() + static_cast<size_t>(at);
-        const uint32_t length = getU32le(chunk + 4);
-        if (length >= 4 && !takeId(getU32le(chunk + kChunkHeader), state)) return false;
-        at += kChunkHeader + uint64_t{length} + (length & 1u);
+    RiffChunks walk(state.labels.data(), state.labels.size());
+    RiffChunk c;
+    while (walk.next(c)) {
+        if (c.held >= 4 && !takeId(getU32le(c.payload), state)) return false;
     }
     return true;
 }
@@ -103,30 +98,28 @@ bool takeLabelIds(CueState& state) {
 // Reads the first cue list and label list among `chunks`; false when the
 // chunks or the cue list do not hold together.
 bool readCueState(const uint8_t* chunks, size_t size, CueState& state) {
-    size_t at = 0;
-    while (at + kChunkHeader <= size) {
-        const uint32_t length = getU32le(chunks + at + 4);
-        const uint64_t end = at + kChunkHeader + uint64_t{length} + (length & 1u);
-        if (end > size) return false;
-        const uint8_t* payload = chunks + at + kChunkHeader;
-        if (std::memcmp(chunks + at, "cue ", 4) == 0 && !state.hasCue) {
-            if (length < 4) return false;
+    RiffChunks walk(chunks, size);
+    RiffChunk c;
+    while (walk.next(c)) {
+        if (!c.whole) return false;
+        const uint8_t* payload = c.payload;
+        if (c.is("cue ") && !state.hasCue) {
+            if (c.size < 4) return false;
             const uint64_t count = getU32le(payload);
-            if (4 + count * kCuePointBytes > length) return false;
+            if (4 + count * kCuePointBytes > c.size) return false;
             state.hasCue = true;
             state.points.assign(payload + 4, payload + 4 + count * kCuePointBytes);
             for (uint64_t i = 0; i < count; ++i) {
                 if (!takeId(getU32le(payload + 4 + i * kCuePointBytes), state)) return false;
             }
-        } else if (isLabelList(chunks + at, length) && !state.hasLabels) {
+        } else if (isLabelList(c) && !state.hasLabels) {
             state.hasLabels = true;
-            state.labels.assign(payload + 4, payload + length);
-            if (length % 2 == 1) state.labels.push_back(0);  // the last sub-chunk's pad byte
+            state.labels.assign(payload + 4, payload + c.size);
+            if (c.size % 2 == 1) state.labels.push_back(0);  // the last sub-chunk's pad byte
             if (!takeLabelIds(state)) return false;
         }
-        at = static_cast<size_t>(end);
     }
-    return at == size;
+    return walk.offset() == size;
 }
 
 }  // namespace
@@ -143,23 +136,22 @@ std::optional<std::vector<uint8_t>> chunksWithMarkers(const uint8_t* chunks, siz
         }
     }
     std::vector<uint8_t> out;
-    size_t at = 0;
     bool cueDone = false, labelsDone = false;
-    while (at + kChunkHeader <= size) {
-        const uint32_t length = getU32le(chunks + at + 4);
-        const size_t end = at + kChunkHeader + length + (length & 1u);
-        if (std::memcmp(chunks + at, "cue ", 4) == 0 && !cueDone) {
+    // readCueState found every chunk whole.
+    RiffChunks walk(chunks, size);
+    RiffChunk c;
+    while (walk.next(c)) {
+        if (c.is("cue ") && !cueDone) {
             const std::vector<uint8_t> cue = cueChunk(state, marks, offset);
             out.insert(out.end(), cue.begin(), cue.end());
             cueDone = true;
-        } else if (isLabelList(chunks + at, length) && !labelsDone) {
+        } else if (isLabelList(c) && !labelsDone) {
             const std::vector<uint8_t> list = labelChunk(state, marks);
             out.insert(out.end(), list.begin(), list.end());
             labelsDone = true;
         } else {
-            out.insert(out.end(), chunks + at, chunks + end);
+            out.insert(out.end(), c.id, c.id + static_cast<size_t>(c.end - c.offset));
         }
-        at = end;
     }
     if (!cueDone) {
         const std::vector<uint8_t> cue = cueChunk(state, marks, offset);

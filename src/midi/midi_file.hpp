@@ -7,13 +7,8 @@
 //      accent, 77 for a normal beat, both at velocity 100, 77 at velocity 60
 //      for a subdivision; each a sixteenth long, or up to the next note.
 //
-// Every beat of a section of note value d lasts 3840 / d ticks, so beat
-// ticks are exact. Tempos are whole microseconds a quarter note, which a
-// steady tempo such as 140 bpm does not divide evenly: the conductor keeps
-// the MIDI time of every beat, exactly, and writes a corrected tempo where
-// a beat would otherwise land more than half a sample at 48 kHz from its
-// click. Each beat of a change of tempo gets its own tempo, the one that
-// makes it last as long as in the audio.
+// The conductor's tempos keep every beat within half a sample at 48 kHz of
+// its click (tempo_fit.hpp says how); smf_writer.hpp lays out the bytes.
 //
 // A subdivision sits on the tick nearest to its click, the MIDI time running
 // evenly through a beat from its click to the next one's; the last beat

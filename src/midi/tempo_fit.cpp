@@ -1,0 +1,314 @@
+#include "midi/tempo_fit.hpp"
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <deque>
+#include <limits>
+
+#include "core/interrupt.hpp"
+
+namespace {
+
+constexpr int64_t kLongestTempo = 0xFFFFFF;   // microseconds a quarter in three bytes
+constexpr double kTolerance = 1e6 / 96000.0;  // half a sample at 48 kHz, in microseconds
+
+MidiStop tooSlow(size_t section) {
+    MidiStop stop;
+    stop.slowSection = static_cast<int64_t>(section);
+    return stop;
+}
+
+double nominalQuarterMicros(const ScheduledSection& s) {
+    switch (s.rounding) {
+        case BeatRounding::FileGrid: return 60e6 / static_cast<double>(s.tempo);
+        case BeatRounding::WholeBeats:
+            return static_cast<double>(s.beatLength) * 1e6 / static_cast<double>(s.rate);
+        case BeatRounding::Exact: break;
+    }
+    return s.tempos.empty() ? 0.0 : 60e6 / s.tempos.front();
+}
+
+// A beat of the grid as the conductor sees it.
+struct GridBeat {
+    int64_t tick = 0;
+    double micros = 0.0;  // its click: frame x 1e6 / rate
+    size_t section = 0;
+    bool forced = false;  // a Set Tempo starts here
+};
+
+// The conductor track. Tempos are chosen in windows: from a beat where a Set
+// Tempo goes, one tempo holds for as many beats as it keeps within the
+// tolerance of their clicks; the tempos that do so for every beat so far
+// form an interval, narrowed beat by beat, and the window closes before the
+// beat that leaves no whole number in it, or at a beat that must start a
+// window of its own. Of the interval, the whole number nearest the
+// section's tempo is written (nearest the beat's length in the audio for a
+// beat of a change of tempo). The MIDI time of the window's start is kept
+// exactly, in microseconds / 960.
+//
+// Time Signatures and Markers inside an open window wait (at most three a
+// section) and follow its Set Tempo, so the track stays in tick order.
+class Conductor {
+public:
+    Conductor(SmfWriter& out, const std::vector<SectionFacts>& facts,
+              const std::vector<std::string>& names)
+        : out_(out), facts_(facts), names_(names) {}
+
+    // A Time Signature, when it differs from the one in effect.
+    void meter(int64_t tick, int64_t numerator, int shift) {
+        if (numerator == meterNumerator_ && shift == meterShift_) return;
+        pending_.push_back(Meta{tick, 0, static_cast<uint8_t>(numerator), static_cast<uint8_t>(shift), false});
+        meterNumerator_ = numerator;
+        meterShift_ = shift;
+    }
+
+    void marker(int64_t tick, size_t section) { pending_.push_back(Meta{tick, section, 0, 0, true}); }
+
+    void beat(const GridBeat& b) {
+        if (!open_) return open(b, 0);
+        extend(b);
+    }
+
+    // `end` is where the beat after the last one would be.
+    void finish(const GridBeat& end) {
+        if (open_ && followsAudio_ && !bounded_) {
+            // The last beat of a change of tempo lasts until the track ends.
+            GridBeat last = end;
+            last.forced = true;
+            extend(last);
+        } else if (open_) {
+            const std::optional<int64_t> tempo = chooseTempo(start_);
+            if (!tempo) return out_.fail(tooSlow(start_.section));
+            writeTempo(start_.tick, *tempo);
+        } else if (!facts_.empty()) {
+            // A track without beats still states a tempo at its start, where
+            // readers look for one.
+            const double quarter = facts_.front().quarterMicros;
+            if (quarter >= 1.0 && quarter < static_cast<double>(kLongestTempo) + 0.5) {
+                writeTempo(0, std::llround(quarter));
+            }
+        }
+        writeMetas(std::numeric_limits<int64_t>::max());
+    }
+
+private:
+    struct Meta {
+        int64_t tick;
+        size_t section;
+        uint8_t numerator;
+        uint8_t shift;
+        bool marker;
+    };
+
+    void open(const GridBeat& b, int64_t midiTime) {
+        open_ = true;
+        start_ = b;
+        startTime_ = midiTime;
+        followsAudio_ = b.forced && facts_[b.section].changing;
+        bounded_ = false;
+        haveLast_ = false;
+        low_ = 1.0;
+        high_ = static_cast<double>(kLongestTempo);
+    }
+
+    void extend(const GridBeat& b) {
+        const double span = static_cast<double>(b.tick - start_.tick);
+        const double from = static_cast<double>(startTime_);
+        const double low = ((b.micros - kTolerance) * kTicksPerQuarter - from) / span;
+        const double high = ((b.micros + kTolerance) * kTicksPerQuarter - from) / span;
+        const double narrowLow = std::max(low_, low);
+        const double narrowHigh = std::min(high_, high);
+        if (std::ceil(narrowLow) <= std::floor(narrowHigh)) {
+            low_ = narrowLow;
+            high_ = narrowHigh;
+            bounded_ = true;
+            if (b.forced) return closeAt(b);
+            last_ = b;
+            haveLast_ = true;
+            return;
+        }
+        if (haveLast_) {
+            // A new window from the last beat the tempo still fitted; b is tried again there.
+            GridBeat restart = last_;
+            restart.forced = false;
+            closeAt(restart);
+            if (!out_.failed()) extend(b);
+            return;
+        }
+        // b alone fits no tempo from 1 to the longest, which holds whole
+        // numbers at both ends: so it needs a longer tempo, or a quarter
+        // shorter than a microsecond, which gets 1 and runs ahead.
+        if (low > static_cast<double>(kLongestTempo)) return out_.fail(tooSlow(start_.section));
+        low_ = high_ = 1.0;
+        bounded_ = true;
+        closeAt(b);
+    }
+
+    // The tempo of the window that `end` closes: nothing when it is too long.
+    std::optional<int64_t> chooseTempo(const GridBeat& end) const {
+        double target = facts_[start_.section].quarterMicros;
+        if (followsAudio_ && end.tick > start_.tick) {
+            target = (end.micros - start_.micros) * kTicksPerQuarter /
+                     static_cast<double>(end.tick - start_.tick);
+        }
+        if (!bounded_) {
+            if (!(target < static_cast<double>(kLongestTempo) + 0.5)) return std::nullopt;
+            return target >= 1.0 ? std::llround(target) : 1;
+        }
+        const double low = std::ceil(low_);
+        const double high = std::floor(high_);
+        if (!(target >= low)) target = low;
+        if (!(target <= high)) target = high;
+        return std::llround(target);
+    }
+
+    // Writes the window's Set Tempo and what waited inside it; opens the next at `end`.
+    void closeAt(const GridBeat& end) {
+        const std::optional<int64_t> tempo = chooseTempo(end);
+        if (!tempo) return out_.fail(tooSlow(start_.section));
+        writeTempo(start_.tick, *tempo);
+        writeMetas(end.tick);
+        int64_t length = 0;
+        int64_t time = 0;
+        if (__builtin_mul_overflow(end.tick - start_.tick, *tempo, &length) ||
+            __builtin_add_overflow(startTime_, length, &time)) {
+            return out_.fail(midiError(EOVERFLOW));
+        }
+        open(end, time);
+    }
+
+    void writeTempo(int64_t tick, int64_t tempo) {
+        out_.at(tick);
+        out_.setTempo(static_cast<uint32_t>(tempo));
+    }
+
+    // The waiting events before `tick`, in order: at one tick the Time
+    // Signature was queued before the Markers.
+    void writeMetas(int64_t tick) {
+        while (!pending_.empty() && pending_.front().tick < tick && !out_.failed()) {
+            const Meta& m = pending_.front();
+            out_.at(m.tick);
+            if (m.marker) {
+                out_.text(0x06, m.section < names_.size() ? names_[m.section] : std::string());
+            } else {
+                out_.timeSignature(m.numerator, m.shift);
+            }
+            pending_.pop_front();
+        }
+    }
+
+    SmfWriter& out_;
+    const std::vector<SectionFacts>& facts_;
+    const std::vector<std::string>& names_;
+    std::deque<Meta> pending_;
+    int64_t meterNumerator_ = 0;  // 0: none in effect
+    int meterShift_ = 0;
+
+    bool open_ = false;
+    GridBeat start_;           // the window's first beat
+    int64_t startTime_ = 0;    // its MIDI time, in microseconds / 960
+    bool followsAudio_ = false;  // a beat of a change of tempo: its length in the audio is the aim
+    bool bounded_ = false;     // some beat has narrowed the interval
+    double low_ = 1.0;
+    double high_ = 0.0;
+    bool haveLast_ = false;
+    GridBeat last_;            // the last beat that narrowed it, not forced
+};
+
+double microsAt(int64_t frame, uint32_t rate) {
+    return static_cast<double>(frame) * 1e6 / static_cast<double>(rate);
+}
+
+}  // namespace
+
+std::optional<MidiStop> surveySections(const std::vector<ScheduledSection>& sections,
+                                       std::vector<SectionFacts>& facts) {
+    facts.assign(sections.size(), SectionFacts{});
+    for (size_t i = 0; i < sections.size(); ++i) {
+        const ScheduledSection& s = sections[i];
+        SectionFacts& f = facts[i];
+        for (int shift = 0; shift <= 6 && f.beatTicks == 0; ++shift) {
+            if (s.noteValue == static_cast<double>(1 << shift)) {
+                f.beatTicks = kWholeNoteTicks >> shift;
+                f.noteShift = shift;
+            }
+        }
+        if (f.beatTicks == 0) return midiError(EINVAL);
+        // The same test as the schedule's: one tempo, or a change from A to A, is steady.
+        f.changing = s.rounding == BeatRounding::Exact && s.tempos.size() > 1 &&
+                     !(s.ramp && s.tempos.size() == 2 && s.tempos[0] == s.tempos[1]);
+        f.quarterMicros = nominalQuarterMicros(s);
+    }
+    BeatSchedule schedule(sections);
+    BeatEvent e;
+    int64_t events = 0;
+    while (schedule.next(e)) {
+        if (e.kind != ClickKind::Subdivision) ++facts[e.section].beats;
+        if (++events % kEventsBetweenSignalChecks == 0) {
+            if (const int signal = interruptSignal()) return midiSignal(signal);
+        }
+    }
+    return std::nullopt;
+}
+
+void writeConductor(SmfWriter& out, const std::vector<ScheduledSection>& sections,
+                    const std::vector<SectionFacts>& facts, const std::vector<std::string>& names) {
+    out.beginTrack();
+    Conductor conductor(out, facts, names);
+    BeatSchedule schedule(sections);
+    BeatEvent e;
+    int64_t tick = 0;           // of the next beat
+    size_t unmarked = 0;        // the first section whose marker is still to come
+    bool anyBeat = false;
+    size_t previous = 0;        // the section of the last beat
+    int64_t inSection = 0;      // beats of the section so far
+    int64_t shortMeasureAt = -1;
+    uint32_t rate = sections.empty() ? 1 : sections.front().rate;
+    int64_t events = 0;
+    while (!out.failed() && schedule.next(e)) {
+        if (++events % kEventsBetweenSignalChecks == 0) out.checkSignal();
+        if (e.kind == ClickKind::Subdivision) continue;
+        const ScheduledSection& s = sections[e.section];
+        const SectionFacts& f = facts[e.section];
+        GridBeat b{tick, microsAt(e.frame, s.rate), e.section, f.changing};
+        if (!anyBeat || e.section != previous) {
+            const SectionFacts& p = facts[previous];
+            b.forced = !anyBeat || f.changing || p.changing || f.quarterMicros != p.quarterMicros;
+            // A Time Signature has 8 bits for its numerator: a section of
+            // more beats a measure, or none, cannot state its own.
+            const int64_t perMeasure = s.beatsPerMeasure;
+            shortMeasureAt = -1;
+            if (perMeasure < 1 || perMeasure > 255) {
+                // A bar of one beat keeps the bar lines on the beats, so that
+                // the next section still starts on one.
+                conductor.meter(tick, 1, f.noteShift);
+            } else {
+                conductor.meter(tick, std::min(f.beats, perMeasure), f.noteShift);
+                // The last measure, when short, states its own length, so that
+                // the recorder's next bar line falls on the next section.
+                if (f.beats > perMeasure && f.beats % perMeasure != 0) {
+                    shortMeasureAt = f.beats / perMeasure * perMeasure;
+                }
+            }
+            for (; unmarked <= e.section; ++unmarked) conductor.marker(tick, unmarked);
+            inSection = 0;
+        } else {
+            b.forced = f.changing;
+        }
+        if (inSection == shortMeasureAt) {
+            conductor.meter(tick, f.beats % s.beatsPerMeasure, f.noteShift);
+        }
+        conductor.beat(b);
+        tick += f.beatTicks;
+        ++inSection;
+        previous = e.section;
+        rate = s.rate;
+        anyBeat = true;
+    }
+    if (out.failed()) return;
+    for (; unmarked < sections.size(); ++unmarked) conductor.marker(tick, unmarked);
+    conductor.finish(GridBeat{tick, microsAt(schedule.end(), rate), previous, true});
+    out.endTrack();
+}
+

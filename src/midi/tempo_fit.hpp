@@ -1,0 +1,45 @@
+// The conductor track of the MIDI file: the Set Tempo events that keep
+// every beat within half a sample at 48 kHz of its click, the Time
+// Signatures and the section Markers.
+//
+// Every beat of a section of note value d lasts 3840 / d ticks, so beat
+// ticks are exact. Tempos are whole microseconds a quarter note, which a
+// steady tempo such as 140 bpm does not divide evenly: the conductor keeps
+// the MIDI time of every beat, exactly, and writes a corrected tempo where
+// a beat would otherwise land further than that from its click. Each beat of
+// a change of tempo gets its own tempo, the one that makes it last as long
+// as in the audio.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "core/beat_schedule.hpp"
+#include "midi/smf_writer.hpp"
+
+constexpr int64_t kTicksPerQuarter = 960;
+constexpr int64_t kWholeNoteTicks = 4 * kTicksPerQuarter;
+
+// Long walks through the schedule look for a stop signal this often.
+constexpr int64_t kEventsBetweenSignalChecks = 4096;
+
+// What the writer needs to know of each section before it starts.
+struct SectionFacts {
+    int64_t beats = 0;          // beats of the grid (a silent beat counts, a subdivision does not)
+    int64_t beatTicks = 0;      // ticks of one beat
+    int noteShift = 2;          // log2 of the note value
+    bool changing = false;      // the tempo changes across the section
+    double quarterMicros = 0.0; // microseconds a quarter at the section's tempo (its first)
+};
+
+// The sections' beat lengths and tempos, and their beats counted on a
+// first walk through the schedule. A note value that is no power of two
+// from 1 to 64 has no whole number of ticks: EINVAL.
+std::optional<MidiStop> surveySections(const std::vector<ScheduledSection>& sections,
+                                       std::vector<SectionFacts>& facts);
+
+// Writes the conductor track; names[i] is section i's marker text.
+void writeConductor(SmfWriter& out, const std::vector<ScheduledSection>& sections,
+                    const std::vector<SectionFacts>& facts, const std::vector<std::string>& names);
