@@ -154,15 +154,3 @@ WriteResult writeTrackSamples(int fd, BeatSchedule& schedule, const TrackClicks&
     written += writer.written();
     return result;
 }
-
-WriteResult writeAll(int fd, const void* data, size_t size) {
-    const uint8_t* at = static_cast<const uint8_t*>(data);
-    while (size > 0) {
-        const ssize_t done = ::write(fd, at, size);
-        if (done < 0 && errno == EINTR) continue;
-        if (done <= 0) return failedWith(done < 0 ? errno : EIO);
-        at += done;
-        size -= static_cast<size_t>(done);
-    }
-    return std::nullopt;
-}

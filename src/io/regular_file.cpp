@@ -1,0 +1,74 @@
+#include "io/regular_file.hpp"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+RegularFile openRegular(const std::string& path, int flags) {
+    RegularFile file;
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0) {
+        file.error = errno;
+        return file;
+    }
+    file.notRegular = !S_ISREG(info.st_mode);
+    if (file.notRegular) return file;
+    // O_NONBLOCK: a FIFO put in its place meanwhile does not wait for a writer.
+    file.fd = ::open(path.c_str(), flags | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (file.fd < 0) {
+        file.error = errno;
+        file.notRegular = file.error == EISDIR;
+        return file;
+    }
+    if (::fstat(file.fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        file.notRegular = true;
+        ::close(file.fd);
+        file.fd = -1;
+    }
+    return file;
+}
+
+RegularFileText readRegularFile(const std::string& path, size_t limit) {
+    RegularFileText result;
+    const RegularFile file = openRegular(path, O_RDONLY);
+    if (file.fd < 0) {
+        result.status = file.notRegular ? RegularFileText::kNotRegular : RegularFileText::kCannotOpen;
+        result.error = file.error;
+        return result;
+    }
+    result.text.resize(limit);
+    size_t got = limit;
+    result.error = readAt(file.fd, 0, result.text.data(), got);
+    if (result.error != 0) result.status = RegularFileText::kCannotRead;
+    result.text.resize(result.error == 0 ? got : 0);
+    ::close(file.fd);
+    return result;
+}
+
+int writeAll(int fd, const void* data, size_t size) {
+    const uint8_t* at = static_cast<const uint8_t*>(data);
+    while (size > 0) {
+        const ssize_t done = ::write(fd, at, size);
+        if (done < 0 && errno == EINTR) continue;
+        if (done <= 0) return done < 0 ? errno : EIO;
+        at += done;
+        size -= static_cast<size_t>(done);
+    }
+    return 0;
+}
+
+int readAt(int fd, uint64_t offset, void* data, size_t& size) {
+    uint8_t* const bytes = static_cast<uint8_t*>(data);
+    size_t got = 0;
+    while (got < size) {
+        const ssize_t n = ::pread(fd, bytes + got, size - got, static_cast<off_t>(offset + got));
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return errno;
+        if (n == 0) break;
+        got += static_cast<size_t>(n);
+    }
+    size = got;
+    return 0;
+}
