@@ -243,15 +243,11 @@ std::string settingsText(const Settings& s) {
 
 Outcome saveSettings(const Settings& settings, const std::string& path) {
     KeptFile file(path);
-    std::string problem;
-    if (const FileResult opened = file.create()) {
-        problem = problemText(*opened);
-    } else {
-        const std::string text = settingsText(settings);
-        int error = writeAll(file.fd(), text.data(), text.size());
-        if (error == 0) error = file.commit();
-        if (error == 0) return std::nullopt;
-        problem = std::strerror(error);
-    }
+    const std::string text = settingsText(settings);
+    const FileResult opened = file.create();
+    int error = opened ? 0 : writeAll(file.fd(), text.data(), text.size());
+    if (!opened && error == 0) error = file.commit();
+    if (!opened && error == 0) return std::nullopt;
+    const std::string problem = opened ? problemText(*opened) : std::strerror(error);
     return programError("Could not save settings: " + problem + "; '" + path + "' is unchanged.");
 }

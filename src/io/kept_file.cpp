@@ -20,10 +20,6 @@ namespace {
 // name for the new file that no other file has.
 constexpr int kAttempts = 100;
 
-bool sameFile(const struct stat& a, const struct stat& b) {
-    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
-}
-
 }  // namespace
 
 std::string problemText(const FileProblem& problem) {
@@ -41,7 +37,7 @@ FileResult KeptFile::lock(int openFlags, bool mustExist) {
     examined_ = true;
     for (int attempt = 0; attempt < kAttempts; ++attempt) {
         const RegularFile file = openRegular(path_, openFlags);
-        if (file.notRegular) return FileProblem{FileProblem::kNotRegular};
+        if (file.notRegular) return FileProblem{FileProblem::kNotRegular, file.error};
         if (file.fd < 0) {
             if (file.error == ENOENT && !mustExist) return std::nullopt;
             return FileProblem{FileProblem::kOpen, file.error};
@@ -56,13 +52,9 @@ FileResult KeptFile::lock(int openFlags, bool mustExist) {
         }
         // Another program may have changed the file while this one waited:
         // take its length only now that the lock is held.
-        struct stat named {}, opened {};
-        if (::stat(path_.c_str(), &named) == 0 && ::fstat(oldFd_, &opened) == 0 &&
-            sameFile(named, opened)) {
-            mode_ = opened.st_mode & 07777;
-            owner_ = opened.st_uid;
-            group_ = opened.st_gid;
-            oldLength_ = static_cast<uint64_t>(opened.st_size);
+        struct stat named {};
+        if (::stat(path_.c_str(), &named) == 0 && ::fstat(oldFd_, &old_) == 0 &&
+            named.st_dev == old_.st_dev && named.st_ino == old_.st_ino) {
             return std::nullopt;
         }
         release();
@@ -73,27 +65,13 @@ FileResult KeptFile::lock(int openFlags, bool mustExist) {
 
 FileResult KeptFile::create() {
     if (!examined_) {
-        examined_ = true;
-        struct stat info {};
-        if (::stat(path_.c_str(), &info) == 0) {
-            if (!S_ISREG(info.st_mode)) {
-                return FileProblem{FileProblem::kNotRegular, S_ISDIR(info.st_mode) ? EISDIR : 0};
-            }
-            existed_ = true;
-            mode_ = info.st_mode & 07777;
-            owner_ = info.st_uid;
-            group_ = info.st_gid;
-        } else if (errno != ENOENT) {
-            return FileProblem{FileProblem::kOpen, errno};
-        }
+        if (FileResult problem = lock(O_WRONLY, false)) return problem;
     }
     if (existed_) {
         if (char* real = ::realpath(path_.c_str(), nullptr)) {
             target_ = real;
             std::free(real);
         }
-        // A file the user made read-only is not replaced.
-        if (::access(target_.c_str(), W_OK) != 0) return FileProblem{FileProblem::kCreate, errno};
     } else {
         // A link to a file not made yet: the file is made where it points.
         target_ = followLinks(path_);
@@ -107,12 +85,11 @@ FileResult KeptFile::create() {
     }
     if (fd_ < 0) return FileProblem{FileProblem::kCreate, errno};
     if (existed_) {
-        // The old file's owner keeps it (possible only for root; otherwise
-        // the file is already the user's own), and its permissions stay.
-        if (::fchown(fd_, owner_, group_) != 0) {
-            // Not permitted: the new file belongs to whoever writes it.
+        // The old file's owner and permissions stay. Only root may give a
+        // file away; for others the file is already their own.
+        if (::fchown(fd_, old_.st_uid, old_.st_gid) != 0) {
         }
-        if (::fchmod(fd_, mode_) != 0) return FileProblem{FileProblem::kMode, errno};
+        if (::fchmod(fd_, old_.st_mode & 07777) != 0) return FileProblem{FileProblem::kMode, errno};
     }
     return std::nullopt;
 }

@@ -14,7 +14,10 @@ RegularFile openRegular(const std::string& path, int flags) {
         return file;
     }
     file.notRegular = !S_ISREG(info.st_mode);
-    if (file.notRegular) return file;
+    if (file.notRegular) {
+        file.error = S_ISDIR(info.st_mode) ? EISDIR : 0;
+        return file;
+    }
     // O_NONBLOCK: a FIFO put in its place meanwhile does not wait for a writer.
     file.fd = ::open(path.c_str(), flags | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (file.fd < 0) {
@@ -38,11 +41,10 @@ RegularFileText readRegularFile(const std::string& path, size_t limit) {
         result.error = file.error;
         return result;
     }
-    result.text.resize(limit);
-    size_t got = limit;
-    result.error = readAt(file.fd, 0, result.text.data(), got);
+    std::vector<uint8_t> bytes(limit);
+    result.error = readAt(file.fd, 0, bytes);
     if (result.error != 0) result.status = RegularFileText::kCannotRead;
-    result.text.resize(result.error == 0 ? got : 0);
+    else result.text.assign(bytes.begin(), bytes.end());
     ::close(file.fd);
     return result;
 }
@@ -59,16 +61,16 @@ int writeAll(int fd, const void* data, size_t size) {
     return 0;
 }
 
-int readAt(int fd, uint64_t offset, void* data, size_t& size) {
-    uint8_t* const bytes = static_cast<uint8_t*>(data);
+int readAt(int fd, uint64_t offset, std::vector<uint8_t>& bytes) {
     size_t got = 0;
-    while (got < size) {
-        const ssize_t n = ::pread(fd, bytes + got, size - got, static_cast<off_t>(offset + got));
+    while (got < bytes.size()) {
+        const ssize_t n = ::pread(fd, bytes.data() + got, bytes.size() - got,
+                                  static_cast<off_t>(offset + got));
         if (n < 0 && errno == EINTR) continue;
         if (n < 0) return errno;
         if (n == 0) break;
         got += static_cast<size_t>(n);
     }
-    size = got;
+    bytes.resize(got);
     return 0;
 }

@@ -28,22 +28,9 @@ constexpr size_t kCopyBytes = 1 << 20;
 
 std::string quoted(const std::string& path) { return "'" + path + "'"; }
 
-WriteResult failedWith(int error) {
-    if (error == 0) return std::nullopt;
-    return WriteStop{error, 0};
-}
-
-WriteResult writeAt(int fd, uint64_t offset, const void* data, size_t size) {
-    if (::lseek(fd, static_cast<off_t>(offset), SEEK_SET) < 0) return WriteStop{errno, 0};
-    return failedWith(writeAll(fd, data, size));
-}
-
-// Reads `bytes` from `offset`, fewer at the end of the file; 0 or an errno.
-int readAt(int fd, uint64_t offset, std::vector<uint8_t>& bytes) {
-    size_t size = bytes.size();
-    const int error = ::readAt(fd, offset, bytes.data(), size);
-    if (error == 0) bytes.resize(size);
-    return error;
+int writeAt(int fd, uint64_t offset, const void* data, size_t size) {
+    if (::lseek(fd, static_cast<off_t>(offset), SEEK_SET) < 0) return errno;
+    return writeAll(fd, data, size);
 }
 
 // Whether another chunk (a name of four printable characters and a size that
@@ -112,9 +99,7 @@ Outcome WaveFile::checkByteRate() const {
     return refuse(problem);
 }
 
-// Opens the user's file (when it is there) and locks it, so that a FIFO
-// or a device named as the output is refused at once and two programs
-// writing the file take turns.
+// Opens the user's file (when it is there) and locks it.
 Outcome WaveFile::lockUserFile(int openFlags, bool mustExist) {
     const FileResult problem = file_.lock(openFlags, mustExist);
     if (!problem) return std::nullopt;
@@ -151,10 +136,9 @@ Outcome WaveFile::cannotCreate(int error) const {
 // A new file beside the one it replaces, with that file's permissions.
 Outcome WaveFile::createTemporary() {
     const FileResult problem = file_.create();
-    if (problem && problem->step == FileProblem::kMode) return stopped(WriteStop{problem->error, 0});
-    if (problem) return cannotCreate(problem->error);
     writeFd_ = file_.fd();
-    return std::nullopt;
+    if (!problem) return std::nullopt;
+    return problem->step == FileProblem::kMode ? failed(problem->error) : cannotCreate(problem->error);
 }
 
 // The chunks of `marks` for a new file; a refusal when they do not fit
@@ -190,9 +174,7 @@ Outcome WaveFile::writeHeader(int32_t plannedFrames, uint64_t audioBytes) {
     std::vector<uint8_t> bytes(header.begin(), header.begin() + kFormatEnd);
     bytes.insert(bytes.end(), chunks_.begin(), chunks_.end());
     bytes.insert(bytes.end(), header.begin() + kFormatEnd, header.end());
-    if (WriteResult r = failedWith(writeAll(writeFd_, bytes.data(), bytes.size()))) {
-        return stopped(*r);
-    }
+    if (const int error = writeAll(writeFd_, bytes.data(), bytes.size())) return failed(error);
     return std::nullopt;
 }
 
@@ -201,7 +183,8 @@ Outcome WaveFile::create(int32_t plannedFrames, const std::vector<TrackMark>& ma
     if (Outcome r = checkByteRate()) return r;
     if (Outcome r = planMarkers(marks)) return r;
     guard_.emplace();
-    if (Outcome r = lockUserFile(O_RDONLY, false)) return r;
+    // Opened for writing: a file the user made read-only is not replaced.
+    if (Outcome r = lockUserFile(O_WRONLY, false)) return r;
     if (Outcome r = createTemporary()) return r;
     return writeHeader(plannedFrames, 0);
 }
@@ -311,20 +294,16 @@ Outcome WaveFile::startRewrite() {
     std::vector<uint8_t> start(head_.begin(), head_.begin() + kFirstChunk);
     start.insert(start.end(), chunks_.begin(), chunks_.end());
     start.insert(start.end(), {'d', 'a', 't', 'a', 0, 0, 0, 0});
-    if (WriteResult r = failedWith(writeAll(writeFd_, start.data(), start.size()))) {
-        return stopped(*r);
-    }
+    if (const int error = writeAll(writeFd_, start.data(), start.size())) return failed(error);
     std::vector<uint8_t> buffer;
     for (uint64_t done = 0; done < oldAudioBytes_;) {
         if (const int signal = interruptSignal()) return stopped(WriteStop{0, signal});
         buffer.resize(static_cast<size_t>(std::min<uint64_t>(kCopyBytes, oldAudioBytes_ - done)));
         if (const int error = readAt(file_.oldFd(), oldAudioStart_ + done, buffer)) {
-            return stopped(WriteStop{error, 0});
+            return failed(error);
         }
-        if (buffer.empty()) return stopped(WriteStop{EIO, 0});
-        if (WriteResult r = failedWith(writeAll(writeFd_, buffer.data(), buffer.size()))) {
-            return stopped(*r);
-        }
+        if (buffer.empty()) return failed(EIO);
+        if (const int error = writeAll(writeFd_, buffer.data(), buffer.size())) return failed(error);
         done += buffer.size();
     }
     return std::nullopt;
@@ -333,7 +312,7 @@ Outcome WaveFile::startRewrite() {
 Outcome WaveFile::writeTrack(BeatSchedule schedule, const TrackClicks& clicks) {
     if (Outcome r = startRewrite()) return r;
     if (mode_ != Mode::Stream && ::lseek(writeFd_, static_cast<off_t>(writeAt_), SEEK_SET) < 0) {
-        return stopped(WriteStop{errno, 0});
+        return failed(errno);
     }
     uint64_t written = 0;
     const WriteResult r =
@@ -352,22 +331,22 @@ Outcome WaveFile::commit() {
     if (Outcome r = startRewrite()) return r;
     const uint64_t dataBytes = writeAt_ - audioStart_;
     const uint64_t end = lengthAfter(0);
-    if (!fitsWaveSize(end)) return stopped(WriteStop{EFBIG, 0});
+    if (!fitsWaveSize(end)) return failed(EFBIG);
     if (end > writeAt_) {
         const uint8_t pad = 0;
-        if (WriteResult r = writeAt(writeFd_, writeAt_, &pad, 1)) return stopped(*r);
+        if (const int error = writeAt(writeFd_, writeAt_, &pad, 1)) return failed(error);
     }
-    if (::ftruncate(writeFd_, static_cast<off_t>(end)) != 0) return stopped(WriteStop{errno, 0});
-    if (mode_ == Mode::Append && ::fdatasync(writeFd_) != 0) return stopped(WriteStop{errno, 0});
+    if (::ftruncate(writeFd_, static_cast<off_t>(end)) != 0) return failed(errno);
+    if (mode_ == Mode::Append && ::fdatasync(writeFd_) != 0) return failed(errno);
     if (const int signal = interruptSignal()) return stopped(WriteStop{0, signal});
     uint8_t field[4];
     putU32le(field, static_cast<uint32_t>(dataBytes));
     sizesWritten_ = true;
-    if (WriteResult r = writeAt(writeFd_, dataTag_ + 4, field, 4)) return stopped(*r);
+    if (const int error = writeAt(writeFd_, dataTag_ + 4, field, 4)) return failed(error);
     putU32le(field, static_cast<uint32_t>(end - kRiffHeaderBytes));
-    if (WriteResult r = writeAt(writeFd_, 4, field, 4)) return stopped(*r);
+    if (const int error = writeAt(writeFd_, 4, field, 4)) return failed(error);
     const int error = mode_ == Mode::Append ? (::fsync(writeFd_) != 0 ? errno : 0) : file_.finish();
-    if (error != 0) return stopped(WriteStop{error, 0});
+    if (error != 0) return failed(error);
     // A signal that came during the flush still undoes the work.
     if (const int signal = interruptSignal()) return stopped(WriteStop{0, signal});
     return mode_ == Mode::Append ? finishAppend() : finishCreate();
@@ -376,7 +355,7 @@ Outcome WaveFile::commit() {
 // The new file in place; the user's file stays locked until then.
 Outcome WaveFile::finishCreate() {
     writeFd_ = -1;
-    if (const int error = file_.commit()) return stopped(WriteStop{error, 0});
+    if (const int error = file_.commit()) return failed(error);
     committed_ = true;
     guard_.reset();
     return std::nullopt;
@@ -385,10 +364,10 @@ Outcome WaveFile::finishCreate() {
 // A stream cannot be repaired: its audio must be what the header said.
 Outcome WaveFile::finishStream() {
     const uint64_t dataBytes = writeAt_ - audioStart_;
-    if (dataBytes != announced_) return stopped(WriteStop{EIO, 0});
+    if (dataBytes != announced_) return failed(EIO);
     if (dataBytes % 2 == 1) {
         const uint8_t pad = 0;
-        if (WriteResult r = failedWith(writeAll(writeFd_, &pad, 1))) return stopped(*r);
+        if (const int error = writeAll(writeFd_, &pad, 1)) return failed(error);
     }
     committed_ = true;
     writeFd_ = -1;  // the caller's

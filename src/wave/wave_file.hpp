@@ -81,6 +81,7 @@ private:
 
     Outcome refuse(const std::string& problem) const;
     Outcome stopped(const WriteStop& why);
+    Outcome failed(int error) { return stopped(WriteStop{error, 0}); }
     Outcome checkByteRate() const;
     Outcome lockUserFile(int openFlags, bool mustExist);
     Outcome createTemporary();
