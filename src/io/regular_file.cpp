@@ -7,28 +7,15 @@
 #include <cerrno>
 
 RegularFile openRegular(const std::string& path, int flags) {
-    RegularFile file;
     struct stat info {};
-    if (::stat(path.c_str(), &info) != 0) {
-        file.error = errno;
-        return file;
-    }
-    file.notRegular = !S_ISREG(info.st_mode);
-    if (file.notRegular) {
-        file.error = S_ISDIR(info.st_mode) ? EISDIR : 0;
-        return file;
-    }
+    if (::stat(path.c_str(), &info) != 0) return RegularFile{-1, errno, false};
+    if (!S_ISREG(info.st_mode)) return RegularFile{-1, S_ISDIR(info.st_mode) ? EISDIR : 0, true};
     // O_NONBLOCK: a FIFO put in its place meanwhile does not wait for a writer.
-    file.fd = ::open(path.c_str(), flags | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-    if (file.fd < 0) {
-        file.error = errno;
-        file.notRegular = file.error == EISDIR;
-        return file;
-    }
+    RegularFile file{::open(path.c_str(), flags | O_NONBLOCK | O_NOCTTY | O_CLOEXEC)};
+    if (file.fd < 0) return RegularFile{-1, errno, errno == EISDIR};
     if (::fstat(file.fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-        file.notRegular = true;
         ::close(file.fd);
-        file.fd = -1;
+        return RegularFile{-1, 0, true};
     }
     return file;
 }
