@@ -14,6 +14,7 @@
 #include "playback/pcm_device.hpp"
 #include "playback/player.hpp"
 #include "support/audio_support.hpp"
+#include "support/background_run.hpp"
 
 namespace {
 
@@ -299,38 +300,6 @@ TEST(AuditionDevice, ARateTheDeviceDoesNotGrantIsADeviceFailure) {
 // ALSA's own write loop, with the results of chosen writes replaced by the
 // preloaded shim (tests/support/alsa_write_shim.cpp)
 
-// Sets the shim's scripts and preloads it for the programs run while it lives.
-class WriteShim {
-public:
-    WriteShim(const std::string& writes, const std::string& resumes) {
-        set("CLICKTRACK_TEST_WRITES", writes);
-        set("CLICKTRACK_TEST_RESUMES", resumes);
-        // Under emulation the preload is for the emulated program, not the emulator.
-        if (CLICKTRACK_EMULATED) {
-            set("QEMU_SET_ENV", "LD_PRELOAD=" CLICKTRACK_WRITE_SHIM);
-        } else {
-            set("LD_PRELOAD", CLICKTRACK_WRITE_SHIM);
-        }
-        // In a sanitized build the sanitizer's run-time would otherwise
-        // refuse to come after the shim.
-        const char* asan = std::getenv("ASAN_OPTIONS");
-        set("ASAN_OPTIONS", std::string(asan ? asan : "") + ":verify_asan_link_order=0");
-    }
-    ~WriteShim() {
-        for (const auto& [name, old] : saved_) {
-            if (old) ::setenv(name.c_str(), old->c_str(), 1); else ::unsetenv(name.c_str());
-        }
-    }
-
-private:
-    void set(const std::string& name, const std::string& value) {
-        const char* old = std::getenv(name.c_str());
-        saved_.emplace_back(name, old ? std::optional<std::string>(old) : std::nullopt);
-        ::setenv(name.c_str(), value.c_str(), 1);
-    }
-    std::vector<std::pair<std::string, std::optional<std::string>>> saved_;
-};
-
 std::string times(const std::string& step, int n) {
     std::string steps;
     while (n-- > 0) steps += step + ",";
@@ -371,7 +340,8 @@ TEST(AlsaWriteLoop, EachWriteResultGivesTheDesignedStream) {
         writeCaptureAsoundrc(dir.path(), capture);
         RunResult run;
         {
-            const WriteShim shim(c.writes, c.resumes);
+            const Preload shim(CLICKTRACK_WRITE_SHIM, {{"CLICKTRACK_TEST_WRITES", c.writes},
+                                                       {"CLICKTRACK_TEST_RESUMES", c.resumes}});
             run = runProgram(dir.path(), startAt(1, 2) + "al\n1\na\nx\n", dir.path(), {60});
         }
         if (c.failure.empty()) {

@@ -1,6 +1,7 @@
 // The wave-file object: finding the audio by walking the chunks, appending
 // where the audio ends, and leaving the user's file as it was whenever
-// writing fails, is interrupted, or meets another program.
+// writing fails, is interrupted, or meets another program; and every other
+// file the program writes, when a write, a flush or a rename fails.
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
@@ -11,7 +12,9 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <map>
 #include <string>
+#include <vector>
 
 #include "support/audio_support.hpp"
 #include "support/background_run.hpp"
@@ -295,6 +298,71 @@ TEST_F(WaveSafety, OnlyRegularFilesAreWrittenAndNothingWaitsOnThem) {
     struct stat null {};
     EXPECT_TRUE(::stat("/dev/null", &null) == 0 && S_ISCHR(null.st_mode));
     EXPECT_EQ(namesIn(dir.path()), "folder.wav null.wav pipe.wav");
+}
+
+// Every file the program writes, with the first write, flush or rename of
+// it failing (preloaded tests/support/file_fault_shim.cpp). An append in
+// place renames nothing: its cut to the new length fails instead.
+TEST_F(WaveSafety, AFailingWriteFlushOrRenameLeavesEveryFileAsItWas) {
+    writeFile(file("dodiradoz.txt"), "meas\t2\n");
+    writeFile(file("tmap.txt"), "tmap\t120\t4\t2\n");
+    ASSERT_EQ(runProgram(dir.path(), "w\nx\n").status, 2);
+    writeFile(file("song.mid"), "an older MIDI file\n");
+    writeFile(file("labels.txt"), "older labels\n");
+    const auto contents = [&] {
+        std::map<std::string, std::string> files;
+        for (const auto& entry : std::filesystem::directory_iterator(dir.path())) {
+            files[entry.path().filename().string()] = readFile(entry.path().string());
+        }
+        return files;
+    };
+    const auto before = contents();
+    const std::string wave = "Can't write 'click.wav': %; 'click.wav' is unchanged.";
+    struct Row {
+        std::string menu;               // the menu's command, or
+        std::vector<std::string> args;  // render's options
+        int write;                      // the write that fails: the first of the file's own
+        std::string message;            // when its write or flush fails; % the cause
+        const char* last;               // the call putting the work in place
+        std::string lastMessage;
+    };
+    for (const Row& row : {
+             Row{"w", {}, 1, wave, "rename", wave},
+             Row{"+", {}, 1, wave, "ftruncate", wave},
+             Row{"rtm", {}, 1, wave, "rename", wave},
+             Row{"s", {}, 1, "Could not save settings: %; 'dodiradoz.txt' is unchanged.", "rename",
+                 "Could not save settings: %; 'dodiradoz.txt' is unchanged."},
+             Row{"", {"-o", "new.wav"}, 1, "Can't write 'new.wav': %; 'new.wav' was not written.",
+                 "rename", "Can't write 'new.wav': %; 'new.wav' was not written."},
+             Row{"", {"--append"}, 1, wave, "ftruncate", wave},
+             Row{"", {"--append", "--markers"}, 1, wave, "rename", wave},
+             Row{"", {"--midi", "song.mid"}, 1, "Can't write 'song.mid': %; nothing was written.",
+                 "rename", wave},
+             Row{"", {"--labels", "labels.txt"}, 2,
+                 "Can't write 'labels.txt': %; nothing was written.", "rename", wave}}) {
+        const std::string fails[][3] = {
+            {"write:" + std::to_string(row.write) + ":ENOSPC", "No space left on device", row.message},
+            {"fsync:1:EIO", "Input/output error", row.message},
+            {std::string(row.last) + ":1:EROFS", "Read-only file system", row.lastMessage}};
+        for (const auto& [fail, cause, said] : fails) {
+            SCOPED_TRACE(row.menu + (row.args.empty() ? "" : row.args.back()) + " " + fail);
+            std::string message = said;
+            message.replace(message.find('%'), 1, cause);
+            std::vector<std::string> args{"render", "-q"};
+            args.insert(args.end(), row.args.begin(), row.args.end());
+            const Preload shim(CLICKTRACK_FAULT_SHIM, {{"CLICKTRACK_TEST_FAIL", fail}});
+            const RunResult r = row.menu.empty() ? BackgroundRun(dir.path(), "", 0, args).wait()
+                                                 : BackgroundRun(dir.path(), row.menu + "\nx\n").wait();
+            if (row.menu.empty()) {
+                EXPECT_EQ(r.status, 1);
+                EXPECT_EQ(r.err, "clicktrack: " + message + "\n");
+            } else {
+                EXPECT_EQ(r.status, 2);
+                EXPECT_NE(r.out.find("\n" + message + "\n"), std::string::npos) << r.out;
+            }
+            EXPECT_TRUE(contents() == before);
+        }
+    }
 }
 
 TEST_F(WaveSafety, WritingThroughALinkReplacesTheFileItNamesAndKeepsItsMode) {

@@ -7,6 +7,7 @@
 
 #include "cli/job.hpp"
 #include "core/file_paths.hpp"
+#include "io/regular_file.hpp"
 #include "midi/midi_file.hpp"
 
 CompanionFile::CompanionFile(std::string path) : path_(path), file_(std::move(path)) {}
@@ -17,8 +18,8 @@ Outcome CompanionFile::failed(const std::string& problem, const std::string& out
 }
 
 Outcome CompanionFile::open() {
-    if (std::optional<std::string> problem = file_.open()) {
-        return failed(*problem, "nothing was written.");
+    if (const FileResult problem = file_.create()) {
+        return failed(problemText(*problem), "nothing was written.");
     }
     return std::nullopt;
 }
@@ -44,22 +45,20 @@ Outcome CompanionFile::writeMidi(const std::vector<ScheduledSection>& sections,
 
 Outcome CompanionFile::writeText(const std::string& text) {
     if (Outcome r = open()) return r;
-    if (const int error = ::writeText(file_.fd(), text)) {
+    if (const int error = writeAll(file_.fd(), text.data(), text.size())) {
         return failed(std::strerror(error), "nothing was written.");
     }
     return std::nullopt;
 }
 
 Outcome CompanionFile::finish() {
-    if (std::optional<std::string> problem = file_.finish()) {
-        return failed(*problem, "nothing was written.");
-    }
+    if (const int error = file_.finish()) return failed(std::strerror(error), "nothing was written.");
     return std::nullopt;
 }
 
 Outcome CompanionFile::commit(const std::string& wave) {
-    if (std::optional<std::string> problem = file_.commit()) {
-        return failed(*problem, "'" + path_ + "' is unchanged, but " + wave + " was written.");
+    if (const int error = file_.commit()) {
+        return failed(std::strerror(error), "'" + path_ + "' is unchanged, but " + wave + " was written.");
     }
     return std::nullopt;
 }

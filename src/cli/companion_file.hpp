@@ -9,7 +9,7 @@
 
 #include "core/beat_schedule.hpp"
 #include "core/outcome.hpp"
-#include "files/replacement_file.hpp"
+#include "io/kept_file.hpp"
 
 class CompanionFile {
 public:
@@ -33,7 +33,7 @@ private:
     Outcome failed(const std::string& problem, const std::string& outcome) const;
 
     std::string path_;
-    ReplacementFile file_;
+    KeptFile file_;
 };
 
 // Whether two names given for output files name the same file, whether it

@@ -1,9 +1,5 @@
 #include "files/settings_file.hpp"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <array>
 #include <cerrno>
 #include <cstdlib>
@@ -12,9 +8,9 @@
 #include <optional>
 
 #include "core/value_rules.hpp"
-#include "files/regular_file.hpp"
-#include "files/replacement_file.hpp"
 #include "files/tokens.hpp"
+#include "io/kept_file.hpp"
+#include "io/regular_file.hpp"
 
 namespace {
 
@@ -246,14 +242,12 @@ std::string settingsText(const Settings& s) {
 }
 
 Outcome saveSettings(const Settings& settings, const std::string& path) {
-    ReplacementFile file(path);
-    std::optional<std::string> problem = file.open();
-    if (!problem) {
-        if (const int error = writeText(file.fd(), settingsText(settings))) {
-            problem = std::strerror(error);
-        }
-    }
-    if (!problem) problem = file.commit();
-    if (!problem) return std::nullopt;
-    return programError("Could not save settings: " + *problem + "; '" + path + "' is unchanged.");
+    KeptFile file(path);
+    const std::string text = settingsText(settings);
+    const FileResult opened = file.create();
+    int error = opened ? 0 : writeAll(file.fd(), text.data(), text.size());
+    if (!opened && error == 0) error = file.commit();
+    if (!opened && error == 0) return std::nullopt;
+    const std::string problem = opened ? problemText(*opened) : std::strerror(error);
+    return programError("Could not save settings: " + problem + "; '" + path + "' is unchanged.");
 }

@@ -6,7 +6,7 @@
 
 #include "core/value_rules.hpp"
 #include "core/timing.hpp"
-#include "files/regular_file.hpp"
+#include "io/regular_file.hpp"
 #include "files/tokens.hpp"
 
 namespace {

@@ -16,8 +16,6 @@ constexpr size_t kSilenceBlock = 1 << 16;   // bytes in the block of zeros
 constexpr size_t kGatherPieces = 1024;      // pieces handed over in one write
 constexpr size_t kGatherBytes = 1 << 20;    // bytes after which they are handed over
 
-WriteResult failedWith(int error) { return WriteStop{error, 0}; }
-
 // Hands a track to the file as a list of pieces, copies of the click and
 // runs of zeros, gathered into large writes. The pieces point into the
 // click and into one block of zeros, so no byte of the track is copied on
@@ -80,7 +78,7 @@ public:
             if (const int signal = interruptSignal()) return WriteStop{0, signal};
             const ssize_t done = ::writev(fd_, &pieces_[first], static_cast<int>(count_ - first));
             if (done < 0 && errno == EINTR) continue;
-            if (done <= 0) return failedWith(done < 0 ? errno : EIO);
+            if (done <= 0) return WriteStop{done < 0 ? errno : EIO, 0};
             written_ += static_cast<uint64_t>(done);
             size_t left = static_cast<size_t>(done);
             while (first < count_ && left >= pieces_[first].iov_len) {
@@ -153,16 +151,4 @@ WriteResult writeTrackSamples(int fd, BeatSchedule& schedule, const TrackClicks&
     if (!result) result = writer.flush();
     written += writer.written();
     return result;
-}
-
-WriteResult writeAll(int fd, const void* data, size_t size) {
-    const uint8_t* at = static_cast<const uint8_t*>(data);
-    while (size > 0) {
-        const ssize_t done = ::write(fd, at, size);
-        if (done < 0 && errno == EINTR) continue;
-        if (done <= 0) return failedWith(done < 0 ? errno : EIO);
-        at += done;
-        size -= static_cast<size_t>(done);
-    }
-    return std::nullopt;
 }

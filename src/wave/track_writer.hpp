@@ -35,6 +35,3 @@ std::vector<ClickLengths> clickLengths(const TrackClicks& clicks, uint32_t bytes
 // signal between writes.
 WriteResult writeTrackSamples(int fd, BeatSchedule& schedule, const TrackClicks& clicks,
                               uint32_t bytesPerSample, uint64_t& written);
-
-// Writes all of `size` bytes at the descriptor's current offset.
-WriteResult writeAll(int fd, const void* data, size_t size);

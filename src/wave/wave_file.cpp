@@ -1,19 +1,15 @@
 #include "wave/wave_file.hpp"
 
 #include <fcntl.h>
-#include <sys/file.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <array>
 #include <cerrno>
-#include <climits>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 
-#include "core/file_paths.hpp"
+#include "io/regular_file.hpp"
 #include "wave/chunk_walk.hpp"
 #include "wave/cue_chunks.hpp"
 #include "wave/header.hpp"
@@ -23,8 +19,6 @@ namespace {
 // Stray bytes after the audio, left by an append that was cut off, are
 // kept for a roll back up to this many; beyond it only the length is.
 constexpr uint64_t kMaxKeptTail = 1 << 20;
-// Attempts at locking a file that other programs keep replacing.
-constexpr int kLockAttempts = 100;
 constexpr uint32_t kRiffHeaderBytes = 8;
 // "RIFF", its size, "WAVE" and the format chunk: what precedes the markers.
 constexpr size_t kFormatEnd = 36;
@@ -34,27 +28,9 @@ constexpr size_t kCopyBytes = 1 << 20;
 
 std::string quoted(const std::string& path) { return "'" + path + "'"; }
 
-bool sameFile(const struct stat& a, const struct stat& b) {
-    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
-}
-
-WriteResult writeAt(int fd, uint64_t offset, const void* data, size_t size) {
-    if (::lseek(fd, static_cast<off_t>(offset), SEEK_SET) < 0) return WriteStop{errno, 0};
+int writeAt(int fd, uint64_t offset, const void* data, size_t size) {
+    if (::lseek(fd, static_cast<off_t>(offset), SEEK_SET) < 0) return errno;
     return writeAll(fd, data, size);
-}
-
-bool readAt(int fd, uint64_t offset, std::vector<uint8_t>& bytes) {
-    size_t got = 0;
-    while (got < bytes.size()) {
-        const ssize_t n = ::pread(fd, bytes.data() + got, bytes.size() - got,
-                                  static_cast<off_t>(offset + got));
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) return false;
-        if (n == 0) break;
-        got += static_cast<size_t>(n);
-    }
-    bytes.resize(got);
-    return true;
 }
 
 // Whether another chunk (a name of four printable characters and a size that
@@ -64,7 +40,7 @@ bool chunkFollowsData(int fd, const WaveLayout& layout, uint64_t fileBytes) {
     const uint64_t end = layout.dataTag + 8 + layout.dataSize + (layout.dataSize & 1u);
     if (end + 8 > fileBytes) return false;
     std::vector<uint8_t> chunk(8);
-    if (!readAt(fd, end, chunk) || chunk.size() != 8) return false;
+    if (readAt(fd, end, chunk) != 0 || chunk.size() != 8) return false;
     for (int i = 0; i < 4; ++i) {
         if (chunk[i] < 0x20 || chunk[i] > 0x7E) return false;
     }
@@ -79,7 +55,7 @@ bool otherDataFollows(int fd, uint64_t audioEnd, uint64_t fileBytes, uint32_t by
     if (fileBytes <= audioEnd) return false;
     std::vector<uint8_t> first(static_cast<size_t>(std::min<uint64_t>(bytesPerSample,
                                                                        fileBytes - audioEnd)));
-    if (!readAt(fd, audioEnd, first)) return true;
+    if (readAt(fd, audioEnd, first) != 0) return true;
     for (const uint8_t byte : first) {
         if (byte != 0) return true;
     }
@@ -89,11 +65,10 @@ bool otherDataFollows(int fd, uint64_t audioEnd, uint64_t fileBytes, uint32_t by
 }  // namespace
 
 WaveFile::WaveFile(std::string path, uint32_t rate, uint32_t bits)
-    : path_(std::move(path)), target_(path_), rate_(rate), bits_(bits) {}
+    : path_(std::move(path)), file_(path_), rate_(rate), bits_(bits) {}
 
 WaveFile::~WaveFile() {
     if (!committed_) rollBack();
-    closeAll();
 }
 
 Outcome WaveFile::refuse(const std::string& problem) const {
@@ -104,7 +79,7 @@ Outcome WaveFile::refuse(const std::string& problem) const {
 // What the user is told when writing stopped; the file is rolled back first.
 Outcome WaveFile::stopped(const WriteStop& why) {
     const std::string state = mode_ == Mode::Stream ? "the wave file is incomplete."
-                              : existed_ || mode_ == Mode::Append || mode_ == Mode::Rewrite
+                              : file_.existed() || mode_ == Mode::Append || mode_ == Mode::Rewrite
                                   ? quoted(path_) + " is unchanged."
                                   : quoted(path_) + " was not written.";
     rollBack();
@@ -124,50 +99,21 @@ Outcome WaveFile::checkByteRate() const {
     return refuse(problem);
 }
 
-// Opens the user's file (when it is there) and locks it. Only a regular
-// file is opened, and without blocking, so that a FIFO or a device named as
-// the output is refused at once. Waits while another program holds the
-// lock; when that program replaced the file meanwhile, starts again.
+// Opens the user's file (when it is there) and locks it.
 Outcome WaveFile::lockUserFile(int openFlags, bool mustExist) {
-    for (int attempt = 0; attempt < kLockAttempts; ++attempt) {
-        struct stat named {};
-        if (::stat(path_.c_str(), &named) != 0) {
-            if (errno == ENOENT && !mustExist) return std::nullopt;
-            if (mustExist) return cannotOpen(errno);
-            return programError("Can't create " + quoted(path_) + ": " + std::strerror(errno));
-        }
-        if (!S_ISREG(named.st_mode)) return refuse("is not a regular file");
-        const int fd = ::open(path_.c_str(), openFlags | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-        if (fd < 0) {
-            if (errno == EISDIR) return refuse("is not a regular file");
-            if (mustExist) return cannotOpen(errno);
-            return programError("Can't create " + quoted(path_) + ": " + std::strerror(errno));
-        }
-        lockFd_ = fd;
-        existed_ = true;
-        struct stat opened {};
-        if (::fstat(fd, &opened) != 0 || !S_ISREG(opened.st_mode)) {
-            return refuse("is not a regular file");
-        }
-        while (::flock(fd, LOCK_EX) != 0) {
-            if (errno != EINTR) return refuse(std::string("can't be locked: ") + std::strerror(errno));
-            if (const int signal = interruptSignal()) return stopped(WriteStop{0, signal});
-        }
-        // Another program may have changed the file while this one waited:
-        // take its length only now that the lock is held.
-        if (::stat(path_.c_str(), &named) == 0 && sameFile(named, opened) &&
-            ::fstat(fd, &opened) == 0) {
-            oldMode_ = opened.st_mode & 07777;
-            oldOwner_ = opened.st_uid;
-            oldGroup_ = opened.st_gid;
-            oldLength_ = static_cast<uint64_t>(opened.st_size);
-            return std::nullopt;
-        }
-        ::close(fd);
-        lockFd_ = -1;
-        existed_ = false;
+    const FileResult problem = file_.lock(openFlags, mustExist);
+    if (!problem) return std::nullopt;
+    switch (problem->step) {
+        case FileProblem::kNotRegular: return refuse("is not a regular file");
+        case FileProblem::kLock:
+            return refuse(std::string("can't be locked: ") + std::strerror(problem->error));
+        case FileProblem::kReplaced: return refuse("keeps being replaced by another program");
+        case FileProblem::kInterrupted: return stopped(WriteStop{0, problem->signal});
+        default:
+            if (mustExist) return cannotOpen(problem->error);
+            return programError("Can't create " + quoted(path_) + ": " +
+                                std::strerror(problem->error));
     }
-    return refuse("keeps being replaced by another program");
 }
 
 // Why the file to add to cannot be opened: the menu's one sentence, or
@@ -189,37 +135,10 @@ Outcome WaveFile::cannotCreate(int error) const {
 
 // A new file beside the one it replaces, with that file's permissions.
 Outcome WaveFile::createTemporary() {
-    if (existed_) {
-        if (char* real = ::realpath(path_.c_str(), nullptr)) {
-            target_ = real;
-            std::free(real);
-        }
-        // A file the user made read-only is not replaced.
-        if (::access(target_.c_str(), W_OK) != 0) return cannotCreate(errno);
-    } else {
-        // A link to a file not made yet: the file is made where it points.
-        target_ = followLinks(path_);
-    }
-    const std::string base = target_ + ".new-" + std::to_string(::getpid());
-    for (int n = 0; n < kLockAttempts; ++n) {
-        temporary_ = n == 0 ? base : base + "-" + std::to_string(n);
-        writeFd_ = ::open(temporary_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (writeFd_ >= 0 || errno != EEXIST) break;
-    }
-    if (writeFd_ < 0) {
-        const int error = errno;
-        temporary_.clear();
-        return cannotCreate(error);
-    }
-    if (existed_) {
-        // The old file's owner keeps it (possible only for root; otherwise
-        // the file is already the user's own), and its permissions stay.
-        if (::fchown(writeFd_, oldOwner_, oldGroup_) != 0) {
-            // Not permitted: the new file belongs to whoever writes it.
-        }
-        if (::fchmod(writeFd_, oldMode_) != 0) return stopped(WriteStop{errno, 0});
-    }
-    return std::nullopt;
+    const FileResult problem = file_.create();
+    writeFd_ = file_.fd();
+    if (!problem) return std::nullopt;
+    return problem->step == FileProblem::kMode ? failed(problem->error) : cannotCreate(problem->error);
 }
 
 // The chunks of `marks` for a new file; a refusal when they do not fit
@@ -255,7 +174,7 @@ Outcome WaveFile::writeHeader(int32_t plannedFrames, uint64_t audioBytes) {
     std::vector<uint8_t> bytes(header.begin(), header.begin() + kFormatEnd);
     bytes.insert(bytes.end(), chunks_.begin(), chunks_.end());
     bytes.insert(bytes.end(), header.begin() + kFormatEnd, header.end());
-    if (WriteResult r = writeAll(writeFd_, bytes.data(), bytes.size())) return stopped(*r);
+    if (const int error = writeAll(writeFd_, bytes.data(), bytes.size())) return failed(error);
     return std::nullopt;
 }
 
@@ -264,7 +183,8 @@ Outcome WaveFile::create(int32_t plannedFrames, const std::vector<TrackMark>& ma
     if (Outcome r = checkByteRate()) return r;
     if (Outcome r = planMarkers(marks)) return r;
     guard_.emplace();
-    if (Outcome r = lockUserFile(O_RDONLY, false)) return r;
+    // Opened for writing: a file the user made read-only is not replaced.
+    if (Outcome r = lockUserFile(O_WRONLY, false)) return r;
     if (Outcome r = createTemporary()) return r;
     return writeHeader(plannedFrames, 0);
 }
@@ -281,10 +201,11 @@ Outcome WaveFile::openStream(int fd, uint64_t audioBytes, const std::vector<Trac
 
 Outcome WaveFile::readLayout() {
     std::vector<uint8_t> head(kWalkHeadBytes);
-    if (!readAt(lockFd_, 0, head)) {
-        return refuse(std::string("can't be read: ") + std::strerror(errno));
+    if (const int error = readAt(file_.oldFd(), 0, head)) {
+        return refuse(std::string("can't be read: ") + std::strerror(error));
     }
-    const WaveLayout layout = walkChunks(head.data(), head.size(), oldLength_);
+    const uint64_t oldLength = file_.oldLength();
+    const WaveLayout layout = walkChunks(head.data(), head.size(), oldLength);
     if (!layout.riffWave) return programError("Can't find data block in wave file!");
     if (!layout.hasData && layout.hasFormat && formatMatches(layout.format, rate_, bits_)) {
         return programError("Can't find data block in wave file!");
@@ -297,13 +218,13 @@ Outcome WaveFile::readLayout() {
         return refuse(problem);
     }
     if (!layout.hasData) return programError("Can't find data block in wave file!");
-    if (chunkFollowsData(lockFd_, layout, oldLength_)) {
+    if (chunkFollowsData(file_.oldFd(), layout, oldLength)) {
         return refuse("has another chunk after its audio");
     }
     dataTag_ = layout.dataTag;
     audioStart_ = layout.dataTag + 8;
-    writeAt_ = audioEnd(layout, oldLength_, bytesPerSample(bits_));
-    if (otherDataFollows(lockFd_, writeAt_, oldLength_, bytesPerSample(bits_))) {
+    writeAt_ = audioEnd(layout, oldLength, bytesPerSample(bits_));
+    if (otherDataFollows(file_.oldFd(), writeAt_, oldLength, bytesPerSample(bits_))) {
         return refuse("has other data after its audio");
     }
     // The size fields as they are, to put back should the append not finish.
@@ -342,13 +263,14 @@ Outcome WaveFile::openForAppend(const std::vector<TrackMark>& marks) {
     }
     // What the samples will cover past the audio (a pad byte, stray bytes
     // of an append that was cut off) is kept to put back on a roll back.
-    if (oldLength_ > writeAt_ && oldLength_ - writeAt_ <= kMaxKeptTail) {
-        oldTail_.resize(static_cast<size_t>(oldLength_ - writeAt_));
-        if (!readAt(lockFd_, writeAt_, oldTail_)) {
-            return refuse(std::string("can't be read: ") + std::strerror(errno));
+    const uint64_t oldLength = file_.oldLength();
+    if (oldLength > writeAt_ && oldLength - writeAt_ <= kMaxKeptTail) {
+        oldTail_.resize(static_cast<size_t>(oldLength - writeAt_));
+        if (const int error = readAt(file_.oldFd(), writeAt_, oldTail_)) {
+            return refuse(std::string("can't be read: ") + std::strerror(error));
         }
     }
-    writeFd_ = lockFd_;
+    writeFd_ = file_.oldFd();
     return std::nullopt;
 }
 
@@ -372,14 +294,16 @@ Outcome WaveFile::startRewrite() {
     std::vector<uint8_t> start(head_.begin(), head_.begin() + kFirstChunk);
     start.insert(start.end(), chunks_.begin(), chunks_.end());
     start.insert(start.end(), {'d', 'a', 't', 'a', 0, 0, 0, 0});
-    if (WriteResult r = writeAll(writeFd_, start.data(), start.size())) return stopped(*r);
+    if (const int error = writeAll(writeFd_, start.data(), start.size())) return failed(error);
     std::vector<uint8_t> buffer;
     for (uint64_t done = 0; done < oldAudioBytes_;) {
         if (const int signal = interruptSignal()) return stopped(WriteStop{0, signal});
         buffer.resize(static_cast<size_t>(std::min<uint64_t>(kCopyBytes, oldAudioBytes_ - done)));
-        if (!readAt(lockFd_, oldAudioStart_ + done, buffer)) return stopped(WriteStop{errno, 0});
-        if (buffer.empty()) return stopped(WriteStop{EIO, 0});
-        if (WriteResult r = writeAll(writeFd_, buffer.data(), buffer.size())) return stopped(*r);
+        if (const int error = readAt(file_.oldFd(), oldAudioStart_ + done, buffer)) {
+            return failed(error);
+        }
+        if (buffer.empty()) return failed(EIO);
+        if (const int error = writeAll(writeFd_, buffer.data(), buffer.size())) return failed(error);
         done += buffer.size();
     }
     return std::nullopt;
@@ -388,7 +312,7 @@ Outcome WaveFile::startRewrite() {
 Outcome WaveFile::writeTrack(BeatSchedule schedule, const TrackClicks& clicks) {
     if (Outcome r = startRewrite()) return r;
     if (mode_ != Mode::Stream && ::lseek(writeFd_, static_cast<off_t>(writeAt_), SEEK_SET) < 0) {
-        return stopped(WriteStop{errno, 0});
+        return failed(errno);
     }
     uint64_t written = 0;
     const WriteResult r =
@@ -407,46 +331,43 @@ Outcome WaveFile::commit() {
     if (Outcome r = startRewrite()) return r;
     const uint64_t dataBytes = writeAt_ - audioStart_;
     const uint64_t end = lengthAfter(0);
-    if (!fitsWaveSize(end)) return stopped(WriteStop{EFBIG, 0});
+    if (!fitsWaveSize(end)) return failed(EFBIG);
     if (end > writeAt_) {
         const uint8_t pad = 0;
-        if (WriteResult r = writeAt(writeFd_, writeAt_, &pad, 1)) return stopped(*r);
+        if (const int error = writeAt(writeFd_, writeAt_, &pad, 1)) return failed(error);
     }
-    if (::ftruncate(writeFd_, static_cast<off_t>(end)) != 0) return stopped(WriteStop{errno, 0});
-    if (mode_ == Mode::Append && ::fdatasync(writeFd_) != 0) return stopped(WriteStop{errno, 0});
+    if (::ftruncate(writeFd_, static_cast<off_t>(end)) != 0) return failed(errno);
+    if (mode_ == Mode::Append && ::fdatasync(writeFd_) != 0) return failed(errno);
     if (const int signal = interruptSignal()) return stopped(WriteStop{0, signal});
     uint8_t field[4];
     putU32le(field, static_cast<uint32_t>(dataBytes));
     sizesWritten_ = true;
-    if (WriteResult r = writeAt(writeFd_, dataTag_ + 4, field, 4)) return stopped(*r);
+    if (const int error = writeAt(writeFd_, dataTag_ + 4, field, 4)) return failed(error);
     putU32le(field, static_cast<uint32_t>(end - kRiffHeaderBytes));
-    if (WriteResult r = writeAt(writeFd_, 4, field, 4)) return stopped(*r);
-    if (::fsync(writeFd_) != 0) return stopped(WriteStop{errno, 0});
+    if (const int error = writeAt(writeFd_, 4, field, 4)) return failed(error);
+    const int error = mode_ == Mode::Append ? (::fsync(writeFd_) != 0 ? errno : 0) : file_.finish();
+    if (error != 0) return failed(error);
     // A signal that came during the flush still undoes the work.
     if (const int signal = interruptSignal()) return stopped(WriteStop{0, signal});
     return mode_ == Mode::Append ? finishAppend() : finishCreate();
 }
 
+// The new file in place; the user's file stays locked until then.
 Outcome WaveFile::finishCreate() {
-    const int fd = writeFd_;
     writeFd_ = -1;
-    if (::close(fd) != 0) return stopped(WriteStop{errno, 0});
-    if (const int signal = interruptSignal()) return stopped(WriteStop{0, signal});
-    if (std::rename(temporary_.c_str(), target_.c_str()) != 0) return stopped(WriteStop{errno, 0});
-    temporary_.clear();
+    if (const int error = file_.commit()) return failed(error);
     committed_ = true;
-    syncFolder(folderOf(target_));
-    closeAll();
+    guard_.reset();
     return std::nullopt;
 }
 
 // A stream cannot be repaired: its audio must be what the header said.
 Outcome WaveFile::finishStream() {
     const uint64_t dataBytes = writeAt_ - audioStart_;
-    if (dataBytes != announced_) return stopped(WriteStop{EIO, 0});
+    if (dataBytes != announced_) return failed(EIO);
     if (dataBytes % 2 == 1) {
         const uint8_t pad = 0;
-        if (WriteResult r = writeAll(writeFd_, &pad, 1)) return stopped(*r);
+        if (const int error = writeAll(writeFd_, &pad, 1)) return failed(error);
     }
     committed_ = true;
     writeFd_ = -1;  // the caller's
@@ -457,22 +378,20 @@ Outcome WaveFile::finishStream() {
 Outcome WaveFile::finishAppend() {
     committed_ = true;
     writeFd_ = -1;
-    const int fd = lockFd_;
-    lockFd_ = -1;
-    if (::close(fd) != 0) return programError("Can't write " + quoted(path_) + ": " + std::strerror(errno));
+    if (const int error = file_.release()) {
+        return programError("Can't write " + quoted(path_) + ": " + std::strerror(error));
+    }
     guard_.reset();
     return std::nullopt;
 }
 
 void WaveFile::rollBack() {
     if (committed_) return;
-    if ((mode_ == Mode::Create || mode_ == Mode::Rewrite) && !temporary_.empty()) {
-        ::unlink(temporary_.c_str());
-        temporary_.clear();
-    }
+    file_.discard();
     if (mode_ == Mode::Append && writeFd_ >= 0) {
-        if (::ftruncate(writeFd_, static_cast<off_t>(oldLength_)) == 0 && !oldTail_.empty()) {
-            writeAt(writeFd_, oldLength_ - oldTail_.size(), oldTail_.data(), oldTail_.size());
+        const uint64_t oldLength = file_.oldLength();
+        if (::ftruncate(writeFd_, static_cast<off_t>(oldLength)) == 0 && !oldTail_.empty()) {
+            writeAt(writeFd_, oldLength - oldTail_.size(), oldTail_.data(), oldTail_.size());
         }
         if (sizesWritten_) {
             writeAt(writeFd_, 4, oldSizes_.data(), 4);
@@ -480,15 +399,6 @@ void WaveFile::rollBack() {
         }
         ::fsync(writeFd_);
     }
-    if (mode_ == Mode::Stream) writeFd_ = -1;  // the caller's descriptor stays open
-    mode_ = Mode::None;
-}
-
-void WaveFile::closeAll() {
-    if (mode_ == Mode::Stream) writeFd_ = -1;  // the caller's descriptor stays open
-    if (writeFd_ >= 0 && writeFd_ != lockFd_) ::close(writeFd_);
     writeFd_ = -1;
-    if (lockFd_ >= 0) ::close(lockFd_);
-    lockFd_ = -1;
-    guard_.reset();
+    mode_ = Mode::None;
 }

@@ -21,8 +21,6 @@
 // The user's file is then as it was.
 #pragma once
 
-#include <sys/types.h>
-
 #include <array>
 #include <cstdint>
 #include <optional>
@@ -32,6 +30,7 @@
 #include "core/interrupt.hpp"
 #include "core/outcome.hpp"
 #include "core/track_mark.hpp"
+#include "io/kept_file.hpp"
 #include "wave/track_writer.hpp"
 
 class WaveFile {
@@ -82,6 +81,7 @@ private:
 
     Outcome refuse(const std::string& problem) const;
     Outcome stopped(const WriteStop& why);
+    Outcome failed(int error) { return stopped(WriteStop{error, 0}); }
     Outcome checkByteRate() const;
     Outcome lockUserFile(int openFlags, bool mustExist);
     Outcome createTemporary();
@@ -95,24 +95,16 @@ private:
     Outcome finishCreate();
     Outcome finishStream();
     void rollBack();
-    void closeAll();
 
     std::string path_;      // as the user named it
-    std::string target_;    // the file itself, a link followed
-    std::string temporary_; // the new file beside it, while it is written
+    KeptFile file_;         // the user's file, locked, and the new file beside it
     uint32_t rate_;
     uint32_t bits_;
     Mode mode_ = Mode::None;
-    bool existed_ = false;  // the user's file was there before
-    mode_t oldMode_ = 0;
-    uid_t oldOwner_ = 0;
-    gid_t oldGroup_ = 0;
-    int lockFd_ = -1;       // the user's file: locked, and appended to
-    int writeFd_ = -1;      // where samples go: the new file, or lockFd_
+    int writeFd_ = -1;      // where samples go: the new file, the user's, or the stream
     uint64_t dataTag_ = 0;  // offset of the data chunk's id
     uint64_t audioStart_ = 0;
     uint64_t writeAt_ = 0;  // where the next sample goes
-    uint64_t oldLength_ = 0;
     uint64_t announced_ = 0;  // audio bytes a streamed header states
     std::vector<uint8_t> chunks_;   // the chunks between the format and the audio
     std::vector<uint8_t> head_;     // the start of an existing file, as read

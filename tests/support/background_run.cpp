@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <filesystem>
 #include <stdexcept>
 #include <vector>
@@ -56,6 +57,33 @@ BackgroundRun::~BackgroundRun() {
 }
 
 void BackgroundRun::signal(int number) const { ::kill(pid_, number); }
+
+Preload::Preload(const std::string& library,
+                 const std::vector<std::pair<std::string, std::string>>& variables) {
+    for (const auto& [name, value] : variables) set(name, value);
+    // Under emulation the preload is for the emulated program, not the emulator.
+    if (CLICKTRACK_EMULATED) {
+        set("QEMU_SET_ENV", "LD_PRELOAD=" + library);
+    } else {
+        set("LD_PRELOAD", library);
+    }
+    // In a sanitized build the sanitizer's run-time would otherwise refuse
+    // to come after the library.
+    const char* asan = std::getenv("ASAN_OPTIONS");
+    set("ASAN_OPTIONS", std::string(asan ? asan : "") + ":verify_asan_link_order=0");
+}
+
+Preload::~Preload() {
+    for (const auto& [name, old] : saved_) {
+        if (old) ::setenv(name.c_str(), old->c_str(), 1); else ::unsetenv(name.c_str());
+    }
+}
+
+void Preload::set(const std::string& name, const std::string& value) {
+    const char* old = std::getenv(name.c_str());
+    saved_.emplace_back(name, old ? std::optional<std::string>(old) : std::nullopt);
+    ::setenv(name.c_str(), value.c_str(), 1);
+}
 
 RunResult BackgroundRun::wait() {
     int status = 0;

@@ -5,7 +5,9 @@
 #include <gtest/gtest.h>
 #include <sys/types.h>
 
+#include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "support/test_support.hpp"
@@ -28,6 +30,21 @@ public:
 private:
     TempDir streams_;
     pid_t pid_ = -1;
+};
+
+// Preloads the shared `library` into the programs run while it lives, with
+// the environment `variables` it reads; all is put back when it goes.
+class Preload {
+public:
+    Preload(const std::string& library,
+            const std::vector<std::pair<std::string, std::string>>& variables);
+    ~Preload();
+    Preload(const Preload&) = delete;
+    Preload& operator=(const Preload&) = delete;
+
+private:
+    void set(const std::string& name, const std::string& value);
+    std::vector<std::pair<std::string, std::optional<std::string>>> saved_;
 };
 
 // A test of the command line in a fresh folder of its own.
