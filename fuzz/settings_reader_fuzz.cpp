@@ -21,7 +21,7 @@ void requireUsable(const Settings& s, const Settings& before) {
     FUZZ_REQUIRE(!checkRate(s.rate));
     FUZZ_REQUIRE(!checkBits(s.bits));
     FUZZ_REQUIRE(s.tempo == before.tempo || !checkTempo(s.tempo, s.rate));
-    FUZZ_REQUIRE(s.Hz == before.Hz || !checkFrequency(s.Hz, s.rate));
+    FUZZ_REQUIRE(s.hz == before.hz || !checkFrequency(s.hz, s.rate));
     FUZZ_REQUIRE(s.atime == before.atime || !checkAuditionLength(s.atime, s.rate));
     FUZZ_REQUIRE(!checkBeatsPerMeasure(s.meter));
     FUZZ_REQUIRE(!checkMeasures(s.meas));
@@ -48,13 +48,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // Every number is written so that it reads back as the same value: when
     // all of them suit the rate, nothing is refused and nothing changes.
     const bool allSuitTheRate = !checkTempo(settings.tempo, settings.rate) &&
-                                !checkFrequency(settings.Hz, settings.rate) &&
+                                !checkFrequency(settings.hz, settings.rate) &&
                                 !checkAuditionLength(settings.atime, settings.rate);
     FUZZ_REQUIRE(!allSuitTheRate || backNotes.empty());
     requireUsable(back, Settings{});
     if (allSuitTheRate) {
         FUZZ_REQUIRE(back.tempo == settings.tempo);
-        FUZZ_REQUIRE(back.Hz == settings.Hz);
+        FUZZ_REQUIRE(back.hz == settings.hz);
         FUZZ_REQUIRE(back.atime == settings.atime);
     }
     FUZZ_REQUIRE(back.rate == settings.rate);

@@ -49,7 +49,7 @@ int main(int argc, char** argv) {
         const ParsedArguments parsed = parseArguments(std::vector<std::string>(argv + 1, argv + argc));
         if (const Stop* stop = std::get_if<Stop>(&parsed)) return finish(session, *stop);
         const CommandLine& line = std::get<CommandLine>(parsed);
-        if (line.command != Command::menu) {
+        if (line.command != Command::Menu) {
             try {
                 return finish(session, runCommandLine(line, session.io.out, session.io.err));
             } catch (const std::bad_alloc&) {

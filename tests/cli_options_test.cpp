@@ -29,9 +29,9 @@ Stop stopped(const Args& args) {
 }
 
 TEST(CliOptions, ReadsEveryOption) {
-    EXPECT_EQ(accepted({}).command, Command::menu);
+    EXPECT_EQ(accepted({}).command, Command::Menu);
     const CommandLine none = accepted({"render"});
-    EXPECT_EQ(none.command, Command::render);
+    EXPECT_EQ(none.command, Command::Render);
     EXPECT_FALSE(none.rate || none.bits || none.tempoFrom || none.beats || none.measures ||
                  none.freq || none.map || none.settings || none.output || none.append ||
                  none.quiet);
@@ -53,7 +53,7 @@ TEST(CliOptions, ReadsEveryOption) {
 
     const CommandLine p = accepted({"play", "--map", "song.txt", "-d", "hw:1,0", "--seconds", "0.5",
                                     "--loop", "--bits", "24", "-r", "1"});
-    EXPECT_EQ(p.command, Command::play);
+    EXPECT_EQ(p.command, Command::Play);
     EXPECT_EQ(p.map, "song.txt");
     EXPECT_EQ(p.device, "hw:1,0");
     EXPECT_EQ(p.seconds, 0.5f);
@@ -141,10 +141,10 @@ TEST(CliOptions, RefusesWithALineNamingTheOption) {
 TEST(CliOptions, HelpAndVersionGoToStandardOutput) {
     const std::pair<Args, std::string> cases[] = {
         {{"--version"}, "clicktrack 1.1.0"},
-        {{"--help"}, helpText(Command::menu)},
-        {{"-h"}, helpText(Command::menu)},
-        {{"render", "-t", "96", "--help"}, helpText(Command::render)},
-        {{"play", "-h"}, helpText(Command::play)},
+        {{"--help"}, helpText(Command::Menu)},
+        {{"-h"}, helpText(Command::Menu)},
+        {{"render", "-t", "96", "--help"}, helpText(Command::Render)},
+        {{"play", "-h"}, helpText(Command::Play)},
     };
     for (const auto& [args, text] : cases) {
         SCOPED_TRACE(::testing::PrintToString(args));
@@ -153,7 +153,7 @@ TEST(CliOptions, HelpAndVersionGoToStandardOutput) {
         EXPECT_FALSE(stop.onStderr);
         EXPECT_EQ(stop.message, text);
     }
-    const std::string render = helpText(Command::render), play = helpText(Command::play);
+    const std::string render = helpText(Command::Render), play = helpText(Command::Play);
     EXPECT_EQ(render.rfind("Usage: clicktrack render [OPTIONS]\n", 0), 0u);
     EXPECT_EQ(play.rfind("Usage: clicktrack play [OPTIONS]\n", 0), 0u);
 }
@@ -161,7 +161,7 @@ TEST(CliOptions, HelpAndVersionGoToStandardOutput) {
 // What the parser says to one option the help lists, by its long name or
 // its letter, with a value when the help shows one; empty when it takes it.
 std::string verdict(Command command, const std::string& option, bool valued) {
-    Args args{command == Command::render ? "render" : "play", option};
+    Args args{command == Command::Render ? "render" : "play", option};
     if (valued) args.push_back("x");
     const ParsedArguments parsed = parseArguments(args);
     const Stop* stop = std::get_if<Stop>(&parsed);
@@ -170,18 +170,18 @@ std::string verdict(Command command, const std::string& option, bool valued) {
 
 TEST(CliOptions, EveryOptionTheHelpListsIsTakenWhereItIsListed) {
     const std::pair<const char*, std::vector<Command>> helps[] = {
-        {helpText(Command::menu), {}},
-        {helpText(Command::render), {Command::render}},
-        {helpText(Command::play), {Command::play}},
+        {helpText(Command::Menu), {}},
+        {helpText(Command::Render), {Command::Render}},
+        {helpText(Command::Play), {Command::Play}},
     };
     int listed = 0;
     for (const auto& [text, commands] : helps) {
         std::vector<Command> takers = commands;
         std::istringstream lines(text);
         for (std::string line; std::getline(lines, line);) {
-            if (line == "Options of both commands:") takers = {Command::render, Command::play};
-            if (line == "Options of render:") takers = {Command::render};
-            if (line == "Options of play:") takers = {Command::play};
+            if (line == "Options of both commands:") takers = {Command::Render, Command::Play};
+            if (line == "Options of render:") takers = {Command::Render};
+            if (line == "Options of play:") takers = {Command::Play};
             if (line.rfind("  -", 0) != 0 && line.rfind("      --", 0) != 0) continue;
             std::istringstream words(line.substr(0, 23));
             std::string first, name, value;

@@ -46,7 +46,7 @@ std::string changes(const Settings& s) {
     put("device", s.device, "default");
     put("bits", s.bits, 24);
     put("tempo", s.tempo, 120.0f);
-    put("Hz", s.Hz, 60.0f);
+    put("Hz", s.hz, 60.0f);
     put("atime", s.atime, 10.0f);
     put("meter", s.meter, 4);
     put("meas", s.meas, 48);
@@ -91,7 +91,7 @@ TEST(SettingsFileText, DecimalsAreWrittenToReadBackAsTheSameValue) {
         {{0.004f, 0.0149f, 1.0f / 3}, "tempo\t0.004\nHz\t0.0149\natime\t0.33333334\n"}};
     for (const auto& [values, lines] : rows) {
         Settings s;
-        s.tempo = values[0], s.Hz = values[1], s.atime = values[2];
+        s.tempo = values[0], s.hz = values[1], s.atime = values[2];
         const std::string text = settingsText(s);
         EXPECT_NE(text.find(lines), std::string::npos) << text;
         EXPECT_EQ(parse(text), std::make_pair(std::string(), changes(s)));

@@ -48,7 +48,7 @@ std::optional<Stop> applyOptions(const CommandLine& line, Settings& s) {
     if (line.rate) s.rate = *line.rate;
     if (line.bits) s.bits = *line.bits;
     if (line.tempoFrom) s.tempo = *line.tempoFrom;
-    if (line.freq) s.Hz = *line.freq;
+    if (line.freq) s.hz = *line.freq;
     if (line.beats) s.meter = *line.beats;
     if (line.measures) s.meas = *line.measures;
     if (line.output && !line.toStandardOutput()) s.save = *line.output;
@@ -75,8 +75,8 @@ std::optional<Stop> applyOptions(const CommandLine& line, Settings& s) {
         return refusedValue("--tempo", line.tempoFrom.has_value(), number(s.tempo),
                             std::to_string(s.rate), *rule);
     }
-    if (const Rule rule = checkFrequency(s.Hz, s.rate)) {
-        return refusedValue("--freq", line.freq.has_value(), number(s.Hz),
+    if (const Rule rule = checkFrequency(s.hz, s.rate)) {
+        return refusedValue("--freq", line.freq.has_value(), number(s.hz),
                             std::to_string(s.rate), *rule);
     }
     if (line.seconds) {
@@ -183,7 +183,7 @@ std::variant<Job, Stop> prepareJob(const CommandLine& line) {
     if (std::optional<Stop> r = applyOptions(line, job.settings)) return *r;
     if (line.shapesTheClicks()) {
         // The accent click must be one the rate can carry, given or not.
-        const float accentHz = line.accentFreq.value_or(job.settings.Hz * kAccentRatio);
+        const float accentHz = line.accentFreq.value_or(job.settings.hz * kAccentRatio);
         if (const Rule rule = checkFrequency(accentHz, job.settings.rate)) {
             return usageError("--accent-freq " + number(accentHz) +
                               (line.accentFreq ? "" : " (1.5 x --freq)") + ": " + *rule + ".");
@@ -209,6 +209,6 @@ Stop commandLineFailure(Stop stop) {
 ClickSet clickSetFor(const CommandLine& line, const Job& job) {
     const Settings& s = job.settings;
     std::optional<float> accentHz;
-    if (job.song.shapedClicks) accentHz = line.accentFreq.value_or(s.Hz * kAccentRatio);
-    return makeClickSet(s.bits, s.Hz, s.rate, accentHz, quieterLevels(job.song));
+    if (job.song.shapedClicks) accentHz = line.accentFreq.value_or(s.hz * kAccentRatio);
+    return makeClickSet(s.bits, s.hz, s.rate, accentHz, quieterLevels(job.song));
 }

@@ -30,12 +30,12 @@ enum : int {
 };
 
 // Which command takes an option.
-enum class Scope { both, render, play, top };
+enum class Scope { Both, Render, Play, Top };
 
 // Where the help texts list an option. The program's help gives values,
 // quiet and click under "Options of both commands", then each command's
 // own; a command's help gives values, its own, quiet, click and help.
-enum class Block { values, quiet, click, own, help, none };
+enum class Block { Values, Quiet, Click, Own, Help, None };
 
 // One option: the parser and the help texts both read these rows.
 struct OptionInfo {
@@ -54,45 +54,45 @@ struct OptionInfo {
 // In the order getopt_long is given them, which decides how an ambiguous
 // abbreviation is reported.
 const OptionInfo kOptions[] = {
-    {"rate", "N", 'r', Scope::both, Block::values, "sample rate (default 44100)"},
-    {"bits", "16|24", kBits, Scope::both, Block::values, "sample size (default 24)"},
-    {"tempo", "BPM", 't', Scope::both, Block::values, "tempo in beats per minute (default 120)",
+    {"rate", "N", 'r', Scope::Both, Block::Values, "sample rate (default 44100)"},
+    {"bits", "16|24", kBits, Scope::Both, Block::Values, "sample size (default 24)"},
+    {"tempo", "BPM", 't', Scope::Both, Block::Values, "tempo in beats per minute (default 120)",
      nullptr, nullptr, "A-B", "a change of tempo across the whole track, from A to B"},
-    {"beats", "N", 'b', Scope::both, Block::values, "beats per measure (default 4)"},
-    {"measures", "N", 'm', Scope::both, Block::values, "number of measures (default 48)"},
-    {"freq", "HZ", 'f', Scope::both, Block::values, "lowest click frequency (default 60)"},
-    {"map", "FILE", kMap, Scope::both, Block::values,
+    {"beats", "N", 'b', Scope::Both, Block::Values, "beats per measure (default 4)"},
+    {"measures", "N", 'm', Scope::Both, Block::Values, "number of measures (default 48)"},
+    {"freq", "HZ", 'f', Scope::Both, Block::Values, "lowest click frequency (default 60)"},
+    {"map", "FILE", kMap, Scope::Both, Block::Values,
      "play or render a tempo map instead of one tempo", "render a tempo map instead of one tempo",
      "play a tempo map instead of one tempo"},
-    {"settings", "FILE", kSettings, Scope::both, Block::values,
+    {"settings", "FILE", kSettings, Scope::Both, Block::Values,
      "start from a settings file in the menu's format;\noptions override it"},
-    {"quiet", nullptr, 'q', Scope::both, Block::quiet, "no summary line, no progress display",
+    {"quiet", nullptr, 'q', Scope::Both, Block::Quiet, "no summary line, no progress display",
      "no summary line", "no progress display"},
-    {"accent", nullptr, kAccent, Scope::both, Block::click,
+    {"accent", nullptr, kAccent, Scope::Both, Block::Click,
      "accent the first beat of every measure"},
-    {"pattern", "P", kPattern, Scope::both, Block::click,
+    {"pattern", "P", kPattern, Scope::Both, Block::Click,
      "a pattern for every measure: X accent, x normal, . silent"},
-    {"accent-freq", "HZ", kAccentFreq, Scope::both, Block::click,
+    {"accent-freq", "HZ", kAccentFreq, Scope::Both, Block::Click,
      "lowest frequency of the accent click (default 1.5 x freq)"},
-    {"subdivide", "N", kSubdivide, Scope::both, Block::click,
+    {"subdivide", "N", kSubdivide, Scope::Both, Block::Click,
      "N clicks a beat, the extra ones at a quarter of the level"},
-    {"count-in", "N", kCountIn, Scope::both, Block::click, "N measures before the track"},
-    {"output", "FILE", 'o', Scope::render, Block::own,
+    {"count-in", "N", kCountIn, Scope::Both, Block::Click, "N measures before the track"},
+    {"output", "FILE", 'o', Scope::Render, Block::Own,
      "the wave file (default click.wav); - writes to\nstandard output"},
-    {"append", nullptr, 'a', Scope::render, Block::own, "add to the end of an existing file"},
-    {"markers", nullptr, kMarkers, Scope::render, Block::own,
+    {"append", nullptr, 'a', Scope::Render, Block::Own, "add to the end of an existing file"},
+    {"markers", nullptr, kMarkers, Scope::Render, Block::Own,
      "mark where each section starts: a cue point named by\n"
      "its label (\"Section N\" without one); \"Count-in\" at 0"},
-    {"midi", "FILE", kMidi, Scope::render, Block::own,
+    {"midi", "FILE", kMidi, Scope::Render, Block::Own,
      "also write the tempo map and the clicks as a MIDI file"},
-    {"labels", "FILE", kLabels, Scope::render, Block::own,
+    {"labels", "FILE", kLabels, Scope::Render, Block::Own,
      "also write the sections as a label track: start, end\nand name, tab-separated, in seconds"},
-    {"device", "NAME", 'd', Scope::play, Block::own, "ALSA device (default \"default\")"},
-    {"seconds", "S", kSeconds, Scope::play, Block::own,
+    {"device", "NAME", 'd', Scope::Play, Block::Own, "ALSA device (default \"default\")"},
+    {"seconds", "S", kSeconds, Scope::Play, Block::Own,
      "stop after S seconds (default: when the measures end)"},
-    {"loop", nullptr, kLoop, Scope::play, Block::own, "start again at the end, until stopped"},
-    {"help", nullptr, 'h', Scope::both, Block::help, "this text"},
-    {"version", nullptr, kVersion, Scope::top, Block::none, nullptr},
+    {"loop", nullptr, kLoop, Scope::Play, Block::Own, "start again at the end, until stopped"},
+    {"help", nullptr, 'h', Scope::Both, Block::Help, "this text"},
+    {"version", nullptr, kVersion, Scope::Top, Block::None, nullptr},
 };
 
 bool hasLetter(const OptionInfo& o) { return o.val < 256; }
@@ -112,18 +112,18 @@ std::string helpLine(const OptionInfo& o, const char* argument, const char* help
     return line + "\n";
 }
 
-// The lines of one block as `command`'s help words them (Command::menu: the program's).
-std::string helpBlock(Block block, Command command, Scope own = Scope::both) {
+// The lines of one block as `command`'s help words them (Command::Menu: the program's).
+std::string helpBlock(Block block, Command command, Scope own = Scope::Both) {
     std::string lines;
     for (const OptionInfo& o : kOptions) {
-        if (o.block != block || (block == Block::own && o.scope != own)) continue;
-        const char* words = command == Command::render && o.renderHelp ? o.renderHelp
-                            : command == Command::play && o.playHelp   ? o.playHelp
+        if (o.block != block || (block == Block::Own && o.scope != own)) continue;
+        const char* words = command == Command::Render && o.renderHelp ? o.renderHelp
+                            : command == Command::Play && o.playHelp   ? o.playHelp
                                                                        : o.help;
         lines += helpLine(o, o.argument, words);
     }
     for (const OptionInfo& o : kOptions) {
-        if (block == Block::click && o.clickHelp) {
+        if (block == Block::Click && o.clickHelp) {
             lines += helpLine(o, o.clickArgument, o.clickHelp);
         }
     }
@@ -131,7 +131,7 @@ std::string helpBlock(Block block, Command command, Scope own = Scope::both) {
 }
 
 std::string programHelp() {
-    const Command menu = Command::menu;
+    const Command menu = Command::Menu;
     return std::string(
                "Usage: clicktrack                   the interactive menu\n"
                "       clicktrack render [OPTIONS]  write a click track to a wave file\n"
@@ -141,19 +141,19 @@ std::string programHelp() {
                "       clicktrack --version         the version\n"
                "\n"
                "Options of both commands:\n") +
-           helpBlock(Block::values, menu) + helpBlock(Block::quiet, menu) +
-           helpBlock(Block::click, menu) + "Options of render:\n" +
-           helpBlock(Block::own, menu, Scope::render) + "Options of play:\n" +
-           helpBlock(Block::own, menu, Scope::play) +
+           helpBlock(Block::Values, menu) + helpBlock(Block::Quiet, menu) +
+           helpBlock(Block::Click, menu) + "Options of render:\n" +
+           helpBlock(Block::Own, menu, Scope::Render) + "Options of play:\n" +
+           helpBlock(Block::Own, menu, Scope::Play) +
            "\nExit status: 0 success, 1 file or device failure, 2 usage error, 130 Ctrl-C.";
 }
 
 // A command's own help: its options only, without the last line break.
 std::string commandHelp(Command command, const char* usage) {
-    const Scope own = command == Command::render ? Scope::render : Scope::play;
-    std::string text = std::string(usage) + "\n" + helpBlock(Block::values, command) +
-                       helpBlock(Block::own, command, own) + helpBlock(Block::quiet, command) +
-                       helpBlock(Block::click, command) + helpBlock(Block::help, command);
+    const Scope own = command == Command::Render ? Scope::Render : Scope::Play;
+    std::string text = std::string(usage) + "\n" + helpBlock(Block::Values, command) +
+                       helpBlock(Block::Own, command, own) + helpBlock(Block::Quiet, command) +
+                       helpBlock(Block::Click, command) + helpBlock(Block::Help, command);
     text.pop_back();
     return text;
 }
@@ -241,7 +241,7 @@ bool tempoValue(const std::string& text, CommandLine& line) {
 }
 
 const char* commandName(Command command) {
-    return command == Command::render ? "render" : command == Command::play ? "play" : "";
+    return command == Command::Render ? "render" : command == Command::Play ? "play" : "";
 }
 
 // Stores one option's value; a usage error when it is not acceptable.
@@ -397,11 +397,11 @@ Stop usageError(const std::string& sentence) {
 const char* helpText(Command command) {
     static const std::string program = programHelp();
     static const std::string render = commandHelp(
-        Command::render, "Usage: clicktrack render [OPTIONS]\nWrite a click track to a wave file.\n");
+        Command::Render, "Usage: clicktrack render [OPTIONS]\nWrite a click track to a wave file.\n");
     static const std::string play = commandHelp(
-        Command::play, "Usage: clicktrack play [OPTIONS]\nPlay a click track on an ALSA device.\n");
-    if (command == Command::render) return render.c_str();
-    return command == Command::play ? play.c_str() : program.c_str();
+        Command::Play, "Usage: clicktrack play [OPTIONS]\nPlay a click track on an ALSA device.\n");
+    if (command == Command::Render) return render.c_str();
+    return command == Command::Play ? play.c_str() : program.c_str();
 }
 
 const char* versionText() { return "clicktrack " CLICKTRACK_VERSION; }
@@ -411,7 +411,7 @@ ParsedArguments parseArguments(const std::vector<std::string>& args) {
     if (args.empty()) return line;
     size_t first = 0;
     if (args[0] == "render" || args[0] == "play") {
-        line.command = args[0] == "render" ? Command::render : Command::play;
+        line.command = args[0] == "render" ? Command::Render : Command::Play;
         first = 1;
     }
 
@@ -438,16 +438,16 @@ ParsedArguments parseArguments(const std::vector<std::string>& args) {
         if (val == '?') return badOption(optopt, argv[optind - 1]);
         if (val == 'h') return Stop{0, helpText(line.command), false};
         const Scope scope = findOption(val)->scope;
-        if (line.command == Command::menu && val != kVersion) {
+        if (line.command == Command::Menu && val != kVersion) {
             return usageError(longName(val) +
                               " goes after a command: 'clicktrack render' or 'clicktrack play'.");
         }
         if (val == kVersion) {
-            if (line.command != Command::menu) return usageError("unknown option '--version'.");
+            if (line.command != Command::Menu) return usageError("unknown option '--version'.");
             return Stop{0, versionText(), false};
         }
-        if (scope == Scope::render || scope == Scope::play) {
-            const Command owner = scope == Scope::render ? Command::render : Command::play;
+        if (scope == Scope::Render || scope == Scope::Play) {
+            const Command owner = scope == Scope::Render ? Command::Render : Command::Play;
             if (owner != line.command) {
                 return usageError(longName(val) + " is an option of 'clicktrack " +
                                   commandName(owner) + "', not of 'clicktrack " +
@@ -458,7 +458,7 @@ ParsedArguments parseArguments(const std::vector<std::string>& args) {
     }
     if (optind < argc) {
         const std::string extra = argv[optind];
-        if (line.command == Command::menu && extra != "render" && extra != "play") {
+        if (line.command == Command::Menu && extra != "render" && extra != "play") {
             return usageError("unknown command " + quoted(extra) +
                               "; the commands are render and play.");
         }

@@ -10,14 +10,14 @@
 
 #include "core/outcome.hpp"
 
-enum class Command { menu, render, play };
+enum class Command { Menu, Render, Play };
 
 // What the arguments ask for. A value that is not given stays empty, so that
 // the caller can lay the defaults, then the settings file, then these over
 // each other. Every value here passed the checks that depend on it alone;
 // those that depend on the sample rate are the caller's.
 struct CommandLine {
-    Command command = Command::menu;
+    Command command = Command::Menu;
 
     std::optional<uint32_t> rate;       // -r, --rate: 1 to 2147483647
     std::optional<int32_t> bits;        // --bits: 16 or 24
@@ -69,14 +69,14 @@ struct CommandLine {
 using ParsedArguments = std::variant<CommandLine, Stop>;
 
 // Reads the arguments that follow the program's name. No arguments at all
-// give Command::menu. Uses getopt_long, whose position it resets first.
+// give Command::Menu. Uses getopt_long, whose position it resets first.
 ParsedArguments parseArguments(const std::vector<std::string>& args);
 
 // A usage error naming what is wrong, e.g. "--tempo ... not '0'.", in the
 // form parseArguments gives its own, for the checks made later.
 Stop usageError(const std::string& sentence);
 
-// The help texts (Command::menu gives the program's, the others the
+// The help texts (Command::Menu gives the program's, the others the
 // command's) and the version line, without their last line break.
 const char* helpText(Command command);
 const char* versionText();

@@ -12,12 +12,12 @@ Stop runCommandLine(const CommandLine& line, FILE* out, FILE* err) {
     const Job& job = std::get<Job>(prepared);
     for (const std::string& warning : job.warnings) std::fprintf(err, "clicktrack: %s\n", warning.c_str());
     Outcome result;
-    if (line.command == Command::render && line.toStandardOutput() && ::isatty(STDOUT_FILENO)) {
+    if (line.command == Command::Render && line.toStandardOutput() && ::isatty(STDOUT_FILENO)) {
         // Binary samples would only garble the terminal, as compressors refuse to do too.
         return usageError("-o - would write the wave file to the terminal; redirect standard "
                           "output or name a file.");
     }
-    if (line.command == Command::render) {
+    if (line.command == Command::Render) {
         // With the wave file on standard output, the summary goes to standard error.
         std::fflush(out);
         result = renderTrack(line, job, STDOUT_FILENO, line.toStandardOutput() ? err : out, err);

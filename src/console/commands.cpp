@@ -153,7 +153,7 @@ Outcome renderTempoMap(Session& s) {
     // lays its one click whole at every beat.
     std::optional<ClickSet> shaped;
     if (song.shapedClicks) {
-        shaped = makeClickSet(st.bits, st.Hz, st.rate, st.Hz * kAccentRatio, quieterLevels(song));
+        shaped = makeClickSet(st.bits, st.hz, st.rate, st.hz * kAccentRatio, quieterLevels(song));
     }
     const int64_t clickLength = s.click.clickLength;
     const std::vector<ScheduledSection> sections = planFile(song, st.rate, clickLength);
@@ -185,7 +185,7 @@ Outcome playTempoMap(Session& s) {
     if (song.sections.empty()) return std::nullopt;
     std::optional<ClickSet> shaped;
     if (song.shapedClicks) {
-        shaped = makeClickSet(st.bits, st.Hz, st.rate, st.Hz * kAccentRatio, quieterLevels(song));
+        shaped = makeClickSet(st.bits, st.hz, st.rate, st.hz * kAccentRatio, quieterLevels(song));
     }
     const auto announceSection = [&s](size_t i) {
         std::fprintf(s.io.out, "\nPlaying section  %i \n\n", static_cast<int>(i + 1));

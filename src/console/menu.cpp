@@ -118,7 +118,7 @@ Outcome runSettingHandler(const std::string& word, Session& s) {
         r = askCount(s, "Enter beats per measure", st.meter, checkBeatsPerMeasure);
         s.trackSeconds = recomputedTrackSeconds(st);
     } else if (word == "f") {
-        r = askDecimal(s, "\nEnter lowest frequency of click in Hz", st.Hz, checkFrequency,
+        r = askDecimal(s, "\nEnter lowest frequency of click in Hz", st.hz, checkFrequency,
                        "%.1f");
     } else if (word == "s") {
         // A failed save is told, and the menu carries on.
@@ -154,7 +154,7 @@ void writeClickStage(FILE* out, const ClickReport& report) {
 void writeMenu(FILE* out, const Settings& s) {
     std::fputs("\nGlobal settings:\n", out);
     std::fprintf(out, "\tEnter 't' to adjust tempo (%.1f bpm).\n", s.tempo);
-    std::fprintf(out, "\tEnter 'f' to set the lowest click frequency (%.1f Hz).\n", s.Hz);
+    std::fprintf(out, "\tEnter 'f' to set the lowest click frequency (%.1f Hz).\n", s.hz);
     std::fprintf(out, "\tEnter 'b' to set beats per measure (%i)\n", s.meter);
     std::fputs("\tEnter 'h' for tempo map file help\n"
                "\tEnter 's' to save current settings to 'dodiradoz.txt'\n"
@@ -184,7 +184,7 @@ Stop runMenu(Session& s) {
         if (Outcome stop = runSettingHandler(word, s)) return *stop;
         // The click stays for the next pass, which makes it again only when
         // the values it is made from have changed.
-        writeClickStage(s.io.out, makeClick(s.click, s.settings.Hz, s.settings.rate));
+        writeClickStage(s.io.out, makeClick(s.click, s.settings.hz, s.settings.rate));
         if (Outcome stop = runAction(word, s)) return *stop;
     }
 }

@@ -13,7 +13,7 @@ void writeSummary(FILE* out, const Settings& s) {
     std::fprintf(out, "rate: %i\tbits: %i\tdevice: %s\n", static_cast<int>(s.rate), s.bits,
                  s.device.c_str());
     std::fprintf(out, "meter: %i\tmeas: %i\tatime: %.1f\n", s.meter, s.meas, s.atime);
-    std::fprintf(out, "Hz: %.2f\tsave: %s\ttmap: %s\n", s.Hz, s.save.c_str(), s.map.c_str());
+    std::fprintf(out, "Hz: %.2f\tsave: %s\ttmap: %s\n", s.hz, s.save.c_str(), s.map.c_str());
     std::fputs(rule, out);
 }
 
@@ -46,7 +46,7 @@ Outcome askRate(Session& s) {
             default: break;
         }
         const Settings& st = s.settings;
-        const Rule rule = checkRateFor(answer, st.tempo, st.Hz, st.atime);
+        const Rule rule = checkRateFor(answer, st.tempo, st.hz, st.atime);
         if (!rule) {
             s.settings.rate = static_cast<uint32_t>(answer);
             return std::nullopt;

@@ -9,7 +9,7 @@ struct Settings {
     std::string device = "default";   // ALSA PCM device name, at most 15 characters
     int32_t bits = 24;                // 16 or 24
     float tempo = 120.0f;             // beats per minute
-    float Hz = 60.0f;                 // lowest click frequency
+    float hz = 60.0f;                 // lowest click frequency
     float atime = 10.0f;              // audition length in seconds
     int32_t meter = 4;                // beats per measure
     int32_t meas = 48;                // measures written by `w` and `+`

@@ -14,10 +14,12 @@
 
 namespace {
 
-enum Key { kRate, kDevice, kBits, kTempo, kHz, kAtime, kSave, kMeter, kMeas, kMap, kKeyCount };
+enum class Key { Rate, Device, Bits, Tempo, Hz, Atime, Save, Meter, Meas, Map, Count };
+
+constexpr size_t index(Key key) { return static_cast<size_t>(key); }
 
 // Keys in the order they are compared.
-constexpr std::array<std::string_view, kKeyCount> kKeys = {
+constexpr std::array<std::string_view, index(Key::Count)> kKeys = {
     "rate", "device", "bits", "tempo", "Hz", "atime", "save", "meter", "meas", "map"};
 
 std::optional<Key> keyOf(std::string_view token) {
@@ -28,7 +30,7 @@ std::optional<Key> keyOf(std::string_view token) {
 }
 
 // The last value found for each key.
-using RawValues = std::array<std::optional<std::string>, kKeyCount>;
+using RawValues = std::array<std::optional<std::string>, index(Key::Count)>;
 
 // Splits the text into tokens at blanks, tabs and line breaks. A key's value
 // is the rest of its line after the one separator that ended the key, or the
@@ -41,7 +43,7 @@ RawValues scanKeys(std::string_view text) {
         if (!key) continue;
         const std::optional<std::string_view> value = tokens.next("\n");
         if (!value) break;  // a key with no value: ignored
-        raw[*key] = std::string(*value);
+        raw[index(*key)] = std::string(*value);
     }
     return raw;
 }
@@ -88,18 +90,18 @@ public:
 
     std::vector<std::string> load(const RawValues& raw) {
         std::vector<std::string> timingNotes = loadRateAndTiming(raw);
-        if (raw[kBits]) {
-            const long long v = toInteger(*raw[kBits]);
-            if (accept(kBits, *raw[kBits], checkBits(v), std::to_string(s_.bits))) {
+        if (raw[index(Key::Bits)]) {
+            const long long v = toInteger(*raw[index(Key::Bits)]);
+            if (accept(Key::Bits, *raw[index(Key::Bits)], checkBits(v), std::to_string(s_.bits))) {
                 s_.bits = static_cast<int32_t>(v);
             }
         }
         notes_.insert(notes_.end(), timingNotes.begin(), timingNotes.end());
-        loadCount(raw, kMeter, s_.meter, checkBeatsPerMeasure);
-        loadCount(raw, kMeas, s_.meas, checkMeasures);
-        loadName(raw, kDevice, s_.device, kDeviceMaxChars, "The device name");
-        loadName(raw, kSave, s_.save, kSaveMaxChars, "The output file name");
-        loadName(raw, kMap, s_.map, kMapMaxChars, "The tempo map file name");
+        loadCount(raw, Key::Meter, s_.meter, checkBeatsPerMeasure);
+        loadCount(raw, Key::Meas, s_.meas, checkMeasures);
+        loadName(raw, Key::Device, s_.device, kDeviceMaxChars, "The device name");
+        loadName(raw, Key::Save, s_.save, kSaveMaxChars, "The output file name");
+        loadName(raw, Key::Map, s_.map, kMapMaxChars, "The tempo map file name");
         return std::move(notes_);
     }
 
@@ -109,22 +111,22 @@ private:
     // from the file or kept, work at it; whatever order the keys come in.
     // Returns the lines about tempo, frequency and audition length.
     std::vector<std::string> loadRateAndTiming(const RawValues& raw) {
-        if (raw[kRate]) {
-            const long long v = toInteger(*raw[kRate]);
+        if (raw[index(Key::Rate)]) {
+            const long long v = toInteger(*raw[index(Key::Rate)]);
             const Rule inRange = checkRate(v);
             if (!inRange) {
                 Settings trial = s_;
                 trial.rate = static_cast<uint32_t>(v);
                 Loader trialLoader(trial, file_);
                 trialLoader.loadTiming(raw);
-                const Rule rule = checkRateFor(v, trial.tempo, trial.Hz, trial.atime);
+                const Rule rule = checkRateFor(v, trial.tempo, trial.hz, trial.atime);
                 if (!rule) {
                     s_ = trial;
                     return std::move(trialLoader.notes_);
                 }
-                accept(kRate, *raw[kRate], rule, std::to_string(s_.rate));
+                accept(Key::Rate, *raw[index(Key::Rate)], rule, std::to_string(s_.rate));
             } else {
-                accept(kRate, *raw[kRate], inRange, std::to_string(s_.rate));
+                accept(Key::Rate, *raw[index(Key::Rate)], inRange, std::to_string(s_.rate));
             }
         }
         Loader timing(s_, file_);
@@ -133,39 +135,39 @@ private:
     }
 
     void loadTiming(const RawValues& raw) {
-        loadDecimal(raw, kTempo, s_.tempo, checkTempo, "%.2f");
-        loadDecimal(raw, kHz, s_.Hz, checkFrequency, "%.2f");
-        loadDecimal(raw, kAtime, s_.atime, checkAuditionLength, "%.1f");
+        loadDecimal(raw, Key::Tempo, s_.tempo, checkTempo, "%.2f");
+        loadDecimal(raw, Key::Hz, s_.hz, checkFrequency, "%.2f");
+        loadDecimal(raw, Key::Atime, s_.atime, checkAuditionLength, "%.1f");
     }
 
     bool accept(Key key, const std::string& raw, const Rule& rule, const std::string& kept) {
         if (!rule) return true;
-        notes_.push_back(file_ + ": " + std::string(kKeys[key]) + " '" + shown(raw) +
+        notes_.push_back(file_ + ": " + std::string(kKeys[index(key)]) + " '" + shown(raw) +
                          "' refused: " + *rule + "; using " + kept + ".");
         return false;
     }
 
     void loadDecimal(const RawValues& raw, Key key, float& field,
                      Rule (*check)(float, uint32_t), const char* keptFormat) {
-        if (!raw[key]) return;
-        const float v = toDecimal(*raw[key]);
-        if (accept(key, *raw[key], check(v, s_.rate), decimalText(field, keptFormat))) field = v;
+        if (!raw[index(key)]) return;
+        const float v = toDecimal(*raw[index(key)]);
+        if (accept(key, *raw[index(key)], check(v, s_.rate), decimalText(field, keptFormat))) field = v;
     }
 
     void loadCount(const RawValues& raw, Key key, int32_t& field, Rule (*check)(long long)) {
-        if (!raw[key]) return;
-        const long long v = toInteger(*raw[key]);
-        if (accept(key, *raw[key], check(v), std::to_string(field))) field = static_cast<int32_t>(v);
+        if (!raw[index(key)]) return;
+        const long long v = toInteger(*raw[index(key)]);
+        if (accept(key, *raw[index(key)], check(v), std::to_string(field))) field = static_cast<int32_t>(v);
     }
 
     void loadName(const RawValues& raw, Key key, std::string& field, size_t maxChars,
                   const char* what) {
-        if (!raw[key]) return;
-        std::string v = *raw[key];
+        if (!raw[index(key)]) return;
+        std::string v = *raw[index(key)];
         // A file edited with CRLF line ends (or converted to them twice) must
         // still name the right files, and read back the same once saved again.
         while (!v.empty() && v.back() == '\r') v.pop_back();
-        if (accept(key, *raw[key], checkName(v, maxChars, what), "'" + field + "'")) field = v;
+        if (accept(key, *raw[index(key)], checkName(v, maxChars, what), "'" + field + "'")) field = v;
     }
 
     Settings& s_;
@@ -187,16 +189,16 @@ SettingsFileText readSettingsFile(const std::string& path) {
     RegularFileText file = readRegularFile(path, kSettingsReadLimit + 1);
     SettingsFileText result;
     switch (file.status) {
-        case RegularFileText::kRead:
+        case RegularFileText::Status::Read:
             result.text = std::move(file.text);
             break;
-        case RegularFileText::kNotRegular:
+        case RegularFileText::Status::NotRegular:
             result.problem = path + " is not a regular file; it is not used.";
             break;
-        case RegularFileText::kCannotOpen:
+        case RegularFileText::Status::CannotOpen:
             if (file.error == ENOENT) break;  // no settings saved yet
             [[fallthrough]];
-        case RegularFileText::kCannotRead:
+        case RegularFileText::Status::CannotRead:
             result.problem =
                 "Can't read " + path + ": " + std::strerror(file.error) + "; it is not used.";
             break;
@@ -232,7 +234,7 @@ std::string settingsText(const Settings& s) {
     add("device\t%s\n", s.device.c_str());
     add("bits\t%i\n", s.bits);
     add("tempo\t%s\n", decimalText(s.tempo, "%.2f").c_str());
-    add("Hz\t%s\n", decimalText(s.Hz, "%.2f").c_str());
+    add("Hz\t%s\n", decimalText(s.hz, "%.2f").c_str());
     add("atime\t%s\n", decimalText(s.atime, "%.1f").c_str());
     add("meter\t%i\n", s.meter);
     add("meas\t%i\n", s.meas);

@@ -87,13 +87,13 @@ std::vector<std::string> checkTempoMap(const TempoMapText& map, uint32_t rate) {
 MapFileText readMapText(const std::string& path) {
     RegularFileText file = readRegularFile(path, kMaxTempoMapFileBytes + 1);
     switch (file.status) {
-        case RegularFileText::kCannotOpen:
+        case RegularFileText::Status::CannotOpen:
             return {"", "Can't open tempo map file '" + path + "': " + std::strerror(file.error) + "."};
-        case RegularFileText::kNotRegular:
+        case RegularFileText::Status::NotRegular:
             return {"", "Tempo map file '" + path + "' is not a regular file."};
-        case RegularFileText::kCannotRead:
+        case RegularFileText::Status::CannotRead:
             return {"", "Can't read tempo map file '" + path + "': " + std::strerror(file.error) + "."};
-        case RegularFileText::kRead:
+        case RegularFileText::Status::Read:
             break;
     }
     if (file.text.size() > kMaxTempoMapFileBytes) {

@@ -37,17 +37,17 @@ FileResult KeptFile::lock(int openFlags, bool mustExist) {
     examined_ = true;
     for (int attempt = 0; attempt < kAttempts; ++attempt) {
         const RegularFile file = openRegular(path_, openFlags);
-        if (file.notRegular) return FileProblem{FileProblem::kNotRegular, file.error};
+        if (file.notRegular) return FileProblem{FileProblem::Step::NotRegular, file.error};
         if (file.fd < 0) {
             if (file.error == ENOENT && !mustExist) return std::nullopt;
-            return FileProblem{FileProblem::kOpen, file.error};
+            return FileProblem{FileProblem::Step::Open, file.error};
         }
         oldFd_ = file.fd;
         existed_ = true;
         while (::flock(oldFd_, LOCK_EX) != 0) {
-            if (errno != EINTR) return FileProblem{FileProblem::kLock, errno};
+            if (errno != EINTR) return FileProblem{FileProblem::Step::Lock, errno};
             if (const int signal = interruptSignal()) {
-                return FileProblem{FileProblem::kInterrupted, 0, signal};
+                return FileProblem{FileProblem::Step::Interrupted, 0, signal};
             }
         }
         // Another program may have changed the file while this one waited:
@@ -60,7 +60,7 @@ FileResult KeptFile::lock(int openFlags, bool mustExist) {
         release();
         existed_ = false;
     }
-    return FileProblem{FileProblem::kReplaced};
+    return FileProblem{FileProblem::Step::Replaced};
 }
 
 FileResult KeptFile::create() {
@@ -83,13 +83,13 @@ FileResult KeptFile::create() {
         if (fd_ >= 0) temporary_ = name;
         else if (errno != EEXIST) break;
     }
-    if (fd_ < 0) return FileProblem{FileProblem::kCreate, errno};
+    if (fd_ < 0) return FileProblem{FileProblem::Step::Create, errno};
     if (existed_) {
         // The old file's owner and permissions stay. Only root may give a
         // file away; for others the file is already their own.
         if (::fchown(fd_, old_.st_uid, old_.st_gid) != 0) {
         }
-        if (::fchmod(fd_, old_.st_mode & 07777) != 0) return FileProblem{FileProblem::kMode, errno};
+        if (::fchmod(fd_, old_.st_mode & 07777) != 0) return FileProblem{FileProblem::Step::Mode, errno};
     }
     return std::nullopt;
 }

@@ -16,18 +16,18 @@
 
 // Why a step failed; the caller words it.
 struct FileProblem {
-    enum Step {
-        kOpen,         // the old file can't be opened (read-only, say)
-        kNotRegular,   // a folder (error EISDIR), a FIFO, a device
-        kLock,         // the lock can't be taken
-        kReplaced,     // another program kept replacing the file meanwhile
-        kInterrupted,  // a stop signal came while waiting for the lock
-        kCreate,       // the new file can't be made
-        kMode,         // the new file can't take the old one's permissions
+    enum class Step {
+        Open,         // the old file can't be opened (read-only, say)
+        NotRegular,   // a folder (error EISDIR), a FIFO, a device
+        Lock,         // the lock can't be taken
+        Replaced,     // another program kept replacing the file meanwhile
+        Interrupted,  // a stop signal came while waiting for the lock
+        Create,       // the new file can't be made
+        Mode,         // the new file can't take the old one's permissions
     };
     Step step;
     int error = 0;   // errno, when there is one
-    int signal = 0;  // for kInterrupted
+    int signal = 0;  // for Step::Interrupted
 };
 using FileResult = std::optional<FileProblem>;
 

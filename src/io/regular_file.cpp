@@ -24,13 +24,13 @@ RegularFileText readRegularFile(const std::string& path, size_t limit) {
     RegularFileText result;
     const RegularFile file = openRegular(path, O_RDONLY);
     if (file.fd < 0) {
-        result.status = file.notRegular ? RegularFileText::kNotRegular : RegularFileText::kCannotOpen;
+        result.status = file.notRegular ? RegularFileText::Status::NotRegular : RegularFileText::Status::CannotOpen;
         result.error = file.error;
         return result;
     }
     std::vector<uint8_t> bytes(limit);
     result.error = readAt(file.fd, 0, bytes);
-    if (result.error != 0) result.status = RegularFileText::kCannotRead;
+    if (result.error != 0) result.status = RegularFileText::Status::CannotRead;
     else result.text.assign(bytes.begin(), bytes.end());
     ::close(file.fd);
     return result;

@@ -20,10 +20,10 @@ struct RegularFile {
 RegularFile openRegular(const std::string& path, int flags);
 
 struct RegularFileText {
-    enum Status { kRead, kCannotOpen, kNotRegular, kCannotRead };
-    Status status = kRead;
-    int error = 0;     // errno, for kCannotOpen and kCannotRead
-    std::string text;  // for kRead: at most the limit asked for, from the start
+    enum class Status { Read, CannotOpen, NotRegular, CannotRead };
+    Status status = Status::Read;
+    int error = 0;     // errno, for CannotOpen and CannotRead
+    std::string text;  // for Read: at most the limit asked for, from the start
 };
 
 // Reads at most `limit` bytes of the file at `path`.

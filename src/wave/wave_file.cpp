@@ -104,11 +104,11 @@ Outcome WaveFile::lockUserFile(int openFlags, bool mustExist) {
     const FileResult problem = file_.lock(openFlags, mustExist);
     if (!problem) return std::nullopt;
     switch (problem->step) {
-        case FileProblem::kNotRegular: return refuse("is not a regular file");
-        case FileProblem::kLock:
+        case FileProblem::Step::NotRegular: return refuse("is not a regular file");
+        case FileProblem::Step::Lock:
             return refuse(std::string("can't be locked: ") + std::strerror(problem->error));
-        case FileProblem::kReplaced: return refuse("keeps being replaced by another program");
-        case FileProblem::kInterrupted: return stopped(WriteStop{0, problem->signal});
+        case FileProblem::Step::Replaced: return refuse("keeps being replaced by another program");
+        case FileProblem::Step::Interrupted: return stopped(WriteStop{0, problem->signal});
         default:
             if (mustExist) return cannotOpen(problem->error);
             return programError("Can't create " + quoted(path_) + ": " +
@@ -138,7 +138,7 @@ Outcome WaveFile::createTemporary() {
     const FileResult problem = file_.create();
     writeFd_ = file_.fd();
     if (!problem) return std::nullopt;
-    return problem->step == FileProblem::kMode ? failed(problem->error) : cannotCreate(problem->error);
+    return problem->step == FileProblem::Step::Mode ? failed(problem->error) : cannotCreate(problem->error);
 }
 
 // The chunks of `marks` for a new file; a refusal when they do not fit
