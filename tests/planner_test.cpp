@@ -101,6 +101,26 @@ TEST(Planner, PlansTheDeviceAsEachRuleWants) {
     EXPECT_TRUE(silentSong(exact));
 }
 
+TEST(Planner, ACountInIsTheFirstSectionsMeterAtItsFirstTempoAndFullLevel) {
+    Song song;
+    song.sections = {section(1, 2, {60.0, 120.0}, true)};
+    song.sections[0].noteValue = 8;
+    song.sections[0].level = 0.5;
+    addCountIn(song, 1, false);
+    const std::vector<ScheduledSection> planned = planFile(song, 10, 0);
+    ASSERT_EQ(planned.size(), 2u);
+    EXPECT_EQ(planned[0].tempos, std::vector<double>{60.0});
+    EXPECT_FALSE(planned[0].ramp);
+    EXPECT_EQ(planned[0].beatCount, 2);
+    EXPECT_EQ(planned[0].noteValue, 8.0);
+    EXPECT_EQ(planned[0].voice, 0u);
+    EXPECT_EQ(planned[1].voice, 1u);
+    // Two eighths at 60 (1 s), then 60 to 120 over two eighths (60 / L s):
+    // the device plays the count-in too.
+    const double ramp = 60.0 / ((60.0 - 120.0) / (std::log(60.0) - std::log(120.0)));
+    EXPECT_EQ(*planDevice(song, 10, std::nullopt, false)[0].total, std::llround((1.0 + ramp) * 10));
+}
+
 TEST(Planner, ReadsBothMapFormatsIntoOneSong) {
     const TempDir dir;
     struct Row {
