@@ -12,7 +12,7 @@ a run counts as silence from MIN_SILENCE samples on (or at the file's start).
 The map must have clicks that end before the next one starts (no
 --subdivide).
 
-Usage: tests/midi_readback.py PROGRAM MAP [RENDER OPTIONS...]
+Usage: tests/midi/midi_readback.py PROGRAM MAP [RENDER OPTIONS...]
 (--rate among the options sets the wave file's rate; 48000 by default)
 Exit status 0 when every beat agrees, 1 otherwise.
 """
