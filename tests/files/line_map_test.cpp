@@ -63,6 +63,8 @@ TEST(LineMap, RefusesTheFirstBadLineWithWhatWasExpected) {
         {"1 3/4", "line 1: " + tempo + ", not ''."},
         {"2 3/4 1,2,3,4,5",
          "line 1: 6 tempos, one for each beat of 2 x 3, not the 5 of '1,2,3,4,5'."},
+        {"1 2/4 60,60,60", "line 1: 2 tempos, one for each beat of 1 x 2, not the 3 of '60,60,60'."},
+        {"1 120\nver\x01se: 1 120", "line 2: a label without control characters, not 'ver?se:'."},
         {"1 120 X.x", "line 1: a pattern of 4 beats (X accent, x normal, . silent), not 'X.x'."},
         {"1 120 loud", "line 1: a pattern of X, x and . or a volume, not 'loud'."},
         {"1 120 X... X...", "line 1: a volume, not 'X...'."},

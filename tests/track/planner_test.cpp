@@ -101,6 +101,16 @@ TEST(Planner, PlansTheDeviceAsEachRuleWants) {
     EXPECT_TRUE(silentSong(exact));
 }
 
+TEST(Planner, SubdivisionsNeverReachTheNextBeatHoweverShortTheBeat) {
+    // 16 clicks a beat in beats of 3 frames: the extra clicks that would
+    // round onto a beat are left out, and every click has a frame of its own.
+    Song song;
+    song.sections = {section(1, 4, {200.0})};
+    song.subdivide = 16;
+    EXPECT_EQ(clicksOf(song, 10),
+              "0:x 1:s 2:s 3:x 4:s 5:s 6:x 7:s 8:s 9:x 10:s 11:s end 12");
+}
+
 TEST(Planner, ACountInIsTheFirstSectionsMeterAtItsFirstTempoAndFullLevel) {
     Song song;
     song.sections = {section(1, 2, {60.0, 120.0}, true)};
@@ -126,20 +136,27 @@ TEST(Planner, ReadsBothMapFormatsIntoOneSong) {
     struct Row {
         std::string text;
         Unreadable firstLine;
+        uint32_t rate;
         size_t sections;
         Rounding rounding;
         std::string problem;
     };
     for (const Row& row : {
-             Row{"tmap\t120\t4\t2\ntmap\t90\t3\t1\n", Unreadable::LineError, 2, Rounding::MenuGrid, ""},
-             Row{"intro: 2 3/8 120-140 X.x 0.5\n", Unreadable::LineError, 1, Rounding::Exact, ""},
-             Row{"some notes\n", Unreadable::LineError, 0, Rounding::Exact,
+             Row{"tmap\t120\t4\t2\ntmap\t90\t3\t1\n", Unreadable::LineError, 44100, 2,
+                 Rounding::MenuGrid, ""},
+             Row{"intro: 2 3/8 120-140 X.x 0.5\n", Unreadable::LineError, 44100, 1, Rounding::Exact, ""},
+             Row{"some notes\n", Unreadable::LineError, 44100, 0, Rounding::Exact,
                  "m.txt: line 1: a number of measures from 1 to 2147483647, not 'some'."},
-             Row{"some notes\n", Unreadable::MenuReading, 0, Rounding::Exact, ""},
-             Row{"2 120\nsome notes\n", Unreadable::MenuReading, 0, Rounding::Exact,
-                 "m.txt: line 2: a number of measures from 1 to 2147483647, not 'some'."}}) {
+             Row{"some notes\n", Unreadable::MenuReading, 44100, 0, Rounding::Exact, ""},
+             Row{"2 120\nsome notes\n", Unreadable::MenuReading, 44100, 0, Rounding::Exact,
+                 "m.txt: line 2: a number of measures from 1 to 2147483647, not 'some'."},
+             // A sixty-fourth at 10000 lasts 0.375 samples at 1000 a second.
+             Row{"1 120\n1 1/64 10000\n", Unreadable::LineError, 1000, 0, Rounding::Exact,
+                 "m.txt: line 2: a beat would be shorter than one sample at this rate."},
+             Row{"1073741824 1/4 120\n", Unreadable::LineError, 8, 0, Rounding::Exact,
+                 "m.txt: the map is too long: its frames do not fit 31 bits."}}) {
         writeFile(dir.file("m.txt"), row.text);
-        const MapReading map = readMapSong(dir.file("m.txt"), 44100, row.firstLine);
+        const MapReading map = readMapSong(dir.file("m.txt"), row.rate, row.firstLine);
         ASSERT_EQ(map.song.sections.size(), row.sections) << row.text;
         if (row.sections > 0) {
             EXPECT_EQ(map.song.rounding, row.rounding);
