@@ -77,6 +77,8 @@ TEST_F(CommandLineRun, StatusesAndMessagesFollowTheCommandLinesRules) {
     };
     const std::string tryHelp = "Try 'clicktrack --help'.\n";
     writeFile(file("bad.txt"), "intro: 8 fast\n");
+    writeFile(file("two.txt"), "1 3/4 120\n1 120\n");
+    writeFile(file("tmap.txt"), "tmap\t120\t4\t1\n");
     for (const Row& row : {
              Row{{"render", "--bogus"}, 2, "clicktrack: unknown option '--bogus'.\n" + tryHelp},
              Row{{"render", "-f", "30000"}, 2,
@@ -103,6 +105,12 @@ TEST_F(CommandLineRun, StatusesAndMessagesFollowTheCommandLinesRules) {
                  "not '17'.\n" + tryHelp},
              Row{{"render", "--pattern", "X.x"}, 2,
                  "clicktrack: --pattern X.x has 3 beats, not the 4 of a measure.\n" + tryHelp},
+             Row{{"render", "--map", "two.txt", "--pattern", "X.x"}, 2,
+                 "clicktrack: --pattern X.x has 3 beats, but line 2 of the map has 4 a measure.\n" +
+                     tryHelp},
+             Row{{"play", "--map", "tmap.txt", "--pattern", "X.x"}, 2,
+                 "clicktrack: --pattern X.x has 3 beats, but entry 1 of the map has 4 a measure.\n" +
+                     tryHelp},
              Row{{"play", "--accent", "--pattern", "X..."}, 2,
                  "clicktrack: --accent and --pattern cannot be used together: the pattern says "
                  "where the accents go.\n" + tryHelp},
@@ -122,7 +130,7 @@ TEST_F(CommandLineRun, StatusesAndMessagesFollowTheCommandLinesRules) {
             EXPECT_EQ(r.err, row.err);
         }
     }
-    EXPECT_EQ(namesIn(dir.path()), "bad.txt");
+    EXPECT_EQ(namesIn(dir.path()), "bad.txt tmap.txt two.txt");
 }
 
 TEST_F(CommandLineRun, PlaySendsTheDeviceTheMenusFrames) {
