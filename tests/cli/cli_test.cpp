@@ -67,6 +67,10 @@ TEST_F(CommandLineRun, RenderWritesTheMenusBytesForTheSameSettings) {
     const RunResult streamed = clicktrack({"render", "-o", "-"});
     EXPECT_TRUE(streamed.out == readFile(file("click.wav")));
     EXPECT_EQ(streamed.err.rfind("standard output: 48 measures of 4", 0), 0u);
+    // With markers too, the summary counts every byte streamed.
+    const RunResult marked = clicktrack({"render", "-m", "2", "--markers", "--count-in", "1", "-o", "-"});
+    EXPECT_NE(marked.err.find(", " + std::to_string(marked.out.size()) + " bytes\n"), std::string::npos)
+        << marked.err;
 }
 
 TEST_F(CommandLineRun, StatusesAndMessagesFollowTheCommandLinesRules) {
