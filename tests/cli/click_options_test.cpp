@@ -194,6 +194,14 @@ TEST_F(ClickOptions, MapsOfTheLineFormatPutEveryClickAtItsExactTime) {
     // The track ends where the beat after the last one would start (odd: a pad byte).
     const size_t samples = static_cast<size_t>(std::llround(start * 44100.0));
     EXPECT_EQ(file.size(), 44 + 3 * samples + (3 * samples) % 2);
+    // The device gets the same frames, the half-volume bridge included, as
+    // far as whole periods reach.
+    writeCaptureAsoundrc(dir.path(), dir.file("cap.raw"));
+    ASSERT_EQ(BackgroundRun(dir.path(), "", 0, {"play", "-q", "-d", "cap", "--map", "song.txt"})
+                  .wait().status, 0);
+    const size_t played = (samples - 1024 + 1023) / 1024 * 1024 * 3;
+    const Bytes audio(file.begin() + 44, file.begin() + 44 + static_cast<long>(played));
+    EXPECT_TRUE(sameStream(readCapture(dir.file("cap.raw"), played), audio, 3));
 }
 
 }  // namespace
