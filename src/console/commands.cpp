@@ -143,18 +143,20 @@ Outcome loadTempoMap(Session& s, Song& song) {
     return std::nullopt;
 }
 
+// A map of accents, patterns and levels sounds them (the accent a fifth
+// above the click); the menu's own map lays its one click at every beat.
+std::optional<ClickSet> shapedClicksOf(const Settings& st, const Song& song) {
+    if (!song.shapedClicks) return std::nullopt;
+    return makeClickSet(st.bits, st.hz, st.rate, st.hz * kAccentRatio, quieterLevels(song));
+}
+
 // `rtm`: every section of the tempo map, in order, into one new file.
 Outcome renderTempoMap(Session& s) {
     Settings& st = s.settings;
     Song song;
     if (Outcome r = loadTempoMap(s, song)) return r;
     if (song.sections.empty()) return std::nullopt;
-    // A map of accents, patterns and levels sounds them; the menu's map
-    // lays its one click whole at every beat.
-    std::optional<ClickSet> shaped;
-    if (song.shapedClicks) {
-        shaped = makeClickSet(st.bits, st.hz, st.rate, st.hz * kAccentRatio, quieterLevels(song));
-    }
+    const std::optional<ClickSet> shaped = shapedClicksOf(st, song);
     const int64_t clickLength = s.click.clickLength;
     const std::vector<ScheduledSection> sections = planFile(song, st.rate, clickLength);
     const TrackClicks clicks =
@@ -183,10 +185,7 @@ Outcome playTempoMap(Session& s) {
     Song song;
     if (Outcome r = loadTempoMap(s, song)) return r;
     if (song.sections.empty()) return std::nullopt;
-    std::optional<ClickSet> shaped;
-    if (song.shapedClicks) {
-        shaped = makeClickSet(st.bits, st.hz, st.rate, st.hz * kAccentRatio, quieterLevels(song));
-    }
+    const std::optional<ClickSet> shaped = shapedClicksOf(st, song);
     const auto announceSection = [&s](size_t i) {
         std::fprintf(s.io.out, "\nPlaying section  %i \n\n", static_cast<int>(i + 1));
     };
