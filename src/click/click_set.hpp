@@ -8,6 +8,7 @@
 #include <optional>
 #include <vector>
 
+#include "core/click_laying.hpp"
 #include "click/click.hpp"
 
 // The accent's lowest frequency when none is given: a fifth above the normal click's.

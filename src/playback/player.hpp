@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "core/click_laying.hpp"
 #include "core/outcome.hpp"
-#include "core/timing.hpp"
 #include "playback/beat.hpp"
 #include "playback/pcm_device.hpp"
 

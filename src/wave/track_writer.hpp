@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "core/beat_schedule.hpp"
-#include "core/timing.hpp"
+#include "core/click_laying.hpp"
 
 // Why writing stopped: a failed write (its errno) or a caught signal.
 struct WriteStop {
