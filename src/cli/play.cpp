@@ -29,12 +29,14 @@ public:
     // measures of count-in at its start. With `countedOn`, its measures are
     // numbered on from the count-in's; otherwise the track's start at 1.
     void startPlay(size_t section, int64_t countIn, bool countedOn) {
-        section_ = section;
         countIn_ = countIn;
         countedOn_ = countedOn;
         measuresStarted_ = 0;
+        describe(section);
     }
 
+    // Called as the player fills a period: it formats into buffers made
+    // before the play and allocates nothing.
     void beat(int64_t measure, int64_t beat) {
         if (beat == 1) ++measuresStarted_;
         if (!out_) return;
@@ -46,41 +48,40 @@ public:
         const char* what = countingIn ? "count-in" : "measure";
         if (inPlace_) {
             std::fprintf(out_, "\r%s %lld  beat %lld%s%s   ", what, static_cast<long long>(measure),
-                         static_cast<long long>(beat), tempo().c_str(), sectionText().c_str());
+                         static_cast<long long>(beat), tempo_, section_);
             shown_ = true;
         } else if (beat == 1) {
-            std::fprintf(out_, "%s %lld%s%s\n", what, static_cast<long long>(measure),
-                         tempo().c_str(), sectionText().c_str());
+            std::fprintf(out_, "%s %lld%s%s\n", what, static_cast<long long>(measure), tempo_,
+                         section_);
         }
         std::fflush(out_);
     }
 
 private:
-    // The tempo in force, after its separator; none for a map of exact
-    // times, whose tempo may change from beat to beat.
-    std::string tempo() const {
+    // The tempo in force and the map's section, each after its separator.
+    // A map of exact times shows neither: its tempo may change from beat to
+    // beat, and the device plays it whole.
+    void describe(size_t section) {
+        tempo_[0] = section_[0] = '\0';
         const Song& song = job_.song;
-        if (song.fromMap && song.rounding == Rounding::Exact) return "";
+        if (song.fromMap && song.rounding == Rounding::Exact) return;
         const float t = song.fromMap
-                            ? static_cast<float>(songSections(song)[section_]->tempos.front())
+                            ? static_cast<float>(songSections(song)[section]->tempos.front())
                             : job_.settings.tempo;
-        char text[40];
-        std::snprintf(text, sizeof text, inPlace_ ? "  %.6g bpm" : ", %.6g bpm",
+        std::snprintf(tempo_, sizeof tempo_, inPlace_ ? "  %.6g bpm" : ", %.6g bpm",
                       static_cast<double>(t));
-        return text;
-    }
-
-    // The map's section, when the device plays the sections one by one.
-    std::string sectionText() const {
-        if (!job_.song.fromMap || job_.song.rounding == Rounding::Exact) return "";
-        return (inPlace_ ? "  section " : ", section ") + std::to_string(section_ + 1);
+        if (song.fromMap) {
+            std::snprintf(section_, sizeof section_, inPlace_ ? "  section %zu" : ", section %zu",
+                          section + 1);
+        }
     }
 
     FILE* out_;
     bool inPlace_;
     const Job& job_;
     int64_t wrapAfter_;  // measures after which the count starts again; 0: never
-    size_t section_ = 0;
+    char tempo_[48] = "";
+    char section_[48] = "";
     int64_t countIn_ = 0;
     bool countedOn_ = false;
     int64_t measuresStarted_ = 0;
@@ -92,7 +93,11 @@ private:
 Outcome playTrack(const CommandLine& line, const Job& job, FILE* out, FILE* err) {
     const Settings& s = job.settings;
     const Song& song = job.song;
-    if (silentSong(song) || (line.seconds && !(*line.seconds * static_cast<float>(s.rate) >= 1.0f))) {
+    // One tempo with --seconds plays that long whatever its measures, as the
+    // menu's audition does.
+    const bool timed = line.seconds && !song.fromMap && song.rounding == Rounding::MenuGrid;
+    if ((silentSong(song) && !timed) ||
+        (line.seconds && !(*line.seconds * static_cast<float>(s.rate) >= 1.0f))) {
         std::fputs("clicktrack: nothing to play: the track is empty.\n", err);
         return std::nullopt;
     }

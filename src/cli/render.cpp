@@ -186,11 +186,16 @@ Outcome renderTrack(const CommandLine& line, const Job& job, int audioOut, FILE*
     }
     if (Outcome r = file.commit()) return commandLineFailure(*r);
     const std::string wave = line.toStandardOutput() ? "the wave file" : "'" + s.save + "'";
+    // Each companion is put in place even when another could not be, so that
+    // only the one the message names is left as it was.
+    Outcome failed;
     for (std::optional<CompanionFile>* companion : {&midi, &labels}) {
         if (*companion) {
-            if (Outcome r = (*companion)->commit(wave)) return r;
+            Outcome r = (*companion)->commit(wave);
+            if (r && !failed) failed = r;
         }
     }
+    if (failed) return failed;
     if (!line.quiet) {
         const uint64_t bytes = line.toStandardOutput() ? streamBytes : sizeOf(s.save);
         writeSummary(summaryOut, name, line, job, frames, bytes, line.append);

@@ -88,15 +88,19 @@ Outcome appendTrack(Session& s) {
     return file.commit();
 }
 
-// Plays each of `plays` on the device opened afresh, telling `onPlay` first.
+// Plays each of `plays` on the device opened afresh, telling `onSection` of
+// each section first (a play of several sections tells of the later ones
+// as they begin).
 Outcome playOnDevice(const Session& s, const std::vector<DevicePlay>& plays,
                      const std::vector<ClickVoice>& voices,
-                     const std::function<void(size_t)>& onPlay) {
+                     const std::function<void(size_t)>& onSection) {
     const PlayClicks clicks{voices, s.click.bytesPerSample};
     for (size_t i = 0; i < plays.size(); ++i) {
-        onPlay(i);
+        onSection(i);
+        PlayTally tally;
+        tally.onNewSection = onSection;
         if (Outcome r = playScheduleOnDevice(targetOf(s.settings), plays[i].sections, clicks,
-                                             plays[i].total, measureAnnouncer(s.io.out))) {
+                                             plays[i].total, measureAnnouncer(s.io.out), &tally)) {
             return r;
         }
     }

@@ -31,6 +31,13 @@ ClickKind kindOfBeat(const std::string& pattern, int64_t beat, bool accentFirst)
 
 BeatSchedule::BeatSchedule(std::vector<ScheduledSection> sections)
     : sections_(std::move(sections)) {
+    // Room for a beat's subdivisions, made once: a player walking the
+    // schedule as it plays allocates nothing.
+    size_t most = 0;
+    for (const ScheduledSection& s : sections_) {
+        most = std::max(most, static_cast<size_t>(std::max(s.subdivide, 1) - 1));
+    }
+    pending_.reserve(most);
     startSection();
 }
 
@@ -179,12 +186,14 @@ bool BeatSchedule::nextBeat(BeatEvent& event) {
 }
 
 bool BeatSchedule::next(BeatEvent& event) {
-    if (!pending_.empty()) {
-        event = pending_.front();
-        pending_.pop_front();
+    if (nextPending_ < pending_.size()) {
+        event = pending_[nextPending_++];
         lastFrame_ = event.frame;
         return true;
     }
+    // Every subdivision handed out: the room is kept for the next beat's.
+    pending_.clear();
+    nextPending_ = 0;
     while (index_ < sections_.size()) {
         if (nextBeat(event)) {
             lastFrame_ = event.frame;

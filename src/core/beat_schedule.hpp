@@ -33,7 +33,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <deque>
 #include <string>
 #include <vector>
 
@@ -108,7 +107,8 @@ private:
     double listTime_ = 0.0;    // Exact with a tempo for each beat: the time of beat beatIndex_
     int64_t beat_ = 1;
     int64_t measure_ = 1;
-    std::deque<BeatEvent> pending_;  // subdivisions of the last beat
+    std::vector<BeatEvent> pending_;  // subdivisions of the last beat
+    size_t nextPending_ = 0;          // the next of them to hand out
     int64_t lastFrame_ = 0;
     std::vector<int64_t> starts_;
 };

@@ -15,8 +15,10 @@ namespace {
 class BeatFiller {
 public:
     BeatFiller(std::vector<ScheduledSection> sections, const PlayClicks& clicks,
-               int32_t firstMeasure, const BeatListener& onBeat)
-        : clicks_(clicks),
+               int32_t firstMeasure, const BeatListener& onBeat,
+               const std::function<void(size_t)>* onNewSection)
+        : onNewSection_(onNewSection && *onNewSection ? onNewSection : nullptr),
+          clicks_(clicks),
           schedule_(std::move(sections)),
           measureOffset_(int64_t{firstMeasure} - 1),
           onBeat_(onBeat) {
@@ -34,6 +36,9 @@ public:
             at_ = runEnd;
             if (hasNext_ && at_ == next_.frame) {
                 if (next_.kind != ClickKind::Subdivision) {
+                    if (onNewSection_ && next_.section != current_.section) {
+                        (*onNewSection_)(next_.section);
+                    }
                     onBeat_(next_.measure + measureOffset_, next_.beat);
                 }
                 // A silent beat silences the click before it.
@@ -65,6 +70,7 @@ private:
                     static_cast<size_t>(count - fromClick) * fb);
     }
 
+    const std::function<void(size_t)>* onNewSection_;
     const PlayClicks& clicks_;
     BeatSchedule schedule_;
     int64_t measureOffset_;
@@ -103,7 +109,8 @@ Outcome playSchedule(PcmDevice& device, std::vector<ScheduledSection> sections,
             if (s.rounding == BeatRounding::WholeBeats && s.frames < 0) s.frames = periods * p;
         }
         std::vector<uint8_t> period(static_cast<size_t>(p) * static_cast<size_t>(clicks.frameBytes));
-        BeatFiller filler(std::move(sections), clicks, firstMeasure, onBeat);
+        BeatFiller filler(std::move(sections), clicks, firstMeasure, onBeat,
+                          tally ? &tally->onNewSection : nullptr);
         for (int64_t i = 0; i < periods && !result; ++i) {
             if (const int signal = interruptSignal()) {
                 device.dropAndClose();

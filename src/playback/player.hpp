@@ -18,6 +18,9 @@
 struct PlayTally {
     bool announceOnlyWhenHeard = false;
     int64_t framesPlayed = 0;
+    // Told the index of each section after the first as its first beat is
+    // announced, just before that beat.
+    std::function<void(size_t section)> onNewSection;
 };
 
 // Called at the start of each beat with its measure and its number in the

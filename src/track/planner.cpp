@@ -187,11 +187,10 @@ std::vector<DevicePlay> planDevice(const Song& song, uint32_t rate, std::optiona
         const int32_t beatLength = sectionBeatLength(rate, menuTempo(s));
         int64_t total =
             sectionPlayFrames(rate, menuTempo(s), s.beatsPerMeasure, s.measures).value_or(0);
+        if (i == 0) total += countInMeasures * s.beatsPerMeasure * beatLength;
         if (limit) {
             total = std::min(total, left);
             left -= total;
-        } else if (i == 0) {
-            total += countInMeasures * s.beatsPerMeasure * beatLength;
         }
         plays.push_back({{withClicks(deviceBeats(beatLength), s, song, levels)}, total, i,
                          i == 0 ? countInMeasures : 0, true, beatLength});

@@ -264,6 +264,11 @@ TEST_F(CommandLineRun, NothingToPlayPlaysNothingAndSaysSoOnce) {
         EXPECT_EQ(r.out, "");
     }
     EXPECT_FALSE(fileExists(file("cap.raw")) && !readFile(file("cap.raw")).empty());
+    // A time to play plays one tempo that long, whatever its measures, as an audition.
+    const RunResult timed = clicktrack({"play", "-d", "cap", "-m", "0", "--seconds", "1"});
+    EXPECT_EQ(timed.status, 0);
+    EXPECT_EQ(timed.out, "measure 1, 120 bpm\n");
+    EXPECT_EQ(readFile(file("cap.raw")).size(), 43 * 1024 * 3u);
 }
 
 TEST_F(CommandLineRun, HugeMeasuresAndManyLevelsCostWhatIsWritten) {

@@ -200,6 +200,22 @@ TEST(TempoMapProgram, PtmPlaysEachSectionInWholePeriodsOfItsBeat) {
     }
 }
 
+// A map of the line format plays on one opening of the device, every beat at
+// its exact time, and each section is announced as it begins.
+TEST(TempoMapProgram, PtmOfALineMapAnnouncesEverySectionAsItBegins) {
+    TempDir dir;
+    writeCaptureAsoundrc(dir.path(), dir.file("capture.raw"));
+    writeFile(dir.file("dodiradoz.txt"), "device\tcap\n");
+    writeFile(dir.file("tmap.txt"), "intro: 2 240\n1 3/4 120 0.5\n");
+    const RunResult r = runProgram(dir.path(), "ptm\nx\n");
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(mapTranscript(r.out),
+              "Parsing tmap file..\nFound 2 map entries.\n\nPlaying section  1 \n\n" +
+                  measureLines(1, 2) + "\nPlaying section  2 \n\n" + measureLines(1, 1));
+    // 2 s and 1.5 s, less a period, in whole periods of 1024 frames.
+    EXPECT_EQ(readBytes(dir.file("capture.raw")).size(), 150 * 1024 * 3u);
+}
+
 // A map that cannot be used leaves an earlier file as it was and plays
 // nothing: without entries, or too large for a wave file, it ends the program;
 // with unusable entries, or missing, it is refused and the menu returns.

@@ -83,6 +83,10 @@ TEST(Planner, PlansTheDeviceAsEachRuleWants) {
     const std::vector<DevicePlay> cut = planDevice(map, 44100, 3.0f, false);
     ASSERT_EQ(cut.size(), 1u);
     EXPECT_EQ(*cut[0].total, 132300);
+    // A count-in comes before the first section, within --seconds too.
+    Song counted = map;
+    addCountIn(counted, 1, false);
+    EXPECT_EQ(*planDevice(counted, 44100, 100.0f, false)[0].total, 176400 + 88200);
     // One tempo looped runs on; its count-in runs straight into it.
     Song one = map;
     one.fromMap = false;
