@@ -35,10 +35,3 @@ private:
     std::string path_;
     KeptFile file_;
 };
-
-// Whether two names given for output files name the same file, whether it
-// exists yet or not.
-bool sameOutput(const std::string& a, const std::string& b);
-
-// Whether `path` names the file open as `fd` (standard output, say).
-bool isOpenFile(int fd, const std::string& path);

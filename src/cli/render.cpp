@@ -5,6 +5,7 @@
 #include <cinttypes>
 
 #include "cli/companion_file.hpp"
+#include "io/file_paths.hpp"
 #include "click/click_set.hpp"
 #include "core/interrupt.hpp"
 #include "core/timing.hpp"

@@ -10,7 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "core/file_paths.hpp"
+#include "io/file_paths.hpp"
 #include "core/interrupt.hpp"
 #include "io/regular_file.hpp"
 

@@ -1,4 +1,5 @@
-// The folder of a file name, and making a change in a folder last.
+// File names: their folder, the file their links lead to, whether two name
+// one file, and making a change in a folder last.
 #pragma once
 
 #include <string>
@@ -18,3 +19,10 @@ std::string followLinks(const std::string& path);
 // Puts the folder's entries on disk, so that a rename in it lasts through a
 // power failure. Failures are ignored: the file itself is already on disk.
 void syncFolder(const std::string& folder);
+
+// Whether two names given for output files name the same file, whether it
+// exists yet or not.
+bool sameOutput(const std::string& a, const std::string& b);
+
+// Whether `path` names the file open as `fd` (standard output, say).
+bool isOpenFile(int fd, const std::string& path);

@@ -1,9 +1,10 @@
-#include "core/file_paths.hpp"
+#include "io/file_paths.hpp"
 
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <vector>
 
 namespace {
@@ -43,4 +44,39 @@ std::string followLinks(const std::string& path) {
         name = next[0] == '/' ? next : folderOf(name) + "/" + next;
     }
     return name;
+}
+
+namespace {
+
+// The file a name leads to: its links followed, and its folder's, whether
+// the file exists yet or not.
+std::string canonicalName(const std::string& given) {
+    if (char* real = ::realpath(given.c_str(), nullptr)) {
+        std::string name(real);
+        std::free(real);
+        return name;
+    }
+    // A file not made yet, perhaps through a link: where it will be made.
+    const std::string path = followLinks(given);
+    if (char* real = ::realpath(folderOf(path).c_str(), nullptr)) {
+        std::string name = std::string(real) + "/" + baseNameOf(path);
+        std::free(real);
+        return name;
+    }
+    return path;
+}
+
+}  // namespace
+
+bool sameOutput(const std::string& a, const std::string& b) {
+    if (a == b || canonicalName(a) == canonicalName(b)) return true;
+    struct stat first {}, second {};
+    return ::stat(a.c_str(), &first) == 0 && ::stat(b.c_str(), &second) == 0 &&
+           first.st_dev == second.st_dev && first.st_ino == second.st_ino;
+}
+
+bool isOpenFile(int fd, const std::string& path) {
+    struct stat open {}, named {};
+    return ::fstat(fd, &open) == 0 && ::stat(path.c_str(), &named) == 0 &&
+           open.st_dev == named.st_dev && open.st_ino == named.st_ino;
 }
