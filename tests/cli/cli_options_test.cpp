@@ -1,9 +1,7 @@
 // The command line's arguments: every option read, each refused at its
-// limits with its message, help and version, and every option the help
-// texts list taken by the commands they list it for.
+// limits with its message, and help and version.
 #include <gtest/gtest.h>
 
-#include <sstream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -156,56 +154,6 @@ TEST(CliOptions, HelpAndVersionGoToStandardOutput) {
     const std::string render = helpText(Command::Render), play = helpText(Command::Play);
     EXPECT_EQ(render.rfind("Usage: clicktrack render [OPTIONS]\n", 0), 0u);
     EXPECT_EQ(play.rfind("Usage: clicktrack play [OPTIONS]\n", 0), 0u);
-}
-
-// What the parser says to one option the help lists, by its long name or
-// its letter, with a value when the help shows one; empty when it takes it.
-std::string verdict(Command command, const std::string& option, bool valued) {
-    Args args{command == Command::Render ? "render" : "play", option};
-    if (valued) args.push_back("x");
-    const ParsedArguments parsed = parseArguments(args);
-    const Stop* stop = std::get_if<Stop>(&parsed);
-    return stop && stop->status != 0 ? stop->message : "";
-}
-
-TEST(CliOptions, EveryOptionTheHelpListsIsTakenWhereItIsListed) {
-    const std::pair<const char*, std::vector<Command>> helps[] = {
-        {helpText(Command::Menu), {}},
-        {helpText(Command::Render), {Command::Render}},
-        {helpText(Command::Play), {Command::Play}},
-    };
-    int listed = 0;
-    for (const auto& [text, commands] : helps) {
-        std::vector<Command> takers = commands;
-        std::istringstream lines(text);
-        for (std::string line; std::getline(lines, line);) {
-            if (line == "Options of both commands:") takers = {Command::Render, Command::Play};
-            if (line == "Options of render:") takers = {Command::Render};
-            if (line == "Options of play:") takers = {Command::Play};
-            if (line.rfind("  -", 0) != 0 && line.rfind("      --", 0) != 0) continue;
-            std::istringstream words(line.substr(0, 23));
-            std::string first, name, value;
-            words >> first;
-            if (first.back() == ',') words >> name;
-            else name = first;
-            const bool valued = static_cast<bool>(words >> value);
-            for (Command command : takers) {
-                SCOPED_TRACE(line);
-                ++listed;
-                const std::string byName = verdict(command, name, valued);
-                for (const char* refusal : {"unknown option", "is an option of", "takes no value",
-                                            "needs a value", "ambiguous"}) {
-                    EXPECT_EQ(byName.find(refusal), std::string::npos) << byName;
-                }
-                if (first != name) {
-                    EXPECT_EQ(verdict(command, first.substr(0, 2), valued), byName);
-                }
-            }
-        }
-    }
-    // The program's 15 options of both commands, 5 of render and 3 of play;
-    // render's 21 and play's 19 lines.
-    EXPECT_EQ(listed, 15 * 2 + 5 + 3 + 21 + 19);
 }
 
 }  // namespace

@@ -93,16 +93,4 @@ TEST(BeatSchedule, SubdivisionsNeverMoveABeatFarIntoALongTrack) {
     }
 }
 
-TEST(BeatSchedule, AnAccentedFirstBeatIsARuleWhateverTheMeasure) {
-    ScheduledSection huge = whole(1, 2147483647, 5);
-    huge.accentFirst = true;
-    std::vector<ClickKind> kinds;
-    for (const auto& [frame, kind] : eventsOf({huge})) kinds.push_back(kind);
-    EXPECT_EQ(kinds, (std::vector<ClickKind>{ClickKind::Accent, ClickKind::Normal,
-                                             ClickKind::Normal, ClickKind::Normal,
-                                             ClickKind::Normal, ClickKind::Normal}));
-    EXPECT_EQ(kindOfBeat("x.X", 3, true), ClickKind::Accent);
-    EXPECT_EQ(kindOfBeat("", 2147483647, true), ClickKind::Normal);
-}
-
 }  // namespace
