@@ -1,6 +1,5 @@
 #include "cli/job.hpp"
 
-#include <cmath>
 #include <cstdio>
 
 #include "click/click_set.hpp"

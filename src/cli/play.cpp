@@ -93,10 +93,7 @@ private:
 Outcome playTrack(const CommandLine& line, const Job& job, FILE* out, FILE* err) {
     const Settings& s = job.settings;
     const Song& song = job.song;
-    // One tempo with --seconds plays that long whatever its measures, as the
-    // menu's audition does.
-    const bool timed = line.seconds && !song.fromMap && song.rounding == Rounding::MenuGrid;
-    if ((silentSong(song) && !timed) ||
+    if (silentSong(song, line.seconds) ||
         (line.seconds && !(*line.seconds * static_cast<float>(s.rate) >= 1.0f))) {
         std::fputs("clicktrack: nothing to play: the track is empty.\n", err);
         return std::nullopt;

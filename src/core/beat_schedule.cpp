@@ -65,11 +65,11 @@ bool tempoList(const ScheduledSection& s) {
 // A beat's length in seconds at `tempo` quarter notes a minute.
 double beatSeconds(double tempo, double noteValue) { return kWholeNote / (tempo * noteValue); }
 
-}  // namespace
-
-// Under a change of tempo from A to B over n beats, the tempo at beat k is
-// T = A + (B - A) k / n, and the time to beat k is the integral of the beat
-// length over the beats: 240 k / (L d), L the logarithmic mean of A and T.
+// Seconds from the start of an exact section of one tempo or a change of
+// tempo to its beat k. Under a change from A to B over n beats, the tempo at
+// beat k is T = A + (B - A) k / n, and the time to beat k is the integral of
+// the beat length over the beats: 240 k / (L d), L the logarithmic mean of A
+// and T.
 double exactTimeOfBeat(const ScheduledSection& s, int64_t k) {
     // The first beat is the section's start, even in a section without beats.
     if (k <= 0 || s.tempos.empty()) return 0.0;
@@ -83,6 +83,8 @@ double exactTimeOfBeat(const ScheduledSection& s, int64_t k) {
     const double mean = a == t ? a : (a - t) / (std::log(a) - std::log(t));
     return kWholeNote * static_cast<double>(k) / (mean * d);
 }
+
+}  // namespace
 
 double exactSectionSeconds(const ScheduledSection& s) {
     if (!tempoList(s)) return exactTimeOfBeat(s, s.beatCount);

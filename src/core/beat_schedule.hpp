@@ -113,10 +113,6 @@ private:
     std::vector<int64_t> starts_;
 };
 
-// Seconds from the start of an exact section of one tempo or a change of
-// tempo to its beat k (a section with a tempo for each beat sums them).
-double exactTimeOfBeat(const ScheduledSection& s, int64_t k);
-
 // Seconds an exact section lasts: up to where its beat n would start.
 double exactSectionSeconds(const ScheduledSection& s);
 

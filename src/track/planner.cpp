@@ -126,7 +126,8 @@ std::vector<TrackMark> sectionMarks(const std::vector<std::string>& names,
     return marks;
 }
 
-bool silentSong(const Song& song) {
+bool silentSong(const Song& song, std::optional<float> seconds) {
+    if (seconds && !song.fromMap && song.rounding == Rounding::MenuGrid) return false;
     for (const SongSection* s : songSections(song)) {
         if (s->measures > 0 && s->beatsPerMeasure > 0) return false;
     }
@@ -160,7 +161,7 @@ std::vector<DevicePlay> planDevice(const Song& song, uint32_t rate, std::optiona
         // throughout, and the track ends where its last section's next beat
         // would start.
         const int64_t total = limit ? *limit : std::llround(exactSeconds(song) * rate);
-        plays.push_back({planFile(song, rate, 0), total, 0, countInMeasures, false, 0});
+        plays.push_back({planFile(song, rate, 0), total, 0, countInMeasures, false});
         return plays;
     }
     const std::vector<double> levels = quieterLevels(song);
@@ -170,7 +171,7 @@ std::vector<DevicePlay> planDevice(const Song& song, uint32_t rate, std::optiona
         const int32_t beatLength = beatSamples(rate, menuTempo(only));
         DevicePlay play{{withClicks(deviceBeats(beatLength), only, song, levels)},
                         limit ? *limit : menuFrames(only, rate).value_or(0),
-                        0, countInMeasures, true, beatLength};
+                        0, countInMeasures, true};
         if (endless && !limit) {
             play.total = std::nullopt;
         } else if (!limit) {
@@ -193,7 +194,7 @@ std::vector<DevicePlay> planDevice(const Song& song, uint32_t rate, std::optiona
             left -= total;
         }
         plays.push_back({{withClicks(deviceBeats(beatLength), s, song, levels)}, total, i,
-                         i == 0 ? countInMeasures : 0, true, beatLength});
+                         i == 0 ? countInMeasures : 0, true});
     }
     // Cut short by --seconds, the sections it never reaches are not opened.
     while (limit && plays.size() > 1 && plays.back().total == 0) plays.pop_back();

@@ -53,7 +53,6 @@ struct DevicePlay {
     size_t section = 0;            // the song's section it plays (the count-in not counted)
     int64_t countIn = 0;           // measures of count-in at its start
     bool countedOn = false;        // its measures are numbered on from the count-in's
-    int32_t beatLength = 0;        // menu grid: frames a beat
 };
 
 // `seconds`: play only that long (the menu's audition length rule);
@@ -62,4 +61,6 @@ std::vector<DevicePlay> planDevice(const Song& song, uint32_t rate,
                                    std::optional<float> seconds, bool endless);
 
 // Whether the song has nothing to play: no beats in its sections proper.
-bool silentSong(const Song& song);
+// Played for `seconds`, one tempo on the menu's grid always has: its beat
+// runs on whatever its measures, as an audition does.
+bool silentSong(const Song& song, std::optional<float> seconds = std::nullopt);

@@ -77,7 +77,7 @@ TEST(Planner, PlansTheDeviceAsEachRuleWants) {
     // the map short and drops the sections it never reaches.
     const std::vector<DevicePlay> whole = planDevice(map, 44100, std::nullopt, false);
     ASSERT_EQ(whole.size(), 2u);
-    EXPECT_EQ(whole[1].beatLength, 44100);
+    EXPECT_EQ(whole[1].sections.front().beatLength, 44100);
     EXPECT_EQ(*whole[0].total, 176400);
     EXPECT_EQ(*whole[1].total, 132300);
     const std::vector<DevicePlay> cut = planDevice(map, 44100, 3.0f, false);
