@@ -3,8 +3,8 @@
 #include <cstring>
 
 #include "cli/job.hpp"
+#include "io/file_paths.hpp"
 #include "io/regular_file.hpp"
-#include "midi/midi_file.hpp"
 
 CompanionFile::CompanionFile(std::string path) : path_(path), file_(std::move(path)) {}
 
@@ -20,10 +20,16 @@ Outcome CompanionFile::open() {
     return std::nullopt;
 }
 
-Outcome CompanionFile::writeMidi(const std::vector<ScheduledSection>& sections,
-                                 const std::vector<std::string>& names) {
+Outcome CompanionFile::startMidi(const std::vector<ScheduledSection>& sections,
+                                 const std::vector<std::string>& names,
+                                 const std::vector<int64_t>& beats) {
     if (Outcome r = open()) return r;
-    const std::optional<MidiStop> stop = writeMidiFile(file_.fd(), sections, names);
+    midi_ = std::make_unique<MidiFileOutput>(file_.fd(), folderOf(path_), sections, names, beats);
+    return midiOutcome(names);
+}
+
+Outcome CompanionFile::midiOutcome(const std::vector<std::string>& names) const {
+    const std::optional<MidiStop>& stop = midi_->stop();
     if (!stop) return std::nullopt;
     if (stop->signal != 0) {
         return commandLineFailure(

@@ -4,20 +4,26 @@
 // that a failure anywhere leaves every file as it was.
 #pragma once
 
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "core/beat_schedule.hpp"
 #include "core/outcome.hpp"
 #include "io/kept_file.hpp"
+#include "midi/midi_file.hpp"
 
 class CompanionFile {
 public:
     explicit CompanionFile(std::string path);
 
-    // Writes the MIDI file of the track `sections` lay out.
-    Outcome writeMidi(const std::vector<ScheduledSection>& sections,
-                      const std::vector<std::string>& names);
+    // Starts the MIDI file of the track `sections` lay out, whose sections
+    // hold `beats`: it is written as the track is walked, through midi().
+    Outcome startMidi(const std::vector<ScheduledSection>& sections,
+                      const std::vector<std::string>& names, const std::vector<int64_t>& beats);
+    TrackOutput* midi() { return midi_.get(); }
+    // Why the MIDI file could not be written, once the walk is over.
+    Outcome midiOutcome(const std::vector<std::string>& names) const;
 
     // Writes `text`.
     Outcome writeText(const std::string& text);
@@ -34,4 +40,5 @@ private:
 
     std::string path_;
     KeptFile file_;
+    std::unique_ptr<MidiFileOutput> midi_;
 };

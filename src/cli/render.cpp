@@ -140,21 +140,24 @@ Outcome renderTrack(const CommandLine& line, const Job& job, int audioOut, FILE*
         planFile(song, s.rate, clicks.normal.clickLength);
     const std::vector<std::string> names = sectionNames(song);
     const TrackClicks laid{clicks.voices(), song.shapedClicks};
-    BeatSchedule planning(sections);
-    const int64_t frames = layClicks(planning, clickLengths(laid, bytesPerSample(bits)),
-                                     laid.cutAtNextClick, [](const LaidClick&) { return true; });
-    const std::vector<TrackMark> marks = sectionMarks(names, planning);
+    const TrackExtent extent =
+        measureTrack(sections, clickLengths(laid, bytesPerSample(bits)), laid.cutAtNextClick);
+    const int64_t frames = extent.end;
+    const std::vector<TrackMark> marks = sectionMarks(names, extent.sectionStarts);
     const std::vector<TrackMark> cues = line.markers ? marks : std::vector<TrackMark>{};
     const uint64_t audioBytes = static_cast<uint64_t>(frames) * bytesPerSample(bits);
     const uint64_t streamBytes = kHeaderBytes + markerChunkBytes(cues) + paddedBytes(audioBytes);
     if (!fitsWaveSize(streamBytes)) return tooLarge(name, outcome);
 
-    // Ctrl-C while the MIDI file is written leaves every file as it was.
+    // Ctrl-C while the files are written leaves every file as it was.
     InterruptGuard guard;
     std::optional<CompanionFile> midi, labels;
+    std::vector<TrackOutput*> alongside;
     if (line.midi) {
+        // Written in the same walk of the track as the wave file.
         midi.emplace(*line.midi);
-        if (Outcome r = midi->writeMidi(sections, names)) return r;
+        if (Outcome r = midi->startMidi(sections, names, extent.beats)) return r;
+        alongside.push_back(midi->midi());
     }
     WaveFile file(name, s.rate, bits);
     file.sayWhyOpeningFails();
@@ -175,9 +178,11 @@ Outcome renderTrack(const CommandLine& line, const Job& job, int audioOut, FILE*
         labels.emplace(*line.labels);
         if (Outcome r = labels->writeText(labelTrackText(marks, frames, s.rate, offset))) return r;
     }
-    if (Outcome r = file.writeTrack(BeatSchedule(sections), laid)) {
-        return commandLineFailure(*r);
+    const Outcome written = file.writeTrack(BeatSchedule(sections), laid, alongside);
+    if (midi) {
+        if (Outcome r = midi->midiOutcome(names)) return r;
     }
+    if (written) return commandLineFailure(*written);
     // Everything that can fail is done before the first file is put in
     // place; then the wave file, then the others.
     for (std::optional<CompanionFile>* companion : {&midi, &labels}) {

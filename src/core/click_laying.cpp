@@ -37,33 +37,62 @@ void encodeVoiceFrames(const ClickVoice& voice, ClickKind kind, int64_t from, in
     encodeScaled(samples + from, scale, bytes, count, bytesPerSample);
 }
 
-int64_t layClicks(BeatSchedule& schedule, const std::vector<ClickLengths>& lengths,
-                  bool cutAtNextClick, const std::function<bool(const LaidClick&)>& lay) {
+int64_t walkTrack(BeatSchedule& schedule, const std::vector<ClickLengths>& lengths,
+                  bool cutAtNextClick, const std::vector<TrackOutput*>& outputs) {
     int64_t end = 0;
-    bool waiting = false;  // a click waits to learn where the next one starts
-    LaidClick last;
+    const auto hand = [&](const TrackEvent& e) {
+        for (TrackOutput* output : outputs) {
+            if (!output->take(e)) return false;
+        }
+        end = std::max(end, e.beat.frame + e.frames);
+        return true;
+    };
+    bool waiting = false;  // an event waits to learn where the next one starts
+    TrackEvent last;
     BeatEvent event;
     while (schedule.next(event)) {
-        // A silent beat lays nothing, but ends the click before it when clicks are cut.
-        if (event.kind == ClickKind::Silent && !cutAtNextClick) continue;
+        const bool silent = event.kind == ClickKind::Silent;
         if (waiting) {
-            last.frames = std::min(last.frames, std::max<int64_t>(event.frame - last.frame, 0));
-            if (!lay(last)) return end;
-            end = std::max(end, last.frame + last.frames);
+            // A silent beat ends the click before it when clicks are cut.
+            last.frames = std::min(last.frames, std::max<int64_t>(event.frame - last.beat.frame, 0));
+            if (!hand(last)) return -1;
         }
-        waiting = false;
-        if (event.kind == ClickKind::Silent) continue;
-        const ClickLengths& voice = lengths.at(event.voice < lengths.size() ? event.voice : 0);
-        last = LaidClick{event.frame, lengthOf(voice, event.kind), event.kind, event.voice};
+        const ClickLengths none;
+        const ClickLengths& voice =
+            lengths.empty() ? none : lengths.at(event.voice < lengths.size() ? event.voice : 0);
+        last = TrackEvent{event, silent ? 0 : lengthOf(voice, event.kind)};
         waiting = cutAtNextClick;
-        if (!waiting) {
-            if (!lay(last)) return end;
-            end = std::max(end, last.frame + last.frames);
+        if (!waiting && !hand(last)) return -1;
+    }
+    if (waiting && !hand(last)) return -1;
+    end = std::max(end, schedule.end());
+    for (TrackOutput* output : outputs) {
+        if (!output->finish(TrackEnd{schedule.end(), end})) return -1;
+    }
+    return end;
+}
+
+TrackExtent measureTrack(const std::vector<ScheduledSection>& sections,
+                         const std::vector<ClickLengths>& lengths, bool cutAtNextClick) {
+    class Counter : public TrackOutput {
+    public:
+        explicit Counter(std::vector<int64_t>& beats) : beats_(beats) {}
+        bool take(const TrackEvent& e) override {
+            if (e.beat.kind == ClickKind::Subdivision) return true;
+            if (beats_.size() <= e.beat.section) beats_.resize(e.beat.section + 1, 0);
+            ++beats_[e.beat.section];
+            return true;
         }
-    }
-    if (waiting) {
-        if (!lay(last)) return end;
-        end = std::max(end, last.frame + last.frames);
-    }
-    return std::max(end, schedule.end());
+        bool finish(const TrackEnd&) override { return true; }
+
+    private:
+        std::vector<int64_t>& beats_;
+    };
+    TrackExtent extent;
+    extent.beats.assign(sections.size(), 0);
+    Counter counter(extent.beats);
+    BeatSchedule schedule(sections);
+    extent.end = walkTrack(schedule, lengths, cutAtNextClick, {&counter});
+    extent.sectionStarts = schedule.sectionStarts();
+    return extent;
 }

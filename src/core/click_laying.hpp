@@ -5,7 +5,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <functional>
 #include <vector>
 
 #include "core/beat_schedule.hpp"
@@ -63,10 +62,50 @@ struct LaidClick {
 // The click of `kind` in `voice`.
 const ClickBytes& clickOf(const ClickVoice& voice, ClickKind kind);
 
-// Lays the schedule's clicks in order, calling `lay` for each (it returns
-// false to stop); gives where the track ends, the last click whole. Clicks
-// are laid whole (the menu's files, whose grid already keeps them apart) or,
-// with `cutAtNextClick`, cut where the next click or silent beat starts;
-// silent beats lay nothing.
-int64_t layClicks(BeatSchedule& schedule, const std::vector<ClickLengths>& lengths,
-                  bool cutAtNextClick, const std::function<bool(const LaidClick&)>& lay);
+// One event of a track as it is walked: a beat or subdivision of the
+// schedule, and how many frames of its click are laid there (none for a
+// silent beat).
+struct TrackEvent {
+    BeatEvent beat;
+    int64_t frames = 0;
+
+    LaidClick click() const { return LaidClick{beat.frame, frames, beat.kind, beat.voice}; }
+};
+
+// Where a track ends, in frames from its start.
+struct TrackEnd {
+    int64_t beats = 0;  // where the schedule would start the next beat
+    int64_t audio = 0;  // the last click whole, at least `beats`
+};
+
+// Whatever consumes a track: the wave file's samples, the MIDI file, the
+// sound device. The walk hands each output every event in order, then the
+// track's end.
+class TrackOutput {
+public:
+    virtual ~TrackOutput() = default;
+    // False stops the walk: the output failed, or has all it wants.
+    virtual bool take(const TrackEvent& event) = 0;
+    // The track ends: its beats where the beat after the last would start,
+    // its audio at `end`, where no click runs past.
+    virtual bool finish(const TrackEnd& end) = 0;
+};
+
+// Walks the schedule once, laying its clicks, and hands every event to each
+// of `outputs`; gives where the track ends, the last click whole, or -1 when
+// an output stopped the walk. Clicks are laid whole (the menu's files, whose
+// grid already keeps them apart) or, with `cutAtNextClick`, cut where the
+// next click or silent beat starts; then an event reaches the outputs once
+// the next one is known.
+int64_t walkTrack(BeatSchedule& schedule, const std::vector<ClickLengths>& lengths,
+                  bool cutAtNextClick, const std::vector<TrackOutput*>& outputs);
+
+// What the planner learns of a track by walking it without output.
+struct TrackExtent {
+    int64_t end = 0;                     // frames, the last click whole
+    std::vector<int64_t> sectionStarts;  // first frame of each section
+    std::vector<int64_t> beats;          // beats of each section (subdivisions not counted)
+};
+
+TrackExtent measureTrack(const std::vector<ScheduledSection>& sections,
+                         const std::vector<ClickLengths>& lengths, bool cutAtNextClick);

@@ -1,5 +1,7 @@
 #include "core/timing.hpp"
 
+#include "core/click_laying.hpp"
+
 namespace {
 
 // Beats in a section, or nothing when they are negative or more than 2^31 - 1.
@@ -87,9 +89,5 @@ ScheduledSection fileSection(uint32_t rate, float tempo, int64_t frames, int64_t
 }
 
 int64_t trackLength(const std::vector<ScheduledSection>& sections) {
-    BeatSchedule schedule(sections);
-    BeatEvent beat;
-    while (schedule.next(beat)) {
-    }
-    return schedule.end();
+    return measureTrack(sections, {}, false).end;
 }

@@ -18,16 +18,18 @@
 // every reader takes: a longer name is cut at the last UTF-8 character
 // boundary within them.
 //
-// Memory stays the same whatever the number of beats: the file is streamed
-// through one buffer and the track lengths are written in at the end.
+// Memory stays the same whatever the number of beats: each track is
+// streamed through one buffer and its length written in at its end.
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "core/beat_schedule.hpp"
+#include "core/click_laying.hpp"
 
 // Why the MIDI file could not be written.
 struct MidiStop {
@@ -36,8 +38,45 @@ struct MidiStop {
     int64_t slowSection = -1;  // index of a section with a beat too long for a MIDI tempo
 };
 
-// Writes a Standard MIDI File describing the track that `sections` lay out
-// (the same vector the wave writer schedules with BeatSchedule) to `fd`, a new,
-// empty, seekable regular file opened for writing. names[i] is section i's marker text.
-std::optional<MidiStop> writeMidiFile(int fd, const std::vector<ScheduledSection>& sections,
+struct SectionFacts;
+
+// The MIDI file of a track, written as the track is walked: the header and
+// the conductor go straight into `fd` (a new, empty, seekable regular file
+// opened for writing), the notes into an unnamed spool file in
+// `spoolFolder`, copied after the conductor once the track ends. Memory
+// stays the same whatever the number of beats.
+//
+// `sections` are those the walk schedules, names[i] is section i's marker
+// text, beats[i] its beats as measureTrack counts them.
+class MidiFileOutput : public TrackOutput {
+public:
+    MidiFileOutput(int fd, const std::string& spoolFolder, std::vector<ScheduledSection> sections,
+                   std::vector<std::string> names, const std::vector<int64_t>& beats);
+    ~MidiFileOutput() override;
+    MidiFileOutput(const MidiFileOutput&) = delete;
+    MidiFileOutput& operator=(const MidiFileOutput&) = delete;
+
+    bool take(const TrackEvent& event) override;
+    bool finish(const TrackEnd& end) override;
+
+    // Why the file could not be written, once the walk has stopped.
+    const std::optional<MidiStop>& stop() const { return stop_; }
+
+private:
+    struct Tracks;
+    bool failing();
+
+    int fd_;
+    int spool_ = -1;
+    std::vector<ScheduledSection> sections_;
+    std::vector<std::string> names_;
+    std::vector<SectionFacts> facts_;
+    std::unique_ptr<Tracks> tracks_;
+    std::optional<MidiStop> stop_;
+    int64_t events_ = 0;
+};
+
+// Walks the track `sections` lay out and writes its MIDI file alone.
+std::optional<MidiStop> writeMidiFile(int fd, const std::string& spoolFolder,
+                                      const std::vector<ScheduledSection>& sections,
                                       const std::vector<std::string>& names);

@@ -49,6 +49,8 @@ struct GridBeat {
 //
 // Time Signatures and Markers inside an open window wait (at most three a
 // section) and follow its Set Tempo, so the track stays in tick order.
+}  // namespace
+
 class Conductor {
 public:
     Conductor(SmfWriter& out, const std::vector<SectionFacts>& facts,
@@ -216,6 +218,8 @@ private:
     GridBeat last_;            // the last beat that narrowed it, not forced
 };
 
+namespace {
+
 double microsAt(int64_t frame, uint32_t rate) {
     return static_cast<double>(frame) * 1e6 / static_cast<double>(rate);
 }
@@ -223,6 +227,7 @@ double microsAt(int64_t frame, uint32_t rate) {
 }  // namespace
 
 std::optional<MidiStop> surveySections(const std::vector<ScheduledSection>& sections,
+                                       const std::vector<int64_t>& beats,
                                        std::vector<SectionFacts>& facts) {
     facts.assign(sections.size(), SectionFacts{});
     for (size_t i = 0; i < sections.size(); ++i) {
@@ -239,76 +244,74 @@ std::optional<MidiStop> surveySections(const std::vector<ScheduledSection>& sect
         f.changing = s.rounding == BeatRounding::Exact && s.tempos.size() > 1 &&
                      !(s.ramp && s.tempos.size() == 2 && s.tempos[0] == s.tempos[1]);
         f.quarterMicros = nominalQuarterMicros(s);
-    }
-    BeatSchedule schedule(sections);
-    BeatEvent e;
-    int64_t events = 0;
-    while (schedule.next(e)) {
-        if (e.kind != ClickKind::Subdivision) ++facts[e.section].beats;
-        if (++events % kEventsBetweenSignalChecks == 0) {
-            if (const int signal = interruptSignal()) return midiSignal(signal);
+        f.beats = i < beats.size() ? beats[i] : 0;
+        // A steady section whose quarter no tempo can state is refused
+        // before anything is written.
+        if (f.beats > 0 && !f.changing &&
+            !(f.quarterMicros < static_cast<double>(kLongestTempo) + 0.5)) {
+            return tooSlow(i);
         }
     }
     return std::nullopt;
 }
 
-void writeConductor(SmfWriter& out, const std::vector<ScheduledSection>& sections,
-                    const std::vector<SectionFacts>& facts, const std::vector<std::string>& names) {
-    out.beginTrack();
-    Conductor conductor(out, facts, names);
-    BeatSchedule schedule(sections);
-    BeatEvent e;
-    int64_t tick = 0;           // of the next beat
-    size_t unmarked = 0;        // the first section whose marker is still to come
-    bool anyBeat = false;
-    size_t previous = 0;        // the section of the last beat
-    int64_t inSection = 0;      // beats of the section so far
-    int64_t shortMeasureAt = -1;
-    uint32_t rate = sections.empty() ? 1 : sections.front().rate;
-    int64_t events = 0;
-    while (!out.failed() && schedule.next(e)) {
-        if (++events % kEventsBetweenSignalChecks == 0) out.checkSignal();
-        if (e.kind == ClickKind::Subdivision) continue;
-        const ScheduledSection& s = sections[e.section];
-        const SectionFacts& f = facts[e.section];
-        GridBeat b{tick, microsAt(e.frame, s.rate), e.section, f.changing};
-        if (!anyBeat || e.section != previous) {
-            const SectionFacts& p = facts[previous];
-            b.forced = !anyBeat || f.changing || p.changing || f.quarterMicros != p.quarterMicros;
-            // A Time Signature has 8 bits for its numerator: a section of
-            // more beats a measure, or none, cannot state its own.
-            const int64_t perMeasure = s.beatsPerMeasure;
-            shortMeasureAt = -1;
-            if (perMeasure < 1 || perMeasure > 255) {
-                // A bar of one beat keeps the bar lines on the beats, so that
-                // the next section still starts on one.
-                conductor.meter(tick, 1, f.noteShift);
-            } else {
-                conductor.meter(tick, std::min(f.beats, perMeasure), f.noteShift);
-                // The last measure, when short, states its own length, so that
-                // the recorder's next bar line falls on the next section.
-                if (f.beats > perMeasure && f.beats % perMeasure != 0) {
-                    shortMeasureAt = f.beats / perMeasure * perMeasure;
-                }
-            }
-            for (; unmarked <= e.section; ++unmarked) conductor.marker(tick, unmarked);
-            inSection = 0;
+ConductorTrack::ConductorTrack(SmfWriter& out, const std::vector<ScheduledSection>& sections,
+                               const std::vector<SectionFacts>& facts,
+                               const std::vector<std::string>& names)
+    : out_(out),
+      sections_(sections),
+      facts_(facts),
+      conductor_(std::make_unique<Conductor>(out, facts, names)),
+      rate_(sections.empty() ? 1 : sections.front().rate) {}
+
+void ConductorTrack::begin() { out_.beginTrack(); }
+
+ConductorTrack::~ConductorTrack() = default;
+
+void ConductorTrack::beat(const BeatEvent& e) {
+    if (out_.failed() || e.kind == ClickKind::Subdivision) return;
+    Conductor& conductor = *conductor_;
+    const ScheduledSection& s = sections_[e.section];
+    const SectionFacts& f = facts_[e.section];
+    GridBeat b{tick_, microsAt(e.frame, s.rate), e.section, f.changing};
+    if (!anyBeat_ || e.section != previous_) {
+        const SectionFacts& p = facts_[previous_];
+        b.forced = !anyBeat_ || f.changing || p.changing || f.quarterMicros != p.quarterMicros;
+        // A Time Signature has 8 bits for its numerator: a section of
+        // more beats a measure, or none, cannot state its own.
+        const int64_t perMeasure = s.beatsPerMeasure;
+        shortMeasureAt_ = -1;
+        if (perMeasure < 1 || perMeasure > 255) {
+            // A bar of one beat keeps the bar lines on the beats, so that
+            // the next section still starts on one.
+            conductor.meter(tick_, 1, f.noteShift);
         } else {
-            b.forced = f.changing;
+            conductor.meter(tick_, std::min(f.beats, perMeasure), f.noteShift);
+            // The last measure, when short, states its own length, so that
+            // the recorder's next bar line falls on the next section.
+            if (f.beats > perMeasure && f.beats % perMeasure != 0) {
+                shortMeasureAt_ = f.beats / perMeasure * perMeasure;
+            }
         }
-        if (inSection == shortMeasureAt) {
-            conductor.meter(tick, f.beats % s.beatsPerMeasure, f.noteShift);
-        }
-        conductor.beat(b);
-        tick += f.beatTicks;
-        ++inSection;
-        previous = e.section;
-        rate = s.rate;
-        anyBeat = true;
+        for (; unmarked_ <= e.section; ++unmarked_) conductor.marker(tick_, unmarked_);
+        inSection_ = 0;
+    } else {
+        b.forced = f.changing;
     }
-    if (out.failed()) return;
-    for (; unmarked < sections.size(); ++unmarked) conductor.marker(tick, unmarked);
-    conductor.finish(GridBeat{tick, microsAt(schedule.end(), rate), previous, true});
-    out.endTrack();
+    if (inSection_ == shortMeasureAt_) {
+        conductor.meter(tick_, f.beats % s.beatsPerMeasure, f.noteShift);
+    }
+    conductor.beat(b);
+    tick_ += f.beatTicks;
+    ++inSection_;
+    previous_ = e.section;
+    rate_ = s.rate;
+    anyBeat_ = true;
 }
 
+void ConductorTrack::finish(int64_t endFrame) {
+    if (out_.failed()) return;
+    for (; unmarked_ < sections_.size(); ++unmarked_) conductor_->marker(tick_, unmarked_);
+    conductor_->finish(GridBeat{tick_, microsAt(endFrame, rate_), previous_, true});
+    out_.endTrack();
+}

@@ -12,6 +12,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -34,12 +35,40 @@ struct SectionFacts {
     double quarterMicros = 0.0; // microseconds a quarter at the section's tempo (its first)
 };
 
-// The sections' beat lengths and tempos, and their beats counted on a
-// first walk through the schedule. A note value that is no power of two
+// The sections' beat lengths and tempos; `beats` holds each section's
+// beats as the planner counted them. A note value that is no power of two
 // from 1 to 64 has no whole number of ticks: EINVAL.
 std::optional<MidiStop> surveySections(const std::vector<ScheduledSection>& sections,
+                                       const std::vector<int64_t>& beats,
                                        std::vector<SectionFacts>& facts);
 
-// Writes the conductor track; names[i] is section i's marker text.
-void writeConductor(SmfWriter& out, const std::vector<ScheduledSection>& sections,
-                    const std::vector<SectionFacts>& facts, const std::vector<std::string>& names);
+class Conductor;
+
+// The conductor track, written beat by beat as the track is walked;
+// names[i] is section i's marker text.
+class ConductorTrack {
+public:
+    ConductorTrack(SmfWriter& out, const std::vector<ScheduledSection>& sections,
+                   const std::vector<SectionFacts>& facts, const std::vector<std::string>& names);
+    ~ConductorTrack();
+
+    // Starts the track, after the file's header.
+    void begin();
+    // Every event of the track in order; subdivisions are passed over.
+    void beat(const BeatEvent& e);
+    // The track ends at `endFrame`.
+    void finish(int64_t endFrame);
+
+private:
+    SmfWriter& out_;
+    const std::vector<ScheduledSection>& sections_;
+    const std::vector<SectionFacts>& facts_;
+    std::unique_ptr<Conductor> conductor_;
+    int64_t tick_ = 0;             // of the next beat
+    size_t unmarked_ = 0;          // the first section whose marker is still to come
+    bool anyBeat_ = false;
+    size_t previous_ = 0;          // the section of the last beat
+    int64_t inSection_ = 0;        // beats of the section so far
+    int64_t shortMeasureAt_ = -1;
+    uint32_t rate_ = 1;
+};

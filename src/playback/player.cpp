@@ -10,45 +10,71 @@
 
 namespace {
 
-// Fills periods with the clicks as the schedule lays them out, each cut
-// where the next click starts, and tells of each beat as a period reaches it.
-class BeatFiller {
+// Fills periods with the clicks the walk lays, each cut where the next
+// starts, hands each full period to the device, and tells of each beat as a
+// period reaches it. Stops the walk once the last period is handed over.
+class DeviceFeed : public TrackOutput {
 public:
-    BeatFiller(std::vector<ScheduledSection> sections, const PlayClicks& clicks,
-               int32_t firstMeasure, const BeatListener& onBeat,
-               const std::function<void(size_t)>* onNewSection)
-        : onNewSection_(onNewSection && *onNewSection ? onNewSection : nullptr),
+    DeviceFeed(PcmDevice& device, std::vector<uint8_t>& period, int64_t periods,
+               const PlayClicks& clicks, int32_t firstMeasure, const BeatListener& onBeat,
+               PlayTally* tally)
+        : device_(device),
+          period_(period),
+          periodFrames_(device.periodFrames()),
+          periodsLeft_(periods),
+          onNewSection_(tally && tally->onNewSection ? &tally->onNewSection : nullptr),
+          tally_(tally),
           clicks_(clicks),
-          schedule_(std::move(sections)),
           measureOffset_(int64_t{firstMeasure} - 1),
-          onBeat_(onBeat) {
-        hasCurrent_ = schedule_.next(current_);
-        hasNext_ = hasCurrent_ && schedule_.next(next_);
+          onBeat_(onBeat) {}
+
+    bool take(const TrackEvent& event) override {
+        if (!fillUpTo(event.beat.frame)) return false;
+        const BeatEvent& next = event.beat;
+        if (hasCurrent_ && next.kind != ClickKind::Subdivision) {
+            if (onNewSection_ && next.section != current_.section) (*onNewSection_)(next.section);
+            onBeat_(next.measure + measureOffset_, next.beat);
+        }
+        // A silent beat silences the click before it.
+        current_ = next;
+        hasCurrent_ = true;
+        return true;
     }
 
-    void fill(uint8_t* period, int64_t frames) {
-        const size_t fb = static_cast<size_t>(clicks_.frameBytes);
-        const int64_t end = at_ + frames;
-        while (at_ < end) {
-            const int64_t runEnd = hasNext_ ? std::min(end, next_.frame) : end;
-            uint8_t* dest = period + static_cast<size_t>(frames - (end - at_)) * fb;
-            copyClick(at_, runEnd - at_, dest);
-            at_ = runEnd;
-            if (hasNext_ && at_ == next_.frame) {
-                if (next_.kind != ClickKind::Subdivision) {
-                    if (onNewSection_ && next_.section != current_.section) {
-                        (*onNewSection_)(next_.section);
-                    }
-                    onBeat_(next_.measure + measureOffset_, next_.beat);
-                }
-                // A silent beat silences the click before it.
-                current_ = next_;
-                hasNext_ = schedule_.next(next_);
-            }
-        }
-    }
+    // Plays on to the end of the last period: the rest of the last click, then silence.
+    bool finish(const TrackEnd&) override { return fillUpTo(std::numeric_limits<int64_t>::max()); }
+
+    const Outcome& result() const { return result_; }
+    // A stop signal ended the play: the device dropped what waited.
+    int signal() const { return signal_; }
 
 private:
+    // Fills up to frame `frame`; false once the last period is handed over.
+    // A full period waits to be handed over until a frame of the next is
+    // filled, so that a beat on its first frame is told of first.
+    bool fillUpTo(int64_t frame) {
+        const size_t fb = static_cast<size_t>(clicks_.frameBytes);
+        while (at_ < frame) {
+            if (at_ % periodFrames_ == 0 && at_ > 0 && !handOver()) return false;
+            const int64_t periodEnd = (at_ / periodFrames_ + 1) * periodFrames_;
+            const int64_t runEnd = std::min(frame, periodEnd);
+            copyClick(at_, runEnd - at_, period_.data() + static_cast<size_t>(at_ % periodFrames_) * fb);
+            at_ = runEnd;
+        }
+        return true;
+    }
+
+    bool handOver() {
+        if (const int signal = interruptSignal()) {
+            signal_ = signal;
+            return false;
+        }
+        result_ = device_.writePeriod(period_.data(), periodFrames_);
+        if (result_) return false;
+        if (tally_) tally_->framesPlayed += periodFrames_;
+        return --periodsLeft_ > 0;
+    }
+
     // `count` frames from `at` of the current click, then silence.
     void copyClick(int64_t at, int64_t count, uint8_t* dest) const {
         const size_t fb = static_cast<size_t>(clicks_.frameBytes);
@@ -70,14 +96,20 @@ private:
                     static_cast<size_t>(count - fromClick) * fb);
     }
 
+    PcmDevice& device_;
+    std::vector<uint8_t>& period_;
+    int64_t periodFrames_;
+    int64_t periodsLeft_;
     const std::function<void(size_t)>* onNewSection_;
+    PlayTally* tally_;
     const PlayClicks& clicks_;
-    BeatSchedule schedule_;
     int64_t measureOffset_;
     const BeatListener& onBeat_;
-    BeatEvent current_, next_;
-    bool hasCurrent_ = false, hasNext_ = false;
+    BeatEvent current_;
+    bool hasCurrent_ = false;
     int64_t at_ = 0;  // frames filled so far
+    Outcome result_;
+    int signal_ = 0;
 };
 
 // Beats of whole frames, up to and including the last frame played.
@@ -101,7 +133,6 @@ Outcome playSchedule(PcmDevice& device, std::vector<ScheduledSection> sections,
     if (!(tally && tally->announceOnlyWhenHeard && !(p > 0 && toPlay > 0))) {
         onBeat(firstMeasure, 1);
     }
-    Outcome result;
     if (p > 0 && toPlay > 0) {
         const int64_t periods = (toPlay + p - 1) / p;
         // Whole beats run up to and including the last frame played.
@@ -109,20 +140,22 @@ Outcome playSchedule(PcmDevice& device, std::vector<ScheduledSection> sections,
             if (s.rounding == BeatRounding::WholeBeats && s.frames < 0) s.frames = periods * p;
         }
         std::vector<uint8_t> period(static_cast<size_t>(p) * static_cast<size_t>(clicks.frameBytes));
-        BeatFiller filler(std::move(sections), clicks, firstMeasure, onBeat,
-                          tally ? &tally->onNewSection : nullptr);
-        for (int64_t i = 0; i < periods && !result; ++i) {
-            if (const int signal = interruptSignal()) {
-                device.dropAndClose();
-                return Stop{kSignalStatusBase + signal, "", false};
-            }
-            filler.fill(period.data(), p);
-            result = device.writePeriod(period.data(), p);
-            if (tally && !result) tally->framesPlayed += p;
+        DeviceFeed feed(device, period, periods, clicks, firstMeasure, onBeat, tally);
+        const std::vector<TrackOutput*> outputs{&feed};
+        BeatSchedule schedule(std::move(sections));
+        // Every click is cut where the next starts; the device plays them all.
+        walkTrack(schedule, {}, true, outputs);
+        if (feed.signal()) {
+            device.dropAndClose();
+            return Stop{kSignalStatusBase + feed.signal(), "", false};
+        }
+        if (feed.result()) {
+            device.drainAndClose();
+            return feed.result();
         }
     }
     device.drainAndClose();
-    return result;
+    return std::nullopt;
 }
 
 Outcome playBeat(PcmDevice& device, const Beat& beat, std::optional<int64_t> total,

@@ -117,9 +117,8 @@ std::vector<std::string> sectionNames(const Song& song) {
 }
 
 std::vector<TrackMark> sectionMarks(const std::vector<std::string>& names,
-                                    const BeatSchedule& schedule) {
+                                    const std::vector<int64_t>& starts) {
     std::vector<TrackMark> marks;
-    const std::vector<int64_t>& starts = schedule.sectionStarts();
     for (size_t i = 0; i < names.size() && i < starts.size(); ++i) {
         marks.push_back(TrackMark{names[i], starts[i]});
     }

@@ -35,10 +35,10 @@ double exactSeconds(const Song& song);
 // "Section N" with N counting the song's sections from 1.
 std::vector<std::string> sectionNames(const Song& song);
 
-// The named places where the sections start in the track `schedule` laid
-// out (its sections' first frames, once it has run to its end).
+// The named places where the sections start: `starts` holds their first
+// frames, as measureTrack finds them.
 std::vector<TrackMark> sectionMarks(const std::vector<std::string>& names,
-                                    const BeatSchedule& schedule);
+                                    const std::vector<int64_t>& starts);
 
 // The song on the device: whole-frame beats of the menu's device rounding
 // for menu-grid sections, the exact times otherwise.

@@ -16,6 +16,8 @@ constexpr size_t kSilenceBlock = 1 << 16;   // bytes in the block of zeros
 constexpr size_t kGatherPieces = 1024;      // pieces handed over in one write
 constexpr size_t kGatherBytes = 1 << 20;    // bytes after which they are handed over
 
+}  // namespace
+
 // Hands a track to the file as a list of pieces, copies of the click and
 // runs of zeros, gathered into large writes. The pieces point into the
 // click and into one block of zeros, so no byte of the track is copied on
@@ -109,8 +111,6 @@ private:
     size_t madeUsed_ = 0;
 };
 
-}  // namespace
-
 TrackClicks menuClicks(const std::vector<uint8_t>& click) {
     return TrackClicks{{ClickVoice{bytesOf(click), bytesOf(click), bytesOf(click)}}, false};
 }
@@ -126,29 +126,35 @@ std::vector<ClickLengths> clickLengths(const TrackClicks& clicks, uint32_t bytes
     return lengths;
 }
 
-WriteResult writeTrackSamples(int fd, BeatSchedule& schedule, const TrackClicks& clicks,
-                              uint32_t bytesPerSample, uint64_t& written) {
-    const uint64_t b = bytesPerSample;
-    GatherWriter writer(fd);
-    int64_t at = 0;  // frames written
-    WriteResult result;
-    const auto lay = [&](const LaidClick& click) {
-        // A silence sample is all zero bytes: runs of it come from one block of zeros.
-        result = writer.addZeros(static_cast<uint64_t>(click.frame - at) * b);
-        const ClickVoice& voice = clicks.voices.at(click.voice);
-        if (!result && voice.madeAsLaid()) {
-            result = writer.addMade(voice, click.kind, click.frames, bytesPerSample);
-        } else if (!result) {
-            const ClickBytes& bytes = clickOf(voice, click.kind);
-            result = writer.add(bytes.data, static_cast<size_t>(click.frames) * b);
-        }
-        at = click.frame + click.frames;
-        return !result;
-    };
-    const int64_t end =
-        layClicks(schedule, clickLengths(clicks, bytesPerSample), clicks.cutAtNextClick, lay);
-    if (!result && end > at) result = writer.addZeros(static_cast<uint64_t>(end - at) * b);
-    if (!result) result = writer.flush();
-    written += writer.written();
-    return result;
+TrackSamples::TrackSamples(int fd, const TrackClicks& clicks, uint32_t bytesPerSample)
+    : writer_(std::make_unique<GatherWriter>(fd)), clicks_(clicks), bytesPerSample_(bytesPerSample) {}
+
+TrackSamples::~TrackSamples() = default;
+
+uint64_t TrackSamples::written() const { return writer_->written(); }
+
+bool TrackSamples::take(const TrackEvent& event) {
+    if (event.frames <= 0) return true;
+    const LaidClick click = event.click();
+    // A silence sample is all zero bytes: runs of it come from one block of zeros.
+    result_ = writer_->addZeros(static_cast<uint64_t>(click.frame - at_) * bytesPerSample_);
+    const ClickVoice& voice = clicks_.voices.at(click.voice);
+    if (!result_ && voice.madeAsLaid()) {
+        result_ = writer_->addMade(voice, click.kind, click.frames,
+                                   static_cast<uint32_t>(bytesPerSample_));
+    } else if (!result_) {
+        const ClickBytes& bytes = clickOf(voice, click.kind);
+        result_ = writer_->add(bytes.data, static_cast<size_t>(click.frames) * bytesPerSample_);
+    }
+    at_ = click.frame + click.frames;
+    return !result_;
+}
+
+bool TrackSamples::finish(const TrackEnd& end) {
+    if (!result_ && end.audio > at_) {
+        result_ = writer_->addZeros(static_cast<uint64_t>(end.audio - at_) * bytesPerSample_);
+    }
+    if (!result_) result_ = writer_->flush();
+    at_ = std::max(at_, end.audio);
+    return !result_;
 }

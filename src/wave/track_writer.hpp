@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <vector>
 
@@ -29,9 +30,28 @@ TrackClicks menuClicks(const std::vector<uint8_t>& click);
 // Frames of each click of every voice, at `bytesPerSample` bytes a frame.
 std::vector<ClickLengths> clickLengths(const TrackClicks& clicks, uint32_t bytesPerSample);
 
-// Writes the track of `schedule` at the descriptor's current offset: the
-// clicks as the schedule lays them, silence between and after, up to the
-// track's end. Adds the bytes written to `written`; checks for a stop
-// signal between writes.
-WriteResult writeTrackSamples(int fd, BeatSchedule& schedule, const TrackClicks& clicks,
-                              uint32_t bytesPerSample, uint64_t& written);
+class GatherWriter;
+
+// The samples of a track, written at the descriptor's current offset as the
+// walk lays its clicks: silence between and after them, up to the track's
+// end. Looks for a stop signal between writes.
+class TrackSamples : public TrackOutput {
+public:
+    TrackSamples(int fd, const TrackClicks& clicks, uint32_t bytesPerSample);
+    ~TrackSamples() override;
+
+    bool take(const TrackEvent& event) override;
+    bool finish(const TrackEnd& end) override;
+
+    // Why writing stopped, if it did.
+    const WriteResult& stop() const { return result_; }
+    // Bytes written so far.
+    uint64_t written() const;
+
+private:
+    std::unique_ptr<GatherWriter> writer_;
+    const TrackClicks& clicks_;
+    uint64_t bytesPerSample_;
+    int64_t at_ = 0;  // frames written
+    WriteResult result_;
+};

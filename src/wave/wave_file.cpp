@@ -309,16 +309,18 @@ Outcome WaveFile::startRewrite() {
     return std::nullopt;
 }
 
-Outcome WaveFile::writeTrack(BeatSchedule schedule, const TrackClicks& clicks) {
+Outcome WaveFile::writeTrack(BeatSchedule schedule, const TrackClicks& clicks,
+                             const std::vector<TrackOutput*>& alongside) {
     if (Outcome r = startRewrite()) return r;
     if (mode_ != Mode::Stream && ::lseek(writeFd_, static_cast<off_t>(writeAt_), SEEK_SET) < 0) {
         return failed(errno);
     }
-    uint64_t written = 0;
-    const WriteResult r =
-        writeTrackSamples(writeFd_, schedule, clicks, bytesPerSample(bits_), written);
-    writeAt_ += written;
-    if (r) return stopped(*r);
+    TrackSamples samples(writeFd_, clicks, bytesPerSample(bits_));
+    std::vector<TrackOutput*> outputs{&samples};
+    outputs.insert(outputs.end(), alongside.begin(), alongside.end());
+    walkTrack(schedule, clickLengths(clicks, bytesPerSample(bits_)), clicks.cutAtNextClick, outputs);
+    writeAt_ += samples.written();
+    if (samples.stop()) return stopped(*samples.stop());
     return std::nullopt;
 }
 

@@ -69,8 +69,12 @@ public:
     // Writes the track of `schedule`, the encoded `click` at every beat.
     Outcome writeTrack(BeatSchedule schedule, const std::vector<uint8_t>& click);
 
-    // Writes the track of `schedule` with its clicks of every kind.
-    Outcome writeTrack(BeatSchedule schedule, const TrackClicks& clicks);
+    // Writes the track of `schedule` with its clicks of every kind, handing
+    // every event of the same walk to `alongside` too (a MIDI file, say).
+    // When one of those stops the walk, nothing is reported here: the
+    // caller asks it why, and the file is rolled back unless committed.
+    Outcome writeTrack(BeatSchedule schedule, const TrackClicks& clicks,
+                       const std::vector<TrackOutput*>& alongside = {});
 
     // Makes the file whole: true sizes, data on disk, the new file in place.
     Outcome commit();

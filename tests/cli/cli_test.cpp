@@ -215,7 +215,11 @@ TEST_F(CommandLineRun, AFileSizeLimitStopsEveryWriteAndLeavesNoFileBehind) {
     std::string many;
     for (int i = 0; i < 300; ++i) many += "part" + std::to_string(i) + ": 1 240\n";
     writeFile(file("many.txt"), many);
-    writeFile(file("long.txt"), "400 240\n");
+    // Long names make a MIDI file larger than the wave file, so that it
+    // meets the limit first.
+    std::string named;
+    for (int i = 0; i < 300; ++i) named += std::string(240, 'x') + std::to_string(i) + ": 1 240\n";
+    writeFile(file("named.txt"), named);
     struct Row {
         std::vector<std::string> args;
         uint64_t limit;
@@ -227,7 +231,9 @@ TEST_F(CommandLineRun, AFileSizeLimitStopsEveryWriteAndLeavesNoFileBehind) {
              Row{{"-m", "8", "-a", "-o", "old.wav"}, 300000, "'old.wav': File too large; 'old.wav' is unchanged."},
              Row{{"-m", "8", "-a", "--markers", "-o", "old.wav"}, 300000,
                  "'old.wav': File too large; 'old.wav' is unchanged."},
-             Row{{"--map", "long.txt", "--midi", "new.mid", "-o", "new.wav"}, 4096,
+             Row{{"--map", "named.txt", "-r", "100", "-f", "20", "--bits", "16", "--midi", "new.mid",
+                  "-o", "new.wav"},
+                 70000,
                  "'new.mid': File too large; nothing was written."},
              Row{{"--map", "many.txt", "--labels", "new.txt", "-o", "new.wav"}, 4096,
                  "'new.txt': File too large; nothing was written."}}) {

@@ -87,11 +87,24 @@ Bytes smfBytes(Write write) {
     return bytes;
 }
 
+// With `clicks`, the file is written in the walk that lays clicks of those
+// frames, cut where the next starts, as a wave file beside it would.
 std::pair<std::optional<MidiStop>, Bytes> writeToMemory(const std::vector<ScheduledSection>& sections,
-                                                        const std::vector<std::string>& names = {}) {
+                                                        const std::vector<std::string>& names = {},
+                                                        std::optional<int64_t> clicks = {}) {
     const int fd = memfd_create("midi", 0);
     if (fd < 0) throw std::runtime_error("memfd_create failed");
-    std::optional<MidiStop> stop = writeMidiFile(fd, sections, names);
+    std::optional<MidiStop> stop;
+    if (clicks) {
+        const std::vector<ClickLengths> lengths{{*clicks, *clicks, *clicks}};
+        MidiFileOutput output(fd, ::testing::TempDir(), sections, names,
+                              measureTrack(sections, lengths, true).beats);
+        BeatSchedule schedule(sections);
+        walkTrack(schedule, lengths, true, {&output});
+        stop = output.stop();
+    } else {
+        stop = writeMidiFile(fd, ::testing::TempDir(), sections, names);
+    }
     Bytes bytes(static_cast<size_t>(lseek(fd, 0, SEEK_END)));
     if (pread(fd, bytes.data(), bytes.size(), 0) != static_cast<ssize_t>(bytes.size())) bytes.clear();
     close(fd);
@@ -320,6 +333,8 @@ TEST(MidiFile, EverySubdivisionOfAChangeOfTempoWithinOneSampleOfItsClick) {
             std::vector<int64_t> clicks;
             for (BeatEvent e; schedule.next(e);) clicks.push_back(e.frame);
             EXPECT_EQ(notes.size(), clicks.size());
+            // Clicks that ring past the last beat do not stretch it.
+            EXPECT_EQ(writeToMemory({ramp}, {}, 100000).second, writeToMemory({ramp}).second);
             for (size_t i = 0; i < std::min(clicks.size(), notes.size()); ++i) {
                 EXPECT_LE(std::fabs(notes[i] - micros(clicks[i], row.rate)), 1e6 / row.rate) << i;
             }
@@ -377,7 +392,7 @@ TEST(MidiFile, RefusesABeatTooLongAndReportsAFailedWrite) {
 
     const int fd = open(CLICKTRACK_TEST_DATA "/checksums.txt", O_RDONLY);
     ASSERT_GE(fd, 0);
-    const std::optional<MidiStop> failed = writeMidiFile(fd, {exact({120}, 4)}, {"a"});
+    const std::optional<MidiStop> failed = writeMidiFile(fd, ::testing::TempDir(), {exact({120}, 4)}, {"a"});
     close(fd);
     ASSERT_TRUE(failed);
     EXPECT_EQ(failed->error, EBADF);

@@ -6,6 +6,7 @@
 // (write, writev, fsync, fdatasync, rename or ftruncate) fails with ERROR
 // (ENOSPC, EIO, EXDEV, EDQUOT or EROFS); "write" counts writev too. Calls
 // on standard input, output and error are not counted, nor made to fail.
+// "call:n:ERROR:NAME" counts only calls on files whose path holds NAME.
 #include <dlfcn.h>
 #include <sys/types.h>
 #include <sys/uio.h>
@@ -23,6 +24,7 @@ struct Fault {
     long nth = 0;
     int error = 0;
     long seen = 0;
+    std::string within;  // counted only on files whose path holds this
 };
 
 int errorNamed(const std::string& name) {
@@ -43,7 +45,9 @@ Fault& fault() {
         if (second == std::string::npos) return made;
         made.call = text.substr(0, first);
         made.nth = std::atol(text.c_str() + first + 1);
-        made.error = errorNamed(text.substr(second + 1));
+        const size_t third = text.find(':', second + 1);
+        made.error = errorNamed(text.substr(second + 1, third - second - 1));
+        if (third != std::string::npos) made.within = text.substr(third + 1);
         return made;
     }();
     return f;
@@ -53,7 +57,16 @@ Fault& fault() {
 bool failsNow(const char* call, int fd) {
     Fault& f = fault();
     const bool counted = f.call == call || (f.call == "write" && std::strcmp(call, "writev") == 0);
-    if (!counted || fd <= 2 || ++f.seen != f.nth) return false;
+    if (!counted || fd <= 2) return false;
+    if (!f.within.empty()) {
+        char path[4096];
+        const std::string link = "/proc/self/fd/" + std::to_string(fd);
+        const ssize_t n = ::readlink(link.c_str(), path, sizeof path - 1);
+        if (n <= 0 || std::string(path, static_cast<size_t>(n)).find(f.within) == std::string::npos) {
+            return false;
+        }
+    }
+    if (++f.seen != f.nth) return false;
     errno = f.error;
     return true;
 }

@@ -321,10 +321,11 @@ TEST_F(WaveSafety, AFailingWriteFlushOrRenameLeavesEveryFileAsItWas) {
     struct Row {
         std::string menu;               // the menu's command, or
         std::vector<std::string> args;  // render's options
-        int write;                      // the write that fails: the first of the file's own
+        int write;                      // the write that fails
         std::string message;            // when its write or flush fails; % the cause
         const char* last;               // the call putting the work in place
         std::string lastMessage;
+        std::string within = "";        // the write counts only on this file
     };
     for (const Row& row : {
              Row{"w", {}, 1, wave, "rename", wave},
@@ -337,11 +338,15 @@ TEST_F(WaveSafety, AFailingWriteFlushOrRenameLeavesEveryFileAsItWas) {
              Row{"", {"--append"}, 1, wave, "ftruncate", wave},
              Row{"", {"--append", "--markers"}, 1, wave, "rename", wave},
              Row{"", {"--midi", "song.mid"}, 1, "Can't write 'song.mid': %; nothing was written.",
-                 "rename", wave},
-             Row{"", {"--labels", "labels.txt"}, 2,
-                 "Can't write 'labels.txt': %; nothing was written.", "rename", wave}}) {
+                 "rename", wave, "song.mid"},
+             // The notes wait in an unnamed spool beside it.
+             Row{"", {"--midi", "song.mid"}, 1, "Can't write 'song.mid': %; nothing was written.",
+                 "rename", wave, "(deleted)"},
+             Row{"", {"--labels", "labels.txt"}, 1,
+                 "Can't write 'labels.txt': %; nothing was written.", "rename", wave, "labels.txt"}}) {
         const std::string fails[][3] = {
-            {"write:" + std::to_string(row.write) + ":ENOSPC", "No space left on device", row.message},
+            {"write:" + std::to_string(row.write) + ":ENOSPC" + (row.within.empty() ? "" : ":" + row.within),
+             "No space left on device", row.message},
             {"fsync:1:EIO", "Input/output error", row.message},
             {std::string(row.last) + ":1:EROFS", "Read-only file system", row.lastMessage}};
         for (const auto& [fail, cause, said] : fails) {
