@@ -20,19 +20,25 @@ namespace {
 
 // Prints the reason the program ends, if there is one, and gives its exit
 // status. Help or a summary that could not be written is a failure.
-int finish(const Session& session, const Stop& stop) {
-    if (!stop.message.empty()) {
-        std::fprintf(stop.onStderr ? session.io.err : session.io.out, "%s\n", stop.message.c_str());
-    }
+int finish(const Session& session, int status, const std::string& message, bool onStderr) {
+    if (!message.empty()) std::fprintf(onStderr ? session.io.err : session.io.out, "%s\n", message.c_str());
     errno = 0;
     const bool lost = std::fflush(session.io.out) != 0 || std::ferror(session.io.out) != 0;
-    if (lost && stop.status == 0) {
+    if (lost && status == 0) {
         const int error = errno != 0 ? errno : EIO;
         std::fprintf(session.io.err, "clicktrack: can't write to standard output: %s\n",
                      std::strerror(error));
         return 1;
     }
-    return stop.status;
+    return status;
+}
+
+int finish(const Session& session, const Stop& stop) {
+    return finish(session, stop.status, stop.message, stop.onStderr);
+}
+
+int finish(const Session& session, const Exit& exit) {
+    return finish(session, exit.status, exit.message, exit.onStderr);
 }
 
 }  // namespace
@@ -47,18 +53,18 @@ int main(int argc, char** argv) {
     Session session;
     if (argc > 1) {
         const ParsedArguments parsed = parseArguments(std::vector<std::string>(argv + 1, argv + argc));
-        if (const Stop* stop = std::get_if<Stop>(&parsed)) return finish(session, *stop);
+        if (const Exit* exit = std::get_if<Exit>(&parsed)) return finish(session, *exit);
         const CommandLine& line = std::get<CommandLine>(parsed);
         if (line.command != Command::Menu) {
             try {
                 return finish(session, runCommandLine(line, session.io.out, session.io.err));
             } catch (const std::bad_alloc&) {
-                return finish(session, Stop{1, "clicktrack: not enough memory", true});
+                return finish(session, Exit{1, "clicktrack: not enough memory", true});
             }
         }
     }
     try {
-        if (Outcome stop = startUp(session)) return finish(session, *stop);
+        if (Ending stop = startUp(session)) return finish(session, *stop);
         return finish(session, runMenu(session));
     } catch (const std::bad_alloc&) {
         // A very high sample rate makes a long click; say so instead of aborting.

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "core/beat_schedule.hpp"
+#include "cli/exit.hpp"
 #include "core/outcome.hpp"
 #include "io/kept_file.hpp"
 #include "midi/midi_file.hpp"
@@ -19,24 +20,24 @@ public:
 
     // Starts the MIDI file of the track `sections` lay out, whose sections
     // hold `beats`: it is written as the track is walked, through midi().
-    Outcome startMidi(const std::vector<ScheduledSection>& sections,
+    Result startMidi(const std::vector<ScheduledSection>& sections,
                       const std::vector<std::string>& names, const std::vector<int64_t>& beats);
     TrackOutput* midi() { return midi_.get(); }
     // Why the MIDI file could not be written, once the walk is over.
-    Outcome midiOutcome(const std::vector<std::string>& names) const;
+    Result midiOutcome() const;
 
     // Writes `text`.
-    Outcome writeText(const std::string& text);
+    Result writeText(const std::string& text);
 
     // Puts its data on disk: all that can fail but putting it in place.
-    Outcome finish();
+    Result finish();
 
     // Puts the file in place, once the wave file `wave` is in place.
-    Outcome commit(const std::string& wave);
+    Result commit(const std::string& wave);
 
 private:
-    Outcome open();
-    Outcome failed(const std::string& problem, const std::string& outcome) const;
+    Result open();
+    Result failed(const std::string& problem, const std::string& outcome) const;
 
     std::string path_;
     KeptFile file_;

@@ -13,8 +13,8 @@ namespace {
 
 constexpr int kFileFailure = 1;
 
-Stop fileFailure(const std::string& message) {
-    return Stop{kFileFailure, "clicktrack: " + message, true};
+Exit fileFailure(const std::string& message) {
+    return Exit{kFileFailure, "clicktrack: " + message, true};
 }
 
 std::string number(double value) {
@@ -25,7 +25,7 @@ std::string number(double value) {
 
 // A value refused at the rate in force: the option that gave it, or else
 // the rate that it does not suit.
-Stop refusedValue(const char* option, bool fromOption, const std::string& value,
+Exit refusedValue(const char* option, bool fromOption, const std::string& value,
                   const std::string& rate, const std::string& rule) {
     if (fromOption) return usageError(std::string(option) + " " + value + ": " + rule + ".");
     const char* what = std::string(option) == "--tempo" ? "tempo" : "frequency";
@@ -34,7 +34,7 @@ Stop refusedValue(const char* option, bool fromOption, const std::string& value,
 }
 
 // The settings file named by --settings, as start-up loads it.
-std::optional<Stop> loadSettingsFile(const std::string& path, Job& job) {
+std::optional<Exit> loadSettingsFile(const std::string& path, Job& job) {
     SettingsFileText file = readSettingsFile(path);
     if (!file.problem.empty()) return fileFailure(file.problem);
     if (!file.text) return fileFailure("Can't read settings file '" + path + "': No such file.");
@@ -43,7 +43,7 @@ std::optional<Stop> loadSettingsFile(const std::string& path, Job& job) {
 }
 
 // The options over the settings, each checked as the menu checks it.
-std::optional<Stop> applyOptions(const CommandLine& line, Settings& s) {
+std::optional<Exit> applyOptions(const CommandLine& line, Settings& s) {
     if (line.rate) s.rate = *line.rate;
     if (line.bits) s.bits = *line.bits;
     if (line.tempoFrom) s.tempo = *line.tempoFrom;
@@ -89,7 +89,7 @@ std::optional<Stop> applyOptions(const CommandLine& line, Settings& s) {
 }
 
 // The tempo map, checked whole at the rate in force.
-std::optional<Stop> loadMap(const std::string& path, Job& job) {
+std::optional<Exit> loadMap(const std::string& path, Job& job) {
     MapReading map = readMapSong(path, job.settings.rate);
     if (map.unreadable) return fileFailure(*map.unreadable);
     if (map.entryCount == 0 || !map.problems.empty()) {
@@ -99,7 +99,7 @@ std::optional<Stop> loadMap(const std::string& path, Job& job) {
             lines += "clicktrack: " + problem;
         }
         if (map.verdict) lines += (lines.empty() ? "" : "\n") + ("clicktrack: " + *map.verdict);
-        return Stop{kFileFailure, lines, true};
+        return Exit{kFileFailure, lines, true};
     }
     job.song = std::move(map.song);
     return std::nullopt;
@@ -127,7 +127,7 @@ Song oneTempoSong(const CommandLine& line, const Settings& s) {
 
 // The clicks the options give every section without a pattern of its own,
 // the subdivisions and the count-in.
-std::optional<Stop> shapeSong(const CommandLine& line, const Settings& settings, Song& song) {
+std::optional<Exit> shapeSong(const CommandLine& line, const Settings& settings, Song& song) {
     for (SongSection& s : song.sections) {
         if (!s.pattern.empty()) continue;
         if (line.pattern && line.map && static_cast<int64_t>(line.pattern->size()) != s.beatsPerMeasure) {
@@ -156,7 +156,7 @@ std::optional<Stop> shapeSong(const CommandLine& line, const Settings& settings,
 
 // The whole song checked at the rate in force: a count-in of the menu's
 // grid, and a track laid at exact times, within 31-bit frame counts.
-std::optional<Stop> checkLength(const Song& song, uint32_t rate) {
+std::optional<Exit> checkLength(const Song& song, uint32_t rate) {
     if (song.rounding == Rounding::Exact) {
         if (!(exactSeconds(song) * rate < kFrameCountLimitDouble)) {
             return fileFailure("the track is too long: its frames do not fit 31 bits at this "
@@ -174,12 +174,12 @@ std::optional<Stop> checkLength(const Song& song, uint32_t rate) {
 
 }  // namespace
 
-std::variant<Job, Stop> prepareJob(const CommandLine& line) {
+std::variant<Job, Exit> prepareJob(const CommandLine& line) {
     Job job;
     if (line.settings) {
-        if (std::optional<Stop> r = loadSettingsFile(*line.settings, job)) return *r;
+        if (std::optional<Exit> r = loadSettingsFile(*line.settings, job)) return *r;
     }
-    if (std::optional<Stop> r = applyOptions(line, job.settings)) return *r;
+    if (std::optional<Exit> r = applyOptions(line, job.settings)) return *r;
     if (line.shapesTheClicks()) {
         // The accent click must be one the rate can carry, given or not.
         const float accentHz = line.accentFreq.value_or(job.settings.hz * kAccentRatio);
@@ -189,20 +189,19 @@ std::variant<Job, Stop> prepareJob(const CommandLine& line) {
         }
     }
     if (line.map) {
-        if (std::optional<Stop> r = loadMap(*line.map, job)) return *r;
+        if (std::optional<Exit> r = loadMap(*line.map, job)) return *r;
     } else {
         job.song = oneTempoSong(line, job.settings);
     }
-    if (std::optional<Stop> r = shapeSong(line, job.settings, job.song)) return *r;
-    if (std::optional<Stop> r = checkLength(job.song, job.settings.rate)) return *r;
+    if (std::optional<Exit> r = shapeSong(line, job.settings, job.song)) return *r;
+    if (std::optional<Exit> r = checkLength(job.song, job.settings.rate)) return *r;
     return job;
 }
 
-Stop commandLineFailure(Stop stop) {
-    if (stop.status < kSignalStatusBase) stop.status = kFileFailure;
-    if (!stop.message.empty()) stop.message = "clicktrack: " + stop.message;
-    stop.onStderr = true;
-    return stop;
+Exit commandLineFailure(const Failure& failure) {
+    const int status =
+        failure.kind == Failure::Kind::Interrupted ? kSignalExit + failure.signal : kFileFailure;
+    return Exit{status, failure.detail.empty() ? "" : "clicktrack: " + failure.detail, true};
 }
 
 ClickSet clickSetFor(const CommandLine& line, const Job& job) {

@@ -21,11 +21,11 @@ struct Job {
 
 // The job, or why it cannot be done: a usage error (status 2) for a value
 // the options gave, a file failure (status 1) for the settings file or the map.
-std::variant<Job, Stop> prepareJob(const CommandLine& line);
+std::variant<Job, Exit> prepareJob(const CommandLine& line);
 
 // A failure of a file or the device, said the command line's way: on
 // standard error after "clicktrack: ", with status 1 (a signal keeps its status).
-Stop commandLineFailure(Stop stop);
+Exit commandLineFailure(const Failure& failure);
 
 // The clicks the job's song sounds: the accent (at --accent-freq, or a fifth
 // above --freq), the subdivision and the quieter levels only when it shapes

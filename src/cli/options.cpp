@@ -187,7 +187,7 @@ std::string quoted(const std::string& text) {
     return shown + "'";
 }
 
-Stop refuse(const std::string& option, const char* accepts, const std::string& given) {
+Exit refuse(const std::string& option, const char* accepts, const std::string& given) {
     return usageError(option + " must be " + accepts + ", not " + quoted(given) + ".");
 }
 
@@ -245,7 +245,7 @@ const char* commandName(Command command) {
 }
 
 // Stores one option's value; a usage error when it is not acceptable.
-Outcome takeOption(int val, const std::string& arg, CommandLine& line) {
+Result takeOption(int val, const std::string& arg, CommandLine& line) {
     long long n = 0;
     float x = 0.0f;
     const std::string name = longName(val);
@@ -338,7 +338,7 @@ Outcome takeOption(int val, const std::string& arg, CommandLine& line) {
 
 // What getopt_long's '?' means: an unknown or ambiguous option, or a value
 // given to an option that takes none.
-Stop badOption(int optionCode, const char* text) {
+Exit badOption(int optionCode, const char* text) {
     if (optionCode != 0 && findOption(optionCode)) {
         return usageError("option " + quoted(longName(optionCode)) + " takes no value.");
     }
@@ -362,7 +362,7 @@ Stop badOption(int optionCode, const char* text) {
 }
 
 // Rules between options, once all are read.
-Outcome checkCombinations(const CommandLine& line) {
+Result checkCombinations(const CommandLine& line) {
     if (line.accent && line.pattern) {
         return usageError("--accent and --pattern cannot be used together: the pattern says "
                           "where the accents go.");
@@ -390,8 +390,8 @@ Outcome checkCombinations(const CommandLine& line) {
 
 }  // namespace
 
-Stop usageError(const std::string& sentence) {
-    return Stop{2, "clicktrack: " + sentence + "\nTry 'clicktrack --help'.", true};
+Exit usageError(const std::string& sentence) {
+    return Exit{2, "clicktrack: " + sentence + "\nTry 'clicktrack --help'.", true};
 }
 
 const char* helpText(Command command) {
@@ -436,7 +436,7 @@ ParsedArguments parseArguments(const std::vector<std::string>& args) {
         if (val == -1) break;
         if (val == ':') return usageError("option " + quoted(longName(optopt)) + " needs a value.");
         if (val == '?') return badOption(optopt, argv[optind - 1]);
-        if (val == 'h') return Stop{0, helpText(line.command), false};
+        if (val == 'h') return Exit{0, helpText(line.command), false};
         const Scope scope = findOption(val)->scope;
         if (line.command == Command::Menu && val != kVersion) {
             return usageError(longName(val) +
@@ -444,7 +444,7 @@ ParsedArguments parseArguments(const std::vector<std::string>& args) {
         }
         if (val == kVersion) {
             if (line.command != Command::Menu) return usageError("unknown option '--version'.");
-            return Stop{0, versionText(), false};
+            return Exit{0, versionText(), false};
         }
         if (scope == Scope::Render || scope == Scope::Play) {
             const Command owner = scope == Scope::Render ? Command::Render : Command::Play;
@@ -454,7 +454,7 @@ ParsedArguments parseArguments(const std::vector<std::string>& args) {
                                   commandName(line.command) + "'.");
             }
         }
-        if (Outcome stop = takeOption(val, optarg ? optarg : "", line)) return *stop;
+        if (Result stop = takeOption(val, optarg ? optarg : "", line)) return *stop;
     }
     if (optind < argc) {
         const std::string extra = argv[optind];
@@ -464,6 +464,6 @@ ParsedArguments parseArguments(const std::vector<std::string>& args) {
         }
         return usageError("unexpected argument " + quoted(extra) + ".");
     }
-    if (Outcome stop = checkCombinations(line)) return *stop;
+    if (Result stop = checkCombinations(line)) return *stop;
     return line;
 }

@@ -8,6 +8,7 @@
 #include <variant>
 #include <vector>
 
+#include "cli/exit.hpp"
 #include "core/outcome.hpp"
 
 enum class Command { Menu, Render, Play };
@@ -66,7 +67,7 @@ struct CommandLine {
 //  - help or version text: status 0, on standard output;
 //  - a usage error: status 2, on standard error, two lines: what is wrong,
 //    then "Try 'clicktrack --help'.".
-using ParsedArguments = std::variant<CommandLine, Stop>;
+using ParsedArguments = std::variant<CommandLine, Exit>;
 
 // Reads the arguments that follow the program's name. No arguments at all
 // give Command::Menu. Uses getopt_long, whose position it resets first.
@@ -74,7 +75,7 @@ ParsedArguments parseArguments(const std::vector<std::string>& args);
 
 // A usage error naming what is wrong, e.g. "--tempo ... not '0'.", in the
 // form parseArguments gives its own, for the checks made later.
-Stop usageError(const std::string& sentence);
+Exit usageError(const std::string& sentence);
 
 // The help texts (Command::Menu gives the program's, the others the
 // command's) and the version line, without their last line break.

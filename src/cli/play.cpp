@@ -90,7 +90,7 @@ private:
 
 }  // namespace
 
-Outcome playTrack(const CommandLine& line, const Job& job, FILE* out, FILE* err) {
+Result playTrack(const CommandLine& line, const Job& job, FILE* out, FILE* err) {
     const Settings& s = job.settings;
     const Song& song = job.song;
     if (silentSong(song, line.seconds) ||
@@ -104,7 +104,7 @@ Outcome playTrack(const CommandLine& line, const Job& job, FILE* out, FILE* err)
                    "silent.\n", err);
     }
     if (!line.seconds && sectionPastFrameLimit(song, s.rate)) {
-        return Stop{1, "clicktrack: the track is too long to play: its frames do not fit 31 bits "
+        return Exit{1, "clicktrack: the track is too long to play: its frames do not fit 31 bits "
                        "at this rate; nothing was played.", true};
     }
     const InterruptGuard guard;
@@ -132,7 +132,7 @@ Outcome playTrack(const CommandLine& line, const Job& job, FILE* out, FILE* err)
             }
         }
     } while (line.loop && tally.framesPlayed > 0 && !interruptSignal());
-    if (const int signal = interruptSignal()) return Stop{kSignalStatusBase + signal, "", true};
+    if (const int signal = interruptSignal()) return Exit{kSignalExit + signal, "", true};
     if (tally.framesPlayed == 0) {
         // The device plays whole periods after the first: a track that ends
         // within one is not heard.

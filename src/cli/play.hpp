@@ -5,6 +5,7 @@
 
 #include "cli/job.hpp"
 #include "cli/options.hpp"
+#include "cli/exit.hpp"
 #include "core/outcome.hpp"
 
 // Plays the job's track: all its measures, the first --seconds of it, or,
@@ -12,4 +13,4 @@
 // `out`: updated in place on a terminal, one line a measure otherwise,
 // nothing when quiet. A track with nothing to play plays nothing and says so
 // on `err`, once.
-Outcome playTrack(const CommandLine& line, const Job& job, FILE* out, FILE* err);
+Result playTrack(const CommandLine& line, const Job& job, FILE* out, FILE* err);

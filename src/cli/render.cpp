@@ -60,8 +60,8 @@ void writeSummary(FILE* out, const std::string& name, const CommandLine& line, c
     std::fflush(out);
 }
 
-Stop tooLarge(const std::string& name, const char* outcome) {
-    return Stop{1, "clicktrack: the track would make '" + name + "' 4 GiB or larger; nothing was " +
+Exit tooLarge(const std::string& name, const char* outcome) {
+    return Exit{1, "clicktrack: the track would make '" + name + "' 4 GiB or larger; nothing was " +
                        outcome + ".", true};
 }
 
@@ -73,7 +73,7 @@ uint64_t sizeOf(const std::string& path) {
 // Two outputs that name one file would write over each other, and an
 // output that names an input (the map, the settings file) would destroy it.
 // Names are compared as files: links followed, standard output included.
-Outcome checkOutputsDiffer(const CommandLine& line, const std::string& wave, int audioOut) {
+Result checkOutputsDiffer(const CommandLine& line, const std::string& wave, int audioOut) {
     std::vector<std::pair<const char*, std::string>> outputs;
     if (line.midi) outputs.emplace_back("--midi", *line.midi);
     if (line.labels) outputs.emplace_back("--labels", *line.labels);
@@ -113,7 +113,7 @@ Outcome checkOutputsDiffer(const CommandLine& line, const std::string& wave, int
 
 }  // namespace
 
-Outcome renderTrack(const CommandLine& line, const Job& job, int audioOut, FILE* summaryOut,
+Result renderTrack(const CommandLine& line, const Job& job, int audioOut, FILE* summaryOut,
                     FILE* err) {
     const Settings& s = job.settings;
     const Song& song = job.song;
@@ -125,7 +125,7 @@ Outcome renderTrack(const CommandLine& line, const Job& job, int audioOut, FILE*
     }
     const std::string name = line.toStandardOutput() ? "standard output" : s.save;
     const char* outcome = line.append ? "added" : "written";
-    if (Outcome r = checkOutputsDiffer(line, s.save, audioOut)) return r;
+    if (Result r = checkOutputsDiffer(line, s.save, audioOut)) return r;
     // A track whose frames are no 32-bit count is refused, as the menu refuses it.
     if (sectionPastFrameLimit(song, s.rate)) return tooLarge(name, outcome);
     if (song.rounding == Rounding::Exact) {
@@ -156,7 +156,7 @@ Outcome renderTrack(const CommandLine& line, const Job& job, int audioOut, FILE*
     if (line.midi) {
         // Written in the same walk of the track as the wave file.
         midi.emplace(*line.midi);
-        if (Outcome r = midi->startMidi(sections, names, extent.beats)) return r;
+        if (Result r = midi->startMidi(sections, names, extent.beats)) return r;
         alongside.push_back(midi->midi());
     }
     WaveFile file(name, s.rate, bits);
@@ -176,28 +176,28 @@ Outcome renderTrack(const CommandLine& line, const Job& job, int audioOut, FILE*
         // Added to a file, the labels count from the start of the file.
         const int64_t offset = line.append ? static_cast<int64_t>(file.audioFrames()) : 0;
         labels.emplace(*line.labels);
-        if (Outcome r = labels->writeText(labelTrackText(marks, frames, s.rate, offset))) return r;
+        if (Result r = labels->writeText(labelTrackText(marks, frames, s.rate, offset))) return r;
     }
     const Outcome written = file.writeTrack(BeatSchedule(sections), laid, alongside);
     if (midi) {
-        if (Outcome r = midi->midiOutcome(names)) return r;
+        if (Result r = midi->midiOutcome()) return r;
     }
     if (written) return commandLineFailure(*written);
     // Everything that can fail is done before the first file is put in
     // place; then the wave file, then the others.
     for (std::optional<CompanionFile>* companion : {&midi, &labels}) {
         if (*companion) {
-            if (Outcome r = (*companion)->finish()) return r;
+            if (Result r = (*companion)->finish()) return r;
         }
     }
     if (Outcome r = file.commit()) return commandLineFailure(*r);
     const std::string wave = line.toStandardOutput() ? "the wave file" : "'" + s.save + "'";
     // Each companion is put in place even when another could not be, so that
     // only the one the message names is left as it was.
-    Outcome failed;
+    Result failed;
     for (std::optional<CompanionFile>* companion : {&midi, &labels}) {
         if (*companion) {
-            Outcome r = (*companion)->commit(wave);
+            Result r = (*companion)->commit(wave);
             if (r && !failed) failed = r;
         }
     }

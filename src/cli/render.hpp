@@ -5,10 +5,11 @@
 
 #include "cli/job.hpp"
 #include "cli/options.hpp"
+#include "cli/exit.hpp"
 #include "core/outcome.hpp"
 
 // Writes the job's track to the file the options name, to the end of it
 // with --append, or to `audioOut` with "-o -". Writes the summary line to
 // `summaryOut` unless quiet, and warnings to `err`. Nothing on success.
-Outcome renderTrack(const CommandLine& line, const Job& job, int audioOut, FILE* summaryOut,
+Result renderTrack(const CommandLine& line, const Job& job, int audioOut, FILE* summaryOut,
                     FILE* err);

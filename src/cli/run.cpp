@@ -6,12 +6,12 @@
 #include "cli/play.hpp"
 #include "cli/render.hpp"
 
-Stop runCommandLine(const CommandLine& line, FILE* out, FILE* err) {
-    std::variant<Job, Stop> prepared = prepareJob(line);
-    if (Stop* stop = std::get_if<Stop>(&prepared)) return *stop;
+Exit runCommandLine(const CommandLine& line, FILE* out, FILE* err) {
+    std::variant<Job, Exit> prepared = prepareJob(line);
+    if (Exit* stop = std::get_if<Exit>(&prepared)) return *stop;
     const Job& job = std::get<Job>(prepared);
     for (const std::string& warning : job.warnings) std::fprintf(err, "clicktrack: %s\n", warning.c_str());
-    Outcome result;
+    Result result;
     if (line.command == Command::Render && line.toStandardOutput() && ::isatty(STDOUT_FILENO)) {
         // Binary samples would only garble the terminal, as compressors refuse to do too.
         return usageError("-o - would write the wave file to the terminal; redirect standard "
@@ -24,5 +24,5 @@ Stop runCommandLine(const CommandLine& line, FILE* out, FILE* err) {
     } else {
         result = playTrack(line, job, out, err);
     }
-    return result ? *result : Stop{0, "", false};
+    return result ? *result : Exit{0, "", false};
 }

@@ -4,8 +4,9 @@
 #include <cstdio>
 
 #include "cli/options.hpp"
+#include "cli/exit.hpp"
 #include "core/outcome.hpp"
 
-// Runs the command the line asks for; ends with a Stop that carries the exit
+// Runs the command the line asks for; ends with a Exit that carries the exit
 // status (0 on success) and what to print.
-Stop runCommandLine(const CommandLine& line, FILE* out, FILE* err);
+Exit runCommandLine(const CommandLine& line, FILE* out, FILE* err);

@@ -60,7 +60,7 @@ BeatListener measureAnnouncer(FILE* out) {
 }
 
 // `w`: a new file holding one track of the current length.
-Outcome writeNew(Session& s) {
+Ending writeNew(Session& s) {
     const Settings& st = s.settings;
     const Song song = menuSong(s, s.trackSeconds);
     if (sectionPastFrameLimit(song, st.rate)) return tooLarge(s, "written");
@@ -69,29 +69,29 @@ Outcome writeNew(Session& s) {
         return tooLarge(s, "written");
     }
     WaveFile file(st.save, st.rate, bitsOf(st));
-    if (Outcome r = file.create(static_cast<int32_t>(track.front().frames))) return r;
-    if (Outcome r = file.writeTrack(BeatSchedule(track), s.click.clickBytes)) return r;
+    if (Ending r = file.create(static_cast<int32_t>(track.front().frames))) return r;
+    if (Ending r = file.writeTrack(BeatSchedule(track), s.click.clickBytes)) return r;
     // The last click may run past the planned length: the header states it all.
     return file.commit();
 }
 
 // `+`: one more track at the end of the existing file's audio.
-Outcome appendTrack(Session& s) {
+Ending appendTrack(Session& s) {
     const Settings& st = s.settings;
     WaveFile file(st.save, st.rate, bitsOf(st));
-    if (Outcome r = file.openForAppend()) return r;
+    if (Ending r = file.openForAppend()) return r;
     const Song song = menuSong(s, s.trackSeconds);
     if (sectionPastFrameLimit(song, st.rate)) return tooLarge(s, "added");
     const std::vector<ScheduledSection> track = planFile(song, st.rate, s.click.clickLength);
     if (!fitsWaveSize(file.lengthAfter(trackBytes(s, track)))) return tooLarge(s, "added");
-    if (Outcome r = file.writeTrack(BeatSchedule(track), s.click.clickBytes)) return r;
+    if (Ending r = file.writeTrack(BeatSchedule(track), s.click.clickBytes)) return r;
     return file.commit();
 }
 
 // Plays each of `plays` on the device opened afresh, telling `onSection` of
 // each section first (a play of several sections tells of the later ones
 // as they begin).
-Outcome playOnDevice(const Session& s, const std::vector<DevicePlay>& plays,
+Ending playOnDevice(const Session& s, const std::vector<DevicePlay>& plays,
                      const std::vector<ClickVoice>& voices,
                      const std::function<void(size_t)>& onSection) {
     const PlayClicks clicks{voices, s.click.bytesPerSample};
@@ -99,7 +99,7 @@ Outcome playOnDevice(const Session& s, const std::vector<DevicePlay>& plays,
         onSection(i);
         PlayTally tally;
         tally.onNewSection = onSection;
-        if (Outcome r = playScheduleOnDevice(targetOf(s.settings), plays[i].sections, clicks,
+        if (Ending r = playScheduleOnDevice(targetOf(s.settings), plays[i].sections, clicks,
                                              plays[i].total, measureAnnouncer(s.io.out), &tally)) {
             return r;
         }
@@ -108,7 +108,7 @@ Outcome playOnDevice(const Session& s, const std::vector<DevicePlay>& plays,
 }
 
 // `a`: the beat at the current tempo for the audition length.
-Outcome audition(Session& s) {
+Ending audition(Session& s) {
     const Settings& st = s.settings;
     // The audition length is checked against the rate when it is set; this
     // keeps the conversion safe whatever the path that set it.
@@ -129,7 +129,7 @@ void reportUnusedTempoMap(FILE* out, const std::vector<std::string>& problems) {
 // Reads the map for `rtm` and `ptm`, in either format, and says what it
 // found. A map without entries ends the program; a map that cannot be used
 // leaves the song without sections.
-Outcome loadTempoMap(Session& s, Song& song) {
+Ending loadTempoMap(Session& s, Song& song) {
     FILE* out = s.io.out;
     MapReading map = readMapSong(s.settings.map, s.settings.rate, Unreadable::MenuReading);
     if (map.unreadable) {
@@ -155,10 +155,10 @@ std::optional<ClickSet> shapedClicksOf(const Settings& st, const Song& song) {
 }
 
 // `rtm`: every section of the tempo map, in order, into one new file.
-Outcome renderTempoMap(Session& s) {
+Ending renderTempoMap(Session& s) {
     Settings& st = s.settings;
     Song song;
-    if (Outcome r = loadTempoMap(s, song)) return r;
+    if (Ending r = loadTempoMap(s, song)) return r;
     if (song.sections.empty()) return std::nullopt;
     const std::optional<ClickSet> shaped = shapedClicksOf(st, song);
     const int64_t clickLength = s.click.clickLength;
@@ -178,16 +178,16 @@ Outcome renderTempoMap(Session& s) {
         s.trackSeconds = sectionSeconds(last.beatsPerMeasure, last.measures, st.tempo);
     }
     WaveFile file(st.save, st.rate, bitsOf(st));
-    if (Outcome r = file.create(0)) return r;
-    if (Outcome r = file.writeTrack(BeatSchedule(sections), clicks)) return r;
+    if (Ending r = file.create(0)) return r;
+    if (Ending r = file.writeTrack(BeatSchedule(sections), clicks)) return r;
     return file.commit();
 }
 
 // `ptm`: the sections one after another, each counting its measures from 1.
-Outcome playTempoMap(Session& s) {
+Ending playTempoMap(Session& s) {
     const Settings& st = s.settings;
     Song song;
-    if (Outcome r = loadTempoMap(s, song)) return r;
+    if (Ending r = loadTempoMap(s, song)) return r;
     if (song.sections.empty()) return std::nullopt;
     const std::optional<ClickSet> shaped = shapedClicksOf(st, song);
     const auto announceSection = [&s](size_t i) {
@@ -199,7 +199,7 @@ Outcome playTempoMap(Session& s) {
 
 }  // namespace
 
-Outcome runAction(const std::string& word, Session& s) {
+Ending runAction(const std::string& word, Session& s) {
     if (word == "a") return audition(s);
     if (word == "rtm") return renderTempoMap(s);
     if (word == "ptm") return playTempoMap(s);

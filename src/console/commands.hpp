@@ -4,8 +4,8 @@
 
 #include <string>
 
-#include "core/outcome.hpp"
+#include "console/ending.hpp"
 #include "console/session.hpp"
 
 // Runs the action of `word`, if it has one (`a`, `rtm`, `ptm`, `w`, `+`).
-Outcome runAction(const std::string& word, Session& session);
+Ending runAction(const std::string& word, Session& session);

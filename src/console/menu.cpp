@@ -32,7 +32,7 @@ void refuse(FILE* out, const std::string& rule, const char* keepingFormat, doubl
 
 // Reads a decimal number for a setting. End of input ends the program; a
 // refused value is reported and the setting keeps its value.
-Outcome askDecimal(Session& s, const char* prompt, float& field,
+Ending askDecimal(Session& s, const char* prompt, float& field,
                    Rule (*check)(float, uint32_t), const char* keepingFormat) {
     std::fprintf(s.io.out, "%s\n", prompt);
     float value = 0.0f;
@@ -47,7 +47,7 @@ Outcome askDecimal(Session& s, const char* prompt, float& field,
     return std::nullopt;
 }
 
-Outcome askCount(Session& s, const char* prompt, int32_t& field,
+Ending askCount(Session& s, const char* prompt, int32_t& field,
                  Rule (*check)(long long)) {
     std::fprintf(s.io.out, "%s\n", prompt);
     long long value = 0;
@@ -62,7 +62,7 @@ Outcome askCount(Session& s, const char* prompt, int32_t& field,
     return std::nullopt;
 }
 
-Outcome askName(Session& s, const char* prompt, std::string& field, size_t maxChars,
+Ending askName(Session& s, const char* prompt, std::string& field, size_t maxChars,
                 const char* what) {
     std::fprintf(s.io.out, "%s\n", prompt);
     std::string word;
@@ -95,7 +95,7 @@ void writeHelp(FILE* out) {
 }
 
 // Shows the tempo map help and waits for "c"; other words are ignored.
-Outcome showHelp(Session& s) {
+Ending showHelp(Session& s) {
     writeHelp(s.io.out);
     std::string word;
     bool tooLong = false;
@@ -108,9 +108,9 @@ Outcome showHelp(Session& s) {
 }
 
 // The setting handlers. Returns a Stop when the command ends the program.
-Outcome runSettingHandler(const std::string& word, Session& s) {
+Ending runSettingHandler(const std::string& word, Session& s) {
     Settings& st = s.settings;
-    Outcome r;
+    Ending r;
     if (word == "t") {
         r = askDecimal(s, "Enter tempo in beats per minute", st.tempo, checkTempo, "%.1f");
         s.trackSeconds = recomputedTrackSeconds(st);
@@ -122,7 +122,7 @@ Outcome runSettingHandler(const std::string& word, Session& s) {
                        "%.1f");
     } else if (word == "s") {
         // A failed save is told, and the menu carries on.
-        const Outcome saved = saveSettings(st, kSettingsFileName);
+        const Ending saved = saveSettings(st, kSettingsFileName);
         std::fprintf(s.io.out, "%s\n", saved ? saved->message.c_str() : "Saved Settings");
     } else if (word == "x") {
         r = quitProgram();
@@ -181,10 +181,10 @@ Stop runMenu(Session& s) {
             return quitProgram();
         }
         if (tooLong || !isCommand(word)) continue;
-        if (Outcome stop = runSettingHandler(word, s)) return *stop;
+        if (Ending stop = runSettingHandler(word, s)) return *stop;
         // The click stays for the next pass, which makes it again only when
         // the values it is made from have changed.
         writeClickStage(s.io.out, makeClick(s.click, s.settings.hz, s.settings.rate));
-        if (Outcome stop = runAction(word, s)) return *stop;
+        if (Ending stop = runAction(word, s)) return *stop;
     }
 }

@@ -4,7 +4,7 @@
 #include <cstdio>
 
 #include "click/click.hpp"
-#include "core/outcome.hpp"
+#include "console/ending.hpp"
 #include "console/session.hpp"
 
 // What the click stage of a menu pass writes: the warning of a frequency too

@@ -28,7 +28,7 @@ void loadSettingsFile(Session& s, std::string text, const char* path) {
 
 // Asks for the sample rate until one is usable. Answers 1 to 4 pick the
 // usual rates; any other number is the rate itself; 0 ends the program.
-Outcome askRate(Session& s) {
+Ending askRate(Session& s) {
     for (;;) {
         std::fputs("\nEnter sample rate or\n"
                    "0 = exit, 1 = 44100,  2 = 48000,  3 = 88200,  4 = 96000\n",
@@ -55,7 +55,7 @@ Outcome askRate(Session& s) {
     }
 }
 
-Outcome askBits(Session& s) {
+Ending askBits(Session& s) {
     std::fputs("\nChoose Bit Depth (1 = 16 bits, 2 = 24 bits)\n", s.io.out);
     long long answer = 0;
     const ReadResult r = readInteger(s.io.in, answer);
@@ -66,7 +66,7 @@ Outcome askBits(Session& s) {
 
 }  // namespace
 
-Outcome startUp(Session& s, const char* settingsPath) {
+Ending startUp(Session& s, const char* settingsPath) {
     s.settings = Settings{};
     SettingsFileText file = readSettingsFile(settingsPath);
     // A settings file that cannot be used is as good as none, once the user knows.
@@ -74,8 +74,8 @@ Outcome startUp(Session& s, const char* settingsPath) {
     if (file.text) {
         loadSettingsFile(s, std::move(*file.text), settingsPath);
     } else {
-        if (Outcome r = askRate(s)) return r;
-        if (Outcome r = askBits(s)) return r;
+        if (Ending r = askRate(s)) return r;
+        if (Ending r = askBits(s)) return r;
         s.trackSeconds = startupTrackSeconds(s.settings);
     }
     initClickState(s.click, s.settings.bits);

@@ -1,29 +1,42 @@
-// How an operation ends when it does not simply carry on.
-//
-// Library code never ends the process: it hands one of these back up to the
-// console, which prints the message and turns the status into the exit code.
+// How work below the front ends ends when it does not simply carry on: one
+// kind of failure for the whole engine. It tells what failed, the file and
+// the system's error when there are any, and a sentence for a person; it
+// never chooses an exit status or a stream, which each front end decides.
 #pragma once
 
 #include <optional>
 #include <string>
+#include <utility>
 
-struct Stop {
-    int status = 2;          // exit status of the process
-    std::string message;     // line to print (without its line break); empty for none
-    bool onStderr = false;   // sound device failures go to standard error
+struct Failure {
+    enum class Kind {
+        Refused,      // a value, a file or a request the program does not work with
+        File,         // reading or writing a file failed
+        Device,       // the sound device failed
+        Interrupted,  // a stop signal ended the work
+    };
+    Kind kind = Kind::Refused;
+    std::string detail;  // what to tell, without its line break; may be empty
+    std::string path;    // the file it concerns, when there is one
+    int error = 0;       // errno, or the sound library's code
+    int signal = 0;      // Interrupted: the signal
 };
 
-// Work stopped by a signal ends with 128 + the signal's number.
-constexpr int kSignalStatusBase = 128;
+// nullopt: the work finished and the program carries on.
+using Outcome = std::optional<Failure>;
 
-// nullopt: the operation finished and the program carries on.
-using Outcome = std::optional<Stop>;
+inline Failure refusal(std::string detail) {
+    return Failure{Failure::Kind::Refused, std::move(detail), {}, 0, 0};
+}
 
-// The normal ways out (`x`, `0` at start-up, end of input) end with status 2.
-inline Stop quitProgram() { return Stop{2, "", false}; }
+inline Failure fileFailure(std::string path, int error, std::string detail = {}) {
+    return Failure{Failure::Kind::File, std::move(detail), std::move(path), error, 0};
+}
 
-// The program's own errors: a message on standard output, status 2.
-inline Stop programError(std::string message) { return Stop{2, std::move(message), false}; }
+inline Failure deviceFailure(std::string detail, int error = 0) {
+    return Failure{Failure::Kind::Device, std::move(detail), {}, error, 0};
+}
 
-// Sound device errors: a message on standard error, status 1.
-inline Stop deviceError(std::string message) { return Stop{1, std::move(message), true}; }
+inline Failure interruption(int signal, std::string detail = {}) {
+    return Failure{Failure::Kind::Interrupted, std::move(detail), {}, 0, signal};
+}

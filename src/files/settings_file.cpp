@@ -251,5 +251,6 @@ Outcome saveSettings(const Settings& settings, const std::string& path) {
     if (!opened && error == 0) error = file.commit();
     if (!opened && error == 0) return std::nullopt;
     const std::string problem = opened ? problemText(*opened) : std::strerror(error);
-    return programError("Could not save settings: " + problem + "; '" + path + "' is unchanged.");
+    return fileFailure(path, opened ? opened->error : error,
+                       "Could not save settings: " + problem + "; '" + path + "' is unchanged.");
 }

@@ -157,7 +157,7 @@ MidiFileOutput::MidiFileOutput(int fd, const std::string& spoolFolder,
                                std::vector<ScheduledSection> sections,
                                std::vector<std::string> names, const std::vector<int64_t>& beats)
     : fd_(fd), sections_(std::move(sections)), names_(std::move(names)) {
-    if (std::optional<MidiStop> stop = surveySections(sections_, beats, facts_)) {
+    if (Outcome stop = surveySections(sections_, names_, beats, facts_)) {
         stop_ = stop;
         return;
     }
@@ -184,7 +184,7 @@ bool MidiFileOutput::failing() {
 bool MidiFileOutput::take(const TrackEvent& event) {
     if (failing()) return false;
     if (++events_ % kEventsBetweenSignalChecks == 0) {
-        if (const int signal = interruptSignal()) stop_ = midiSignal(signal);
+        if (const int signal = interruptSignal()) stop_ = interruption(signal);
     }
     tracks_->conductor.beat(event.beat);
     tracks_->notes.beat(event.beat);
@@ -201,7 +201,7 @@ bool MidiFileOutput::finish(const TrackEnd& end) {
     std::vector<uint8_t> buffer(kCopyBytes);
     for (uint64_t at = 0;;) {
         if (const int signal = interruptSignal()) {
-            stop_ = midiSignal(signal);
+            stop_ = interruption(signal);
             return false;
         }
         const ssize_t n = ::pread(spool_, buffer.data(), buffer.size(), static_cast<off_t>(at));
@@ -220,7 +220,7 @@ bool MidiFileOutput::finish(const TrackEnd& end) {
     return true;
 }
 
-std::optional<MidiStop> writeMidiFile(int fd, const std::string& spoolFolder,
+Outcome writeMidiFile(int fd, const std::string& spoolFolder,
                                       const std::vector<ScheduledSection>& sections,
                                       const std::vector<std::string>& names) {
     const TrackExtent extent = measureTrack(sections, {}, false);

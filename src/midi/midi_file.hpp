@@ -30,13 +30,8 @@
 
 #include "core/beat_schedule.hpp"
 #include "core/click_laying.hpp"
+#include "core/outcome.hpp"
 
-// Why the MIDI file could not be written.
-struct MidiStop {
-    int error = 0;             // errno of a failed write
-    int signal = 0;            // a signal caught while writing (interruptSignal())
-    int64_t slowSection = -1;  // index of a section with a beat too long for a MIDI tempo
-};
 
 struct SectionFacts;
 
@@ -60,7 +55,7 @@ public:
     bool finish(const TrackEnd& end) override;
 
     // Why the file could not be written, once the walk has stopped.
-    const std::optional<MidiStop>& stop() const { return stop_; }
+    const Outcome& stop() const { return stop_; }
 
 private:
     struct Tracks;
@@ -72,11 +67,11 @@ private:
     std::vector<std::string> names_;
     std::vector<SectionFacts> facts_;
     std::unique_ptr<Tracks> tracks_;
-    std::optional<MidiStop> stop_;
+    Outcome stop_;
     int64_t events_ = 0;
 };
 
 // Walks the track `sections` lay out and writes its MIDI file alone.
-std::optional<MidiStop> writeMidiFile(int fd, const std::string& spoolFolder,
+Outcome writeMidiFile(int fd, const std::string& spoolFolder,
                                       const std::vector<ScheduledSection>& sections,
                                       const std::vector<std::string>& names);

@@ -94,7 +94,7 @@ void SmfWriter::timeSignature(uint8_t numerator, uint8_t noteShift) {
 }
 
 void SmfWriter::checkSignal() {
-    if (const int signal = interruptSignal()) fail(midiSignal(signal));
+    if (const int signal = interruptSignal()) fail(interruption(signal));
 }
 
 void SmfWriter::put(uint8_t byte) {
@@ -125,7 +125,7 @@ void SmfWriter::quantity(uint32_t value) {
 void SmfWriter::flush() {
     size_t done = 0;
     while (done < used_ && !failed()) {
-        if (const int signal = interruptSignal()) return fail(midiSignal(signal));
+        if (const int signal = interruptSignal()) return fail(interruption(signal));
         const ssize_t n = ::write(fd_, buffer_.data() + done, used_ - done);
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) return fail(midiError(n < 0 ? errno : EIO));

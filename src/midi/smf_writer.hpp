@@ -17,17 +17,7 @@
 
 #include "midi/midi_file.hpp"
 
-inline MidiStop midiError(int error) {
-    MidiStop stop;
-    stop.error = error;
-    return stop;
-}
-
-inline MidiStop midiSignal(int signal) {
-    MidiStop stop;
-    stop.signal = signal;
-    return stop;
-}
+inline Failure midiError(int error) { return fileFailure({}, error); }
 
 // Text events hold at most this many bytes, which every reader takes.
 constexpr size_t kLongestMidiText = 255;
@@ -43,8 +33,8 @@ public:
     explicit SmfWriter(int fd);
 
     bool failed() const { return stop_.has_value(); }
-    const std::optional<MidiStop>& stop() const { return stop_; }
-    void fail(const MidiStop& why) {
+    const Outcome& stop() const { return stop_; }
+    void fail(const Failure& why) {
         if (!stop_) stop_ = why;
     }
 
@@ -84,5 +74,5 @@ private:
     uint64_t lengthAt_ = 0;    // where the current track's length goes
     uint64_t trackBytes_ = 0;  // bytes of the current track after its length
     int64_t lastTick_ = 0;
-    std::optional<MidiStop> stop_;
+    Outcome stop_;
 };

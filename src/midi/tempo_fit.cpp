@@ -13,10 +13,10 @@ namespace {
 constexpr int64_t kLongestTempo = 0xFFFFFF;   // microseconds a quarter in three bytes
 constexpr double kTolerance = 1e6 / 96000.0;  // half a sample at 48 kHz, in microseconds
 
-MidiStop tooSlow(size_t section) {
-    MidiStop stop;
-    stop.slowSection = static_cast<int64_t>(section);
-    return stop;
+Failure tooSlow(size_t section, const std::vector<std::string>& names) {
+    const std::string name = section < names.size() ? names[section] : std::to_string(section + 1);
+    return refusal("a beat of '" + name + "' is too long for a MIDI tempo (at most 16.777215 "
+                   "seconds a quarter note)");
 }
 
 double nominalQuarterMicros(const ScheduledSection& s) {
@@ -81,7 +81,7 @@ public:
             extend(last);
         } else if (open_) {
             const std::optional<int64_t> tempo = chooseTempo(start_);
-            if (!tempo) return out_.fail(tooSlow(start_.section));
+            if (!tempo) return out_.fail(tooSlow(start_.section, names_));
             writeTempo(start_.tick, *tempo);
         } else if (!facts_.empty()) {
             // A track without beats still states a tempo at its start, where
@@ -141,7 +141,7 @@ private:
         // b alone fits no tempo from 1 to the longest, which holds whole
         // numbers at both ends: so it needs a longer tempo, or a quarter
         // shorter than a microsecond, which gets 1 and runs ahead.
-        if (low > static_cast<double>(kLongestTempo)) return out_.fail(tooSlow(start_.section));
+        if (low > static_cast<double>(kLongestTempo)) return out_.fail(tooSlow(start_.section, names_));
         low_ = high_ = 1.0;
         bounded_ = true;
         closeAt(b);
@@ -168,7 +168,7 @@ private:
     // Writes the window's Set Tempo and what waited inside it; opens the next at `end`.
     void closeAt(const GridBeat& end) {
         const std::optional<int64_t> tempo = chooseTempo(end);
-        if (!tempo) return out_.fail(tooSlow(start_.section));
+        if (!tempo) return out_.fail(tooSlow(start_.section, names_));
         writeTempo(start_.tick, *tempo);
         writeMetas(end.tick);
         int64_t length = 0;
@@ -226,9 +226,9 @@ double microsAt(int64_t frame, uint32_t rate) {
 
 }  // namespace
 
-std::optional<MidiStop> surveySections(const std::vector<ScheduledSection>& sections,
-                                       const std::vector<int64_t>& beats,
-                                       std::vector<SectionFacts>& facts) {
+Outcome surveySections(const std::vector<ScheduledSection>& sections,
+                       const std::vector<std::string>& names, const std::vector<int64_t>& beats,
+                       std::vector<SectionFacts>& facts) {
     facts.assign(sections.size(), SectionFacts{});
     for (size_t i = 0; i < sections.size(); ++i) {
         const ScheduledSection& s = sections[i];
@@ -249,7 +249,7 @@ std::optional<MidiStop> surveySections(const std::vector<ScheduledSection>& sect
         // before anything is written.
         if (f.beats > 0 && !f.changing &&
             !(f.quarterMicros < static_cast<double>(kLongestTempo) + 0.5)) {
-            return tooSlow(i);
+            return tooSlow(i, names);
         }
     }
     return std::nullopt;

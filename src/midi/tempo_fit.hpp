@@ -36,11 +36,12 @@ struct SectionFacts {
 };
 
 // The sections' beat lengths and tempos; `beats` holds each section's
-// beats as the planner counted them. A note value that is no power of two
+// beats as the planner counted them, names[i] section i's name. A steady
+// section slower than a MIDI tempo can state is refused. A note value that is no power of two
 // from 1 to 64 has no whole number of ticks: EINVAL.
-std::optional<MidiStop> surveySections(const std::vector<ScheduledSection>& sections,
-                                       const std::vector<int64_t>& beats,
-                                       std::vector<SectionFacts>& facts);
+Outcome surveySections(const std::vector<ScheduledSection>& sections,
+                       const std::vector<std::string>& names, const std::vector<int64_t>& beats,
+                       std::vector<SectionFacts>& facts);
 
 class Conductor;
 

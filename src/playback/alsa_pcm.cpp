@@ -20,8 +20,8 @@ constexpr int kMaxStalls = 8;
 constexpr std::chrono::milliseconds kResumeWait{10};
 constexpr int kResumeTries = 1000;
 
-Stop alsaError(const char* what, int code) {
-    return deviceError(std::string(what) + snd_strerror(code));
+Failure alsaError(const char* what, int code) {
+    return deviceFailure(std::string(what) + snd_strerror(code), code);
 }
 
 class AlsaPcm : public PcmDevice {
@@ -111,7 +111,7 @@ Outcome openAlsaPcm(const std::string& name, uint32_t rate, int32_t bits,
     std::unique_ptr<snd_pcm_t, PcmClose> guard(handle);
 
     snd_pcm_hw_params_t* raw = nullptr;
-    if (snd_pcm_hw_params_malloc(&raw) < 0) return deviceError("unable to allocate hw parameters");
+    if (snd_pcm_hw_params_malloc(&raw) < 0) return deviceFailure("unable to allocate hw parameters");
     std::unique_ptr<snd_pcm_hw_params_t, HwParamsFree> params(raw);
     snd_pcm_hw_params_any(handle, raw);
     snd_pcm_hw_params_set_access(handle, raw, SND_PCM_ACCESS_RW_INTERLEAVED);
@@ -136,7 +136,7 @@ Outcome openAlsaPcm(const std::string& name, uint32_t rate, int32_t bits,
     // it would play at the wrong speed.
     unsigned int granted = 0;
     if (snd_pcm_hw_params_get_rate(raw, &granted, &dir) < 0 || granted != rate) {
-        return deviceError("unable to play at " + std::to_string(rate) +
+        return deviceFailure("unable to play at " + std::to_string(rate) +
                            " samples per second: the device offers " + std::to_string(granted) +
                            "; choose a resampling device such as 'default' or 'plughw:0,0'.");
     }

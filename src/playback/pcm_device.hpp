@@ -16,7 +16,7 @@ public:
     virtual int64_t periodFrames() const = 0;
 
     // Writes one period. An underrun loses that period; other failures are
-    // recovered when the device allows it and come back as a Stop otherwise.
+    // recovered when the device allows it and come back as a failure otherwise.
     virtual Outcome writePeriod(const uint8_t* frames, int64_t count) = 0;
 
     // Waits until everything written has played, then closes the device.

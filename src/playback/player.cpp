@@ -147,7 +147,7 @@ Outcome playSchedule(PcmDevice& device, std::vector<ScheduledSection> sections,
         walkTrack(schedule, {}, true, outputs);
         if (feed.signal()) {
             device.dropAndClose();
-            return Stop{kSignalStatusBase + feed.signal(), "", false};
+            return interruption(feed.signal());
         }
         if (feed.result()) {
             device.drainAndClose();
@@ -173,7 +173,7 @@ Outcome playScheduleOnDevice(const PlaybackTarget& target, std::vector<Scheduled
                              const PlayClicks& clicks, std::optional<int64_t> total,
                              const BeatListener& onBeat, PlayTally* tally) {
     if (clicks.frameBytes != (target.bits == 16 ? 2 : 3)) {
-        return programError("Only 16- and 24-bit samples can be played.");
+        return refusal("Only 16- and 24-bit samples can be played.");
     }
     std::unique_ptr<PcmDevice> pcm;
     if (Outcome r = openAlsaPcm(target.device, target.rate, target.bits, pcm)) return r;

@@ -35,7 +35,7 @@ using BeatListener = std::function<void(int64_t measure, int64_t beat)>;
 // beats long (a beat below one frame has no beats after it). Drains and closes
 // the device at the end. Inside an InterruptGuard, a stop signal ends the
 // playing before the next period: what waits to be played is dropped, and
-// the Stop carries status 128 + the signal's number.
+// the failure is an interruption naming the signal.
 // Keeps `tally`, when given.
 Outcome playBeat(PcmDevice& device, const Beat& beat, std::optional<int64_t> total,
                  int32_t beatsPerMeasure, int32_t firstMeasure, const BeatListener& onBeat,

@@ -77,10 +77,10 @@ public:
     WriteResult flush() {
         size_t first = 0;
         while (first < count_) {
-            if (const int signal = interruptSignal()) return WriteStop{0, signal};
+            if (const int signal = interruptSignal()) return interruption(signal);
             const ssize_t done = ::writev(fd_, &pieces_[first], static_cast<int>(count_ - first));
             if (done < 0 && errno == EINTR) continue;
-            if (done <= 0) return WriteStop{done < 0 ? errno : EIO, 0};
+            if (done <= 0) return fileFailure({}, done < 0 ? errno : EIO);
             written_ += static_cast<uint64_t>(done);
             size_t left = static_cast<size_t>(done);
             while (first < count_ && left >= pieces_[first].iov_len) {

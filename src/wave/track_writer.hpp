@@ -9,13 +9,11 @@
 
 #include "core/beat_schedule.hpp"
 #include "core/click_laying.hpp"
+#include "core/outcome.hpp"
 
-// Why writing stopped: a failed write (its errno) or a caught signal.
-struct WriteStop {
-    int error = 0;
-    int signal = 0;
-};
-using WriteResult = std::optional<WriteStop>;
+// Why writing stopped: a failed write (a file failure with its errno) or a
+// caught signal.
+using WriteResult = Outcome;
 
 // The encoded clicks a track lays, and how: whole (the menu's files) or cut
 // where the next click starts.

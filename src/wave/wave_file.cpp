@@ -73,19 +73,19 @@ WaveFile::~WaveFile() {
 
 Outcome WaveFile::refuse(const std::string& problem) const {
     const char* outcome = mode_ == Mode::Append || mode_ == Mode::Rewrite ? "added" : "written";
-    return programError(quoted(path_) + " " + problem + "; nothing was " + outcome + ".");
+    return refusal(quoted(path_) + " " + problem + "; nothing was " + outcome + ".");
 }
 
 // What the user is told when writing stopped; the file is rolled back first.
-Outcome WaveFile::stopped(const WriteStop& why) {
+Outcome WaveFile::stopped(const Failure& why) {
     const std::string state = mode_ == Mode::Stream ? "the wave file is incomplete."
                               : file_.existed() || mode_ == Mode::Append || mode_ == Mode::Rewrite
                                   ? quoted(path_) + " is unchanged."
                                   : quoted(path_) + " was not written.";
     rollBack();
-    if (why.signal != 0) return Stop{kSignalStatusBase + why.signal, "Interrupted; " + state, false};
-    return programError("Can't write " + quoted(path_) + ": " + std::strerror(why.error) + "; " +
-                        state);
+    if (why.kind == Failure::Kind::Interrupted) return interruption(why.signal, "Interrupted; " + state);
+    return fileFailure(path_, why.error,
+                       "Can't write " + quoted(path_) + ": " + std::strerror(why.error) + "; " + state);
 }
 
 Outcome WaveFile::checkByteRate() const {
@@ -108,18 +108,20 @@ Outcome WaveFile::lockUserFile(int openFlags, bool mustExist) {
         case FileProblem::Step::Lock:
             return refuse(std::string("can't be locked: ") + std::strerror(problem->error));
         case FileProblem::Step::Replaced: return refuse("keeps being replaced by another program");
-        case FileProblem::Step::Interrupted: return stopped(WriteStop{0, problem->signal});
+        case FileProblem::Step::Interrupted: return stopped(interruption(problem->signal));
         default:
             if (mustExist) return cannotOpen(problem->error);
-            return programError("Can't create " + quoted(path_) + ": " +
-                                std::strerror(problem->error));
+            return fileFailure(path_, problem->error,
+                               "Can't create " + quoted(path_) + ": " + std::strerror(problem->error));
     }
 }
 
 // Why the file to add to cannot be opened: the menu's one sentence, or
 // what went wrong.
 Outcome WaveFile::cannotOpen(int error) const {
-    if (!sayWhy_ || error == ENOENT) return programError("The requested filename does not exist!");
+    if (!sayWhy_ || error == ENOENT) {
+        return fileFailure(path_, error, "The requested filename does not exist!");
+    }
     return refuse(std::string("can't be opened to add to it: ") + std::strerror(error));
 }
 
@@ -130,7 +132,7 @@ Outcome WaveFile::cannotCreate(int error) const {
         return refuse(std::string("can't be written anew beside itself (to add markers): ") +
                       std::strerror(error));
     }
-    return programError("Can't create " + quoted(path_) + ": " + std::strerror(error));
+    return fileFailure(path_, error, "Can't create " + quoted(path_) + ": " + std::strerror(error));
 }
 
 // A new file beside the one it replaces, with that file's permissions.
@@ -206,9 +208,9 @@ Outcome WaveFile::readLayout() {
     }
     const uint64_t oldLength = file_.oldLength();
     const WaveLayout layout = walkChunks(head.data(), head.size(), oldLength);
-    if (!layout.riffWave) return programError("Can't find data block in wave file!");
+    if (!layout.riffWave) return refusal("Can't find data block in wave file!");
     if (!layout.hasData && layout.hasFormat && formatMatches(layout.format, rate_, bits_)) {
-        return programError("Can't find data block in wave file!");
+        return refusal("Can't find data block in wave file!");
     }
     if (!layout.hasFormat || !formatMatches(layout.format, rate_, bits_)) {
         char problem[160];
@@ -217,7 +219,7 @@ Outcome WaveFile::readLayout() {
                       rate_);
         return refuse(problem);
     }
-    if (!layout.hasData) return programError("Can't find data block in wave file!");
+    if (!layout.hasData) return refusal("Can't find data block in wave file!");
     if (chunkFollowsData(file_.oldFd(), layout, oldLength)) {
         return refuse("has another chunk after its audio");
     }
@@ -297,7 +299,7 @@ Outcome WaveFile::startRewrite() {
     if (const int error = writeAll(writeFd_, start.data(), start.size())) return failed(error);
     std::vector<uint8_t> buffer;
     for (uint64_t done = 0; done < oldAudioBytes_;) {
-        if (const int signal = interruptSignal()) return stopped(WriteStop{0, signal});
+        if (const int signal = interruptSignal()) return stopped(interruption(signal));
         buffer.resize(static_cast<size_t>(std::min<uint64_t>(kCopyBytes, oldAudioBytes_ - done)));
         if (const int error = readAt(file_.oldFd(), oldAudioStart_ + done, buffer)) {
             return failed(error);
@@ -328,7 +330,7 @@ Outcome WaveFile::writeTrack(BeatSchedule schedule, const TrackClicks& clicks,
 // true sizes. The sizes are written last, once the samples are on disk, so
 // that a file cut off before then still reads as it did.
 Outcome WaveFile::commit() {
-    if (const int signal = interruptSignal()) return stopped(WriteStop{0, signal});
+    if (const int signal = interruptSignal()) return stopped(interruption(signal));
     if (mode_ == Mode::Stream) return finishStream();
     if (Outcome r = startRewrite()) return r;
     const uint64_t dataBytes = writeAt_ - audioStart_;
@@ -340,7 +342,7 @@ Outcome WaveFile::commit() {
     }
     if (::ftruncate(writeFd_, static_cast<off_t>(end)) != 0) return failed(errno);
     if (mode_ == Mode::Append && ::fdatasync(writeFd_) != 0) return failed(errno);
-    if (const int signal = interruptSignal()) return stopped(WriteStop{0, signal});
+    if (const int signal = interruptSignal()) return stopped(interruption(signal));
     uint8_t field[4];
     putU32le(field, static_cast<uint32_t>(dataBytes));
     sizesWritten_ = true;
@@ -350,7 +352,7 @@ Outcome WaveFile::commit() {
     const int error = mode_ == Mode::Append ? (::fsync(writeFd_) != 0 ? errno : 0) : file_.finish();
     if (error != 0) return failed(error);
     // A signal that came during the flush still undoes the work.
-    if (const int signal = interruptSignal()) return stopped(WriteStop{0, signal});
+    if (const int signal = interruptSignal()) return stopped(interruption(signal));
     return mode_ == Mode::Append ? finishAppend() : finishCreate();
 }
 
@@ -381,7 +383,7 @@ Outcome WaveFile::finishAppend() {
     committed_ = true;
     writeFd_ = -1;
     if (const int error = file_.release()) {
-        return programError("Can't write " + quoted(path_) + ": " + std::strerror(error));
+        return fileFailure(path_, error, "Can't write " + quoted(path_) + ": " + std::strerror(error));
     }
     guard_.reset();
     return std::nullopt;

@@ -84,8 +84,8 @@ private:
     enum class Mode { None, Create, Append, Rewrite, Stream };
 
     Outcome refuse(const std::string& problem) const;
-    Outcome stopped(const WriteStop& why);
-    Outcome failed(int error) { return stopped(WriteStop{error, 0}); }
+    Outcome stopped(const Failure& why);
+    Outcome failed(int error) { return stopped(fileFailure(path_, error)); }
     Outcome checkByteRate() const;
     Outcome lockUserFile(int openFlags, bool mustExist);
     Outcome createTemporary();

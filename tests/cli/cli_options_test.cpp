@@ -14,16 +14,16 @@ using Args = std::vector<std::string>;
 
 CommandLine accepted(const Args& args) {
     const ParsedArguments parsed = parseArguments(args);
-    if (const Stop* stop = std::get_if<Stop>(&parsed)) ADD_FAILURE() << stop->message;
+    if (const Exit* stop = std::get_if<Exit>(&parsed)) ADD_FAILURE() << stop->message;
     const CommandLine* line = std::get_if<CommandLine>(&parsed);
     return line ? *line : CommandLine{};
 }
 
-Stop stopped(const Args& args) {
+Exit stopped(const Args& args) {
     const ParsedArguments parsed = parseArguments(args);
-    const Stop* stop = std::get_if<Stop>(&parsed);
+    const Exit* stop = std::get_if<Exit>(&parsed);
     EXPECT_TRUE(stop) << "accepted";
-    return stop ? *stop : Stop{-1, "", false};
+    return stop ? *stop : Exit{-1, "", false};
 }
 
 TEST(CliOptions, ReadsEveryOption) {
@@ -129,7 +129,7 @@ TEST(CliOptions, RefusesWithALineNamingTheOption) {
     };
     for (const auto& [args, line] : cases) {
         SCOPED_TRACE(::testing::PrintToString(args));
-        const Stop stop = stopped(args);
+        const Exit stop = stopped(args);
         EXPECT_EQ(stop.status, 2);
         EXPECT_TRUE(stop.onStderr);
         EXPECT_EQ(stop.message, "clicktrack: " + line + "\nTry 'clicktrack --help'.");
@@ -146,7 +146,7 @@ TEST(CliOptions, HelpAndVersionGoToStandardOutput) {
     };
     for (const auto& [args, text] : cases) {
         SCOPED_TRACE(::testing::PrintToString(args));
-        const Stop stop = stopped(args);
+        const Exit stop = stopped(args);
         EXPECT_EQ(stop.status, 0);
         EXPECT_FALSE(stop.onStderr);
         EXPECT_EQ(stop.message, text);

@@ -89,12 +89,12 @@ Bytes smfBytes(Write write) {
 
 // With `clicks`, the file is written in the walk that lays clicks of those
 // frames, cut where the next starts, as a wave file beside it would.
-std::pair<std::optional<MidiStop>, Bytes> writeToMemory(const std::vector<ScheduledSection>& sections,
+std::pair<Outcome, Bytes> writeToMemory(const std::vector<ScheduledSection>& sections,
                                                         const std::vector<std::string>& names = {},
                                                         std::optional<int64_t> clicks = {}) {
     const int fd = memfd_create("midi", 0);
     if (fd < 0) throw std::runtime_error("memfd_create failed");
-    std::optional<MidiStop> stop;
+    Outcome stop;
     if (clicks) {
         const std::vector<ClickLengths> lengths{{*clicks, *clicks, *clicks}};
         MidiFileOutput output(fd, ::testing::TempDir(), sections, names,
@@ -385,18 +385,20 @@ TEST(MidiFile, AGapLongerThanADeltaIsBridgedByAnEmptyText) {
 
 TEST(MidiFile, RefusesABeatTooLongAndReportsAFailedWrite) {
     // 3 quarters a minute: 20 s a quarter, beyond the 16.7 s three bytes hold.
-    const std::optional<MidiStop> slow =
-        writeToMemory({exact({120}, 4), exact({3}, 2), exact({120}, 4)}).first;
+    const Outcome slow =
+        writeToMemory({exact({120}, 4), exact({3}, 2), exact({120}, 4)}, {"a", "b", "c"}).first;
     ASSERT_TRUE(slow);
-    EXPECT_EQ(slow->slowSection, 1);
+    EXPECT_EQ(slow->kind, Failure::Kind::Refused);
+    EXPECT_EQ(slow->detail, "a beat of 'b' is too long for a MIDI tempo (at most 16.777215 seconds "
+                            "a quarter note)");
 
     const int fd = open(CLICKTRACK_TEST_DATA "/checksums.txt", O_RDONLY);
     ASSERT_GE(fd, 0);
-    const std::optional<MidiStop> failed = writeMidiFile(fd, ::testing::TempDir(), {exact({120}, 4)}, {"a"});
+    const Outcome failed = writeMidiFile(fd, ::testing::TempDir(), {exact({120}, 4)}, {"a"});
     close(fd);
     ASSERT_TRUE(failed);
+    EXPECT_EQ(failed->kind, Failure::Kind::File);
     EXPECT_EQ(failed->error, EBADF);
-    EXPECT_EQ(failed->slowSection, -1);
 }
 
 TEST(SmfWriter, DeltaTimesTakeOneToFourBytesMostSignificantFirst) {

@@ -41,7 +41,7 @@ public:
         bytes.insert(bytes.end(), frames, frames + count * frameBytes_);
         consoleAtWrite.push_back(console.text());
         if (failOnWrite != counts.size()) return std::nullopt;
-        return deviceError("unable to write to pcm device: Input/output error");
+        return deviceFailure("unable to write to pcm device: Input/output error");
     }
     void drainAndClose() override { ++closes; }
     void dropAndClose() override { ++closes; }
@@ -148,9 +148,8 @@ TEST(PlayerFailure, FailedWriteStopsPlaybackClosesTheDeviceAndComesBack) {
     rig.failOnWrite = 3;
     const Outcome result = rig.play(10, 400, 1);
     ASSERT_TRUE(result.has_value());
-    EXPECT_EQ(result->status, 1);
-    EXPECT_TRUE(result->onStderr);
-    EXPECT_EQ(result->message, "unable to write to pcm device: Input/output error");
+    EXPECT_EQ(result->kind, Failure::Kind::Device);
+    EXPECT_EQ(result->detail, "unable to write to pcm device: Input/output error");
     EXPECT_EQ(rig.counts.size(), 3u);
     EXPECT_EQ(rig.closes, 1);
     EXPECT_EQ(rig.writesAfterClose, 0);

@@ -141,7 +141,7 @@ TEST(WaveFileObject, RefusesARateWhoseByteRateDoesNotFitTheHeader) {
     WaveFile file(dir.file("fast.wav"), 2000000000, 24);
     const Outcome r = file.create(0);
     ASSERT_TRUE(r.has_value());
-    EXPECT_EQ(r->message.rfind("'" + dir.file("fast.wav") + "' cannot hold 2000000000 samples", 0),
+    EXPECT_EQ(r->detail.rfind("'" + dir.file("fast.wav") + "' cannot hold 2000000000 samples", 0),
               0u);
     EXPECT_FALSE(fileExists(dir.file("fast.wav")));
 }
