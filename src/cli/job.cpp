@@ -57,12 +57,12 @@ std::optional<Exit> applyOptions(const CommandLine& line, Settings& s) {
         // Both ends of a change of tempo must be tempos the menu takes.
         if (const Rule rule = checkTempo(*line.tempoTo, s.rate)) {
             return refusedValue("--tempo", true, number(*line.tempoTo), std::to_string(s.rate),
-                                *rule);
+                                rule->detail);
         }
     }
     if (line.accentFreq) {
         if (const Rule rule = checkFrequency(*line.accentFreq, s.rate)) {
-            return usageError("--accent-freq " + number(*line.accentFreq) + ": " + *rule + ".");
+            return usageError("--accent-freq " + number(*line.accentFreq) + ": " + rule->detail + ".");
         }
     }
     if (line.pattern && !line.map && static_cast<int64_t>(line.pattern->size()) != s.meter) {
@@ -72,15 +72,15 @@ std::optional<Exit> applyOptions(const CommandLine& line, Settings& s) {
     }
     if (const Rule rule = checkTempo(s.tempo, s.rate)) {
         return refusedValue("--tempo", line.tempoFrom.has_value(), number(s.tempo),
-                            std::to_string(s.rate), *rule);
+                            std::to_string(s.rate), rule->detail);
     }
     if (const Rule rule = checkFrequency(s.hz, s.rate)) {
         return refusedValue("--freq", line.freq.has_value(), number(s.hz),
-                            std::to_string(s.rate), *rule);
+                            std::to_string(s.rate), rule->detail);
     }
     if (line.seconds) {
         if (const Rule rule = checkAuditionLength(*line.seconds, s.rate)) {
-            return usageError("--seconds " + number(*line.seconds) + ": " + *rule + ".");
+            return usageError("--seconds " + number(*line.seconds) + ": " + rule->detail + ".");
         }
     }
     // The menu's limits on names belong to its settings file: the command
@@ -185,7 +185,7 @@ std::variant<Job, Exit> prepareJob(const CommandLine& line) {
         const float accentHz = line.accentFreq.value_or(job.settings.hz * kAccentRatio);
         if (const Rule rule = checkFrequency(accentHz, job.settings.rate)) {
             return usageError("--accent-freq " + number(accentHz) +
-                              (line.accentFreq ? "" : " (1.5 x --freq)") + ": " + *rule + ".");
+                              (line.accentFreq ? "" : " (1.5 x --freq)") + ": " + rule->detail + ".");
         }
     }
     if (line.map) {

@@ -40,7 +40,7 @@ Ending askDecimal(Session& s, const char* prompt, float& field,
     if (r == ReadResult::End) return quitProgram();
     if (r == ReadResult::NoNumber) return std::nullopt;
     if (const Rule rule = check(value, s.settings.rate)) {
-        refuse(s.io.out, *rule, keepingFormat, field);
+        refuse(s.io.out, rule->detail, keepingFormat, field);
     } else {
         field = value;
     }
@@ -55,7 +55,7 @@ Ending askCount(Session& s, const char* prompt, int32_t& field,
     if (r == ReadResult::End) return quitProgram();
     if (r == ReadResult::NoNumber) return std::nullopt;
     if (const Rule rule = check(value)) {
-        refuse(s.io.out, *rule, "%.0f", field);
+        refuse(s.io.out, rule->detail, "%.0f", field);
     } else {
         field = static_cast<int32_t>(value);
     }

@@ -51,7 +51,7 @@ Ending askRate(Session& s) {
             s.settings.rate = static_cast<uint32_t>(answer);
             return std::nullopt;
         }
-        std::fprintf(s.io.out, "%s.\n", rule->c_str());
+        std::fprintf(s.io.out, "%s.\n", rule->detail.c_str());
     }
 }
 

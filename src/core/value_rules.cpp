@@ -12,10 +12,10 @@ namespace {
 constexpr uint32_t kHighestRate = static_cast<uint32_t>(kMaxFrameCount);
 constexpr long long kHighestCount = kMaxFrameCount;
 
-std::string format(const char* fmt, double a, double b = 0.0) {
+Failure format(const char* fmt, double a, double b = 0.0) {
     char line[256];
     std::snprintf(line, sizeof line, fmt, a, b);
-    return line;
+    return refusal(line);
 }
 
 float beatSamplesF(uint32_t rate, float tempo) {
@@ -77,7 +77,7 @@ uint32_t lowestWorking(Works works) {
 
 Rule checkRate(long long rate) {
     if (rate >= 1 && rate <= kHighestRate) return std::nullopt;
-    return "Sample rate must be a whole number from 1 to 2147483647";
+    return refusal("Sample rate must be a whole number from 1 to 2147483647");
 }
 
 bool rateSuits(uint32_t rate, float tempo, float hz, float atime) {
@@ -103,7 +103,7 @@ Rule checkRateFor(long long rate, float tempo, float hz, float atime) {
 
 Rule checkBits(long long bits) {
     if (bits == 16 || bits == 24) return std::nullopt;
-    return "Bit depth must be 16 or 24";
+    return refusal("Bit depth must be 16 or 24");
 }
 
 Rule checkTempo(float tempo, uint32_t rate) {
@@ -112,7 +112,7 @@ Rule checkTempo(float tempo, uint32_t rate) {
                       60.0 * rate);
     }
     if (!beatFitsCounters(tempo, rate)) {
-        return "Tempo must be high enough that one beat lasts at most 2147483647 samples";
+        return refusal("Tempo must be high enough that one beat lasts at most 2147483647 samples");
     }
     return std::nullopt;
 }
@@ -135,12 +135,12 @@ Rule checkFrequency(float hz, uint32_t rate) {
 
 Rule checkBeatsPerMeasure(long long meter) {
     if (meter >= 0 && meter <= kHighestCount) return std::nullopt;
-    return "Beats per measure must be a whole number from 0 to 2147483647";
+    return refusal("Beats per measure must be a whole number from 0 to 2147483647");
 }
 
 Rule checkMeasures(long long meas) {
     if (meas >= 0 && meas <= kHighestCount) return std::nullopt;
-    return "Number of measures must be a whole number from 0 to 2147483647";
+    return refusal("Number of measures must be a whole number from 0 to 2147483647");
 }
 
 Rule checkAuditionLength(float atime, uint32_t rate) {
@@ -151,5 +151,5 @@ Rule checkAuditionLength(float atime, uint32_t rate) {
 
 Rule checkName(const std::string& name, size_t maxChars, const char* what) {
     if (!name.empty() && name.size() <= maxChars) return std::nullopt;
-    return std::string(what) + " must be 1 to " + std::to_string(maxChars) + " characters long";
+    return refusal(std::string(what) + " must be 1 to " + std::to_string(maxChars) + " characters long");
 }

@@ -1,13 +1,15 @@
-// Which values the arithmetic can work with. Each check gives no rule for a
-// usable value, otherwise the rule: one sentence that says what is accepted,
-// for the front end to put into its own message.
+// Which values the arithmetic can work with. Each check gives nothing for a
+// usable value, otherwise a refusal whose detail is the rule: one sentence
+// that says what is accepted, for the front end to put into its own message.
 #pragma once
 
 #include <cstdint>
 #include <optional>
 #include <string>
 
-using Rule = std::optional<std::string>;
+#include "core/outcome.hpp"
+
+using Rule = Outcome;
 
 // Sample rate: a whole number from 1 to 2147483647 (larger ones are negative
 // answers wrapped round).

@@ -143,7 +143,7 @@ private:
     bool accept(Key key, const std::string& raw, const Rule& rule, const std::string& kept) {
         if (!rule) return true;
         notes_.push_back(file_ + ": " + std::string(kKeys[index(key)]) + " '" + shown(raw) +
-                         "' refused: " + *rule + "; using " + kept + ".");
+                         "' refused: " + rule->detail + "; using " + kept + ".");
         return false;
     }
 

@@ -77,9 +77,9 @@ std::vector<std::string> checkTempoMap(const TempoMapText& map, uint32_t rate) {
         if (!rule) rule = checkBeatsPerMeasure(e.beats);
         if (!rule) rule = checkMeasures(e.measures);
         if (!rule && !sectionFits(e, rate)) {
-            rule = "the section is too long (over 2147483647 samples)";
+            rule = refusal("the section is too long (over 2147483647 samples)");
         }
-        if (rule) problems.push_back(entryLine(i + 1, *rule));
+        if (rule) problems.push_back(entryLine(i + 1, rule->detail));
     }
     return problems;
 }
