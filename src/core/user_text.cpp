@@ -66,10 +66,8 @@ bool decimalShaped(std::string_view text, NumberForm form) {
     switch (form) {
         case NumberForm::Prefix: return true;
         case NumberForm::Strict: return allOf(text, kDecimalCharacters);
-        case NumberForm::Digits:
-            return allOf(text, "0123456789.") &&
-                   text.find_first_of(kDigits) != std::string_view::npos &&
-                   text.find('.') == text.rfind('.');
+        // A second point, or none but points, is no number that takes the whole text.
+        case NumberForm::Digits: return allOf(text, "0123456789.");
     }
     return false;
 }
