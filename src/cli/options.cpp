@@ -3,10 +3,11 @@
 #include <getopt.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <cmath>
-#include <cstdlib>
 #include <cstring>
+#include <string_view>
+
+#include "core/user_text.hpp"
 
 namespace {
 
@@ -182,9 +183,7 @@ std::string longName(int val) { return std::string("--") + findOption(val)->name
 // The user's text inside quotes, with control characters shown as '?' so
 // that the message stays on one line.
 std::string quoted(const std::string& text) {
-    std::string shown = "'";
-    for (char c : text) shown += (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) ? '?' : c;
-    return shown + "'";
+    return shownText(text, kShowQuoted | kShowControlsAsQuestion);
 }
 
 Exit refuse(const std::string& option, const char* accepts, const std::string& given) {
@@ -193,46 +192,26 @@ Exit refuse(const std::string& option, const char* accepts, const std::string& g
 
 // A whole number in base 10 and nothing else: no blanks, no trailing text.
 bool wholeNumber(const std::string& text, long long& value) {
-    const char* s = text.c_str();
-    const char* digits = (*s == '+' || *s == '-') ? s + 1 : s;
-    if (!(*digits >= '0' && *digits <= '9')) return false;
-    char* end = nullptr;
-    errno = 0;
-    value = std::strtoll(s, &end, 10);
-    return errno == 0 && *end == '\0';
+    const std::optional<long long> n = readWholeNumber(text, NumberForm::Strict);
+    if (n) value = *n;
+    return n.has_value();
 }
 
-// A decimal number at the start of `s`, read up to `end`; false when there
-// is none. Only digits, signs, points and exponents count, so hexadecimal,
-// "inf", "nan" and blanks are not numbers here.
-bool decimalPrefix(const char* s, float& value, const char*& end) {
-    if (*s == '\0' || std::strspn(s, "0123456789.eE+-") != std::strlen(s)) return false;
-    char* stop = nullptr;
-    value = std::strtof(s, &stop);
-    end = stop;
-    return stop != s;
-}
-
-bool finiteNumber(const std::string& text, float& value) {
-    const char* end = nullptr;
-    return decimalPrefix(text.c_str(), value, end) && *end == '\0' && std::isfinite(value);
+// A finite decimal and nothing else: no blanks, hexadecimal, "inf" or "nan".
+bool finiteNumber(std::string_view text, float& value) {
+    const std::optional<float> x = readFloat(text, NumberForm::Strict);
+    if (x) value = *x;
+    return x && std::isfinite(*x);
 }
 
 // A tempo: one number, or two joined by '-' for a ramp; each above 0.
 bool tempoValue(const std::string& text, CommandLine& line) {
-    float from = 0.0f;
-    float to = 0.0f;
-    const char* end = nullptr;
-    if (!decimalPrefix(text.c_str(), from, end)) return false;
-    bool ramp = false;
-    if (*end == '-') {
-        ramp = true;
-        if (!finiteNumber(end + 1, to)) return false;
-    } else if (*end == '\0') {
-        to = from;
-    } else {
-        return false;
-    }
+    const std::optional<LeadingFloat> first = readLeadingFloat(text);
+    if (!first) return false;
+    const float from = first->value;
+    float to = from;
+    const bool ramp = !first->rest.empty();
+    if (ramp && (first->rest[0] != '-' || !finiteNumber(first->rest.substr(1), to))) return false;
     if (!std::isfinite(from) || !(from > 0.0f) || !(to > 0.0f)) return false;
     line.tempoFrom = from;
     line.tempoTo = to;

@@ -1,30 +1,20 @@
 #include "files/line_map.hpp"
 
 #include <algorithm>
-#include <cerrno>
-#include <cstdlib>
 
+#include "core/user_text.hpp"
 #include "files/tokens.hpp"
 
 namespace {
 
-// A field as a message shows it: one line, at most 40 bytes (cut at the
-// start of a character), control bytes as '?'.
+// A field as a message shows it: quoted, on one line, at most 40 bytes
+// (cut at the start of a character).
 std::string shown(std::string_view text) {
-    std::string out;
-    size_t size = text.size();
-    if (size > 40) {
-        size = 40;
-        while (size > 0 && (static_cast<unsigned char>(text[size]) & 0xC0) == 0x80) --size;
-    }
-    for (const char c : text.substr(0, size)) {
-        out += static_cast<unsigned char>(c) < 0x20 || c == 0x7f ? '?' : c;
-    }
-    return size < text.size() ? out + "..." : out;
+    return shownText(text, kShowQuoted | kShowControlsAsQuestion | kShowCutAtCharacter, 40);
 }
 
 std::string refusal(size_t line, const std::string& expected, std::string_view text) {
-    return "line " + std::to_string(line) + ": " + expected + ", not '" + shown(text) + "'.";
+    return "line " + std::to_string(line) + ": " + expected + ", not " + shown(text) + ".";
 }
 
 bool allOf(std::string_view field, std::string_view characters) {
@@ -33,26 +23,14 @@ bool allOf(std::string_view field, std::string_view characters) {
 
 // A whole number of decimal digits, nothing else, within [low, high].
 std::optional<int64_t> wholeNumber(std::string_view field, int64_t low, int64_t high) {
-    if (!allOf(field, "0123456789")) return std::nullopt;
-    const std::string digits(field);
-    char* end = nullptr;
-    errno = 0;
-    const long long value = std::strtoll(digits.c_str(), &end, 10);
-    if (errno == ERANGE || *end != '\0' || value < low || value > high) return std::nullopt;
-    return value;
+    const std::optional<long long> value = readWholeNumber(field, NumberForm::Digits);
+    if (!value || *value < low || *value > high) return std::nullopt;
+    return *value;
 }
 
 // Digits with at most one decimal point: no sign, exponent, hex, inf or nan.
 std::optional<double> decimal(std::string_view field) {
-    if (!allOf(field, "0123456789.") || field.find_first_of("0123456789") == std::string::npos ||
-        field.find('.') != field.rfind('.')) {
-        return std::nullopt;
-    }
-    const std::string digits(field);
-    char* end = nullptr;
-    const double value = std::strtod(digits.c_str(), &end);
-    if (*end != '\0') return std::nullopt;
-    return value;
+    return readDouble(field, NumberForm::Digits);
 }
 
 std::optional<double> tempo(std::string_view field) {
@@ -81,7 +59,7 @@ std::optional<std::string> readTempos(std::string_view field, size_t line, LineM
         return "line " + std::to_string(line) + ": " + std::to_string(beats) +
                " tempos, one for each beat of " + std::to_string(s.measures) + " x " +
                std::to_string(s.beats) + ", not the " + std::to_string(s.tempos.size()) +
-               " of '" + shown(field) + "'.";
+               " of " + shown(field) + ".";
     }
     const size_t dash = field.find('-');
     s.ramp = dash != std::string_view::npos;

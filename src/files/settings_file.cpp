@@ -1,12 +1,12 @@
 #include "files/settings_file.hpp"
 
 #include <array>
-#include <cerrno>
-#include <cstdlib>
+#include <cstdio>
 #include <cstring>
 #include <limits>
 #include <optional>
 
+#include "core/user_text.hpp"
 #include "core/value_rules.hpp"
 #include "files/tokens.hpp"
 #include "io/kept_file.hpp"
@@ -51,15 +51,13 @@ RawValues scanKeys(std::string_view text) {
 // A value without a single digit ("four", "x") reads as a number that every
 // check refuses, so that it is reported instead of taken as 0.
 long long toInteger(const std::string& value) {
-    char* end = nullptr;
-    const long long v = std::strtoll(value.c_str(), &end, 10);
-    return end == value.c_str() ? std::numeric_limits<long long>::min() : v;
+    const std::optional<long long> v = readWholeNumber(value, NumberForm::Prefix);
+    return v ? *v : std::numeric_limits<long long>::min();
 }
 
 float toDecimal(const std::string& value) {
-    char* end = nullptr;
-    const double v = std::strtod(value.c_str(), &end);
-    return end == value.c_str() ? std::numeric_limits<float>::quiet_NaN() : static_cast<float>(v);
+    const std::optional<double> v = readDouble(value, NumberForm::Prefix);
+    return v ? static_cast<float>(*v) : std::numeric_limits<float>::quiet_NaN();
 }
 
 // A decimal as the settings file holds it: in the `usual` form (two decimals
@@ -74,14 +72,9 @@ std::string decimalText(float value, const char* usual) {
     return text;
 }
 
-// The value as it is shown in a message: no line-end characters, not too long.
+// The value as it is shown in a message: quoted, no line-end characters, not too long.
 std::string shown(const std::string& value) {
-    std::string s;
-    for (char c : value) {
-        if (c != '\r') s.push_back(c);
-    }
-    if (s.size() > 40) s = s.substr(0, 40) + "...";
-    return s;
+    return shownText(value, kShowQuoted | kShowWithoutCr, 40);
 }
 
 class Loader {
@@ -142,8 +135,8 @@ private:
 
     bool accept(Key key, const std::string& raw, const Rule& rule, const std::string& kept) {
         if (!rule) return true;
-        notes_.push_back(file_ + ": " + std::string(kKeys[index(key)]) + " '" + shown(raw) +
-                         "' refused: " + rule->detail + "; using " + kept + ".");
+        notes_.push_back(file_ + ": " + std::string(kKeys[index(key)]) + " " + shown(raw) +
+                         " refused: " + rule->detail + "; using " + kept + ".");
         return false;
     }
 

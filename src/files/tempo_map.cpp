@@ -1,22 +1,23 @@
 #include "files/tempo_map.hpp"
 
-#include <cstdlib>
 #include <cstring>
 #include <optional>
 
-#include "core/value_rules.hpp"
 #include "core/timing.hpp"
+#include "core/user_text.hpp"
+#include "core/value_rules.hpp"
 #include "io/regular_file.hpp"
 #include "files/tokens.hpp"
 
 namespace {
 
+// A field reads as C reads the number at its start, 0 when none does.
 long long toInteger(std::string_view field) {
-    return std::strtoll(std::string(field).c_str(), nullptr, 10);
+    return readWholeNumber(field, NumberForm::Prefix).value_or(0);
 }
 
 float toDecimal(std::string_view field) {
-    return static_cast<float>(std::strtod(std::string(field).c_str(), nullptr));
+    return static_cast<float>(readDouble(field, NumberForm::Prefix).value_or(0.0));
 }
 
 constexpr const char* kCutShort = "cut short by the end of the file";

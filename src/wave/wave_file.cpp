@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "core/user_text.hpp"
 #include "io/regular_file.hpp"
 #include "wave/chunk_walk.hpp"
 #include "wave/cue_chunks.hpp"
@@ -26,7 +27,7 @@ constexpr uint64_t kFirstChunk = 12;
 // Old audio is copied into a rewritten file this much at a time.
 constexpr size_t kCopyBytes = 1 << 20;
 
-std::string quoted(const std::string& path) { return "'" + path + "'"; }
+std::string quoted(const std::string& path) { return shownText(path, kShowQuoted); }
 
 int writeAt(int fd, uint64_t offset, const void* data, size_t size) {
     if (::lseek(fd, static_cast<off_t>(offset), SEEK_SET) < 0) return errno;
