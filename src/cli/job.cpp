@@ -105,21 +105,18 @@ std::optional<Exit> loadMap(const std::string& path, Job& job) {
     return std::nullopt;
 }
 
-// The song of one tempo, or of a change of tempo, for the options' measures.
+// The song of one tempo, or of a change of tempo, for the options' measures:
+// its length is that of its beats, every beat at its exact time.
 Song oneTempoSong(const CommandLine& line, const Settings& s) {
     Song song;
     SongSection only;
     only.measures = s.meas;
     only.beatsPerMeasure = s.meter;
     if (line.tempoRamp) {
-        song.rounding = Rounding::Exact;
         only.tempos = {*line.tempoFrom, *line.tempoTo};
         only.ramp = true;
     } else {
-        // The menu's grid and its single-precision length, as at start-up.
-        song.rounding = Rounding::MenuGrid;
         only.tempos = {s.tempo};
-        only.menuSeconds = startupTrackSeconds(s);
     }
     song.sections.push_back(only);
     return song;
@@ -127,7 +124,7 @@ Song oneTempoSong(const CommandLine& line, const Settings& s) {
 
 // The clicks the options give every section without a pattern of its own,
 // the subdivisions and the count-in.
-std::optional<Exit> shapeSong(const CommandLine& line, const Settings& settings, Song& song) {
+std::optional<Exit> shapeSong(const CommandLine& line, Song& song) {
     for (SongSection& s : song.sections) {
         if (!s.pattern.empty()) continue;
         if (line.pattern && line.map && static_cast<int64_t>(line.pattern->size()) != s.beatsPerMeasure) {
@@ -141,32 +138,23 @@ std::optional<Exit> shapeSong(const CommandLine& line, const Settings& settings,
     }
     song.subdivide = line.subdivide.value_or(1);
     song.shapedClicks = song.shapedClicks || line.shapesTheClicks();
-    if (line.countIn.value_or(0) > 0) {
-        // The count-in is in the first section's meter and tempo.
-        std::optional<float> seconds;
-        if (song.rounding == Rounding::MenuGrid && !song.fromMap) {
-            Settings counted = settings;
-            counted.meas = *line.countIn;
-            seconds = startupTrackSeconds(counted);
+    if (line.countIn.value_or(0) > 0 && !song.sections.empty()) {
+        // The count-in is in the first section's meter, tempo and pattern.
+        const int64_t beats = song.sections.front().beatsPerMeasure;
+        if (line.countInPattern && static_cast<int64_t>(line.countInPattern->size()) != beats) {
+            return usageError("--count-in-pattern " + *line.countInPattern + " has " +
+                              std::to_string(line.countInPattern->size()) + " beats, not the " +
+                              std::to_string(beats) + " of the first section's measure.");
         }
-        addCountIn(song, *line.countIn, line.accent, seconds);
+        addCountIn(song, *line.countIn, line.countInPattern);
     }
     return std::nullopt;
 }
 
-// The whole song checked at the rate in force: a count-in of the menu's
-// grid, and a track laid at exact times, within 31-bit frame counts.
+// The whole song checked at the rate in force: its frames within 31 bits.
 std::optional<Exit> checkLength(const Song& song, uint32_t rate) {
-    if (song.rounding == Rounding::Exact) {
-        if (!(exactSeconds(song) * rate < kFrameCountLimitDouble)) {
-            return fileFailure("the track is too long: its frames do not fit 31 bits at this "
-                               "rate; nothing was written or played.");
-        }
-        return std::nullopt;
-    }
-    const std::optional<size_t> past = sectionPastFrameLimit(song, rate);
-    if (past && song.sections[*past].countIn) {
-        return fileFailure("the count-in is too long: its frames do not fit 31 bits at this "
+    if (!(exactSeconds(song) * rate < kFrameCountLimitDouble)) {
+        return fileFailure("the track is too long: its frames do not fit 31 bits at this "
                            "rate; nothing was written or played.");
     }
     return std::nullopt;
@@ -193,7 +181,10 @@ std::variant<Job, Exit> prepareJob(const CommandLine& line) {
     } else {
         job.song = oneTempoSong(line, job.settings);
     }
-    if (std::optional<Exit> r = shapeSong(line, job.settings, job.song)) return *r;
+    // The command line lays every beat at its exact time, maps of the
+    // menu's format too: only the menu keeps its own grid.
+    job.song.rounding = Rounding::Exact;
+    if (std::optional<Exit> r = shapeSong(line, job.song)) return *r;
     if (std::optional<Exit> r = checkLength(job.song, job.settings.rate)) return *r;
     return job;
 }

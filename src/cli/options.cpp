@@ -25,6 +25,7 @@ enum : int {
     kAccentFreq,
     kSubdivide,
     kCountIn,
+    kCountInPattern,
     kMarkers,
     kMidi,
     kLabels
@@ -77,7 +78,10 @@ const OptionInfo kOptions[] = {
      "lowest frequency of the accent click (default 1.5 x freq)"},
     {"subdivide", "N", kSubdivide, Scope::Both, Block::Click,
      "N clicks a beat, the extra ones at a quarter of the level"},
-    {"count-in", "N", kCountIn, Scope::Both, Block::Click, "N measures before the track"},
+    {"count-in", "N", kCountIn, Scope::Both, Block::Click,
+     "N measures before the track, in the first section's\nmeter and pattern, its first beat accented"},
+    {"count-in-pattern", "P", kCountInPattern, Scope::Both, Block::Click,
+     "the count-in's own pattern, X x and . as --pattern"},
     {"output", "FILE", 'o', Scope::Render, Block::Own,
      "the wave file (default click.wav); - writes to\nstandard output"},
     {"append", nullptr, 'a', Scope::Render, Block::Own, "add to the end of an existing file"},
@@ -284,10 +288,11 @@ Result takeOption(int val, const std::string& arg, CommandLine& line) {
         }
         case kAccent: line.accent = true; break;
         case kPattern:
+        case kCountInPattern:
             if (arg.empty() || arg.find_first_not_of("Xx.") != std::string::npos) {
                 return refuse(name, "a pattern of X (accent), x (normal) and . (silent)", arg);
             }
-            line.pattern = arg;
+            (val == kPattern ? line.pattern : line.countInPattern) = arg;
             break;
         case kAccentFreq:
             if (!finiteNumber(arg, x) || !(x > 0.0f)) {
@@ -345,6 +350,9 @@ Result checkCombinations(const CommandLine& line) {
     if (line.accent && line.pattern) {
         return usageError("--accent and --pattern cannot be used together: the pattern says "
                           "where the accents go.");
+    }
+    if (line.countInPattern && line.countIn.value_or(0) == 0) {
+        return usageError("--count-in-pattern needs a count-in: give --count-in N as well.");
     }
     if (line.append && line.toStandardOutput()) {
         return usageError("--append cannot be used with '-o -' (standard output).");

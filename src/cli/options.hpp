@@ -53,6 +53,7 @@ struct CommandLine {
     std::optional<float> accentFreq;    // --accent-freq: above 0, finite
     std::optional<int32_t> subdivide;   // --subdivide: 1 to 16 clicks a beat
     std::optional<int32_t> countIn;     // --count-in: 0 to 1000 measures
+    std::optional<std::string> countInPattern;  // --count-in-pattern: as --pattern
 
     // Whether any of the options above, or a change of tempo, is given: the
     // track is then laid with the accent, subdivision and silent clicks.

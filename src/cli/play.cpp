@@ -2,99 +2,161 @@
 
 #include <unistd.h>
 
+#include <atomic>
+#include <chrono>
+#include <cinttypes>
+#include <cmath>
+#include <condition_variable>
+#include <mutex>
 #include <string>
+#include <thread>
 
 #include "click/click_set.hpp"
 #include "core/interrupt.hpp"
-#include "core/timing.hpp"
 #include "playback/player.hpp"
 #include "track/planner.hpp"
 
 namespace {
 
-// Where the player is, as the listener hears it.
+// How often the display is redrawn at most.
+constexpr std::chrono::milliseconds kRedraw{200};
+
+// m:ss.s (h:mm:ss.s past an hour) of `seconds`.
+void formatTime(char* text, size_t size, double seconds) {
+    const int64_t tenths = std::llround(std::max(seconds, 0.0) * 10.0);
+    const int64_t s = tenths / 10;
+    if (s >= 3600) {
+        std::snprintf(text, size, "%" PRId64 ":%02" PRId64 ":%02" PRId64 ".%" PRId64, s / 3600,
+                      s / 60 % 60, s % 60, tenths % 10);
+    } else {
+        std::snprintf(text, size, "%" PRId64 ":%02" PRId64 ".%" PRId64, s / 60, s % 60, tenths % 10);
+    }
+}
+
+// Where the player is, as the listener hears it: one line on a terminal,
+// rewritten in place a few times a second by a thread of its own. The
+// player only stores the beat it reaches (no lock, no allocation, no
+// output), so the display never delays the sound.
 class Progress {
 public:
-    Progress(FILE* out, bool quiet, const Job& job, int64_t wrapAfter)
-        : out_(quiet ? nullptr : out),
-          inPlace_(out && ::isatty(::fileno(out)) == 1),
-          job_(job),
-          wrapAfter_(wrapAfter) {}
-
-    ~Progress() {
-        if (out_ && inPlace_ && shown_) std::fputc('\n', out_);
-    }
-
-    // A play of the device begins: the map's section it plays, and the
-    // measures of count-in at its start. With `countedOn`, its measures are
-    // numbered on from the count-in's; otherwise the track's start at 1.
-    void startPlay(size_t section, int64_t countIn, bool countedOn) {
-        countIn_ = countIn;
-        countedOn_ = countedOn;
-        measuresStarted_ = 0;
-        describe(section);
-    }
-
-    // Called as the player fills a period: it formats into buffers made
-    // before the play and allocates nothing.
-    void beat(int64_t measure, int64_t beat) {
-        if (beat == 1) ++measuresStarted_;
-        if (!out_) return;
-        const bool countingIn = measuresStarted_ <= countIn_;
-        if (countingIn) measure = measuresStarted_;
-        else if (countedOn_) measure -= countIn_;
-        // A loop of one tempo runs on as one beat: its measures count round.
-        if (wrapAfter_ > 0) measure = (measure - 1) % wrapAfter_ + 1;
-        const char* what = countingIn ? "count-in" : "measure";
-        if (inPlace_) {
-            std::fprintf(out_, "\r%s %lld  beat %lld%s%s   ", what, static_cast<long long>(measure),
-                         static_cast<long long>(beat), tempo_, section_);
-            shown_ = true;
-        } else if (beat == 1) {
-            std::fprintf(out_, "%s %lld%s%s\n", what, static_cast<long long>(measure), tempo_,
-                         section_);
+    Progress(FILE* err, bool shown, const Song& song, std::vector<ScheduledSection> sections,
+             uint32_t rate, std::optional<int64_t> total, bool loop)
+        : err_(err),
+          sections_(std::move(sections)),
+          names_(sectionNames(song)),
+          rate_(rate),
+          total_(total),
+          loop_(loop) {
+        // Bars are counted in the song from its first bar after the count-in.
+        int64_t bars = 0;
+        for (const SongSection& s : song.sections) {
+            firstBar_.push_back(bars);
+            barsIn_.push_back(s.measures);
+            countIn_.push_back(s.countIn);
+            if (!s.countIn) bars += s.measures;
         }
-        std::fflush(out_);
+        if (shown && !sections_.empty()) thread_ = std::thread([this] { run(); });
+    }
+
+    ~Progress() { stop(); }
+
+    // Called by the player as it fills a period: stores, and nothing else.
+    void beat(const BeatEvent& e) {
+        frame_.store(e.frame, std::memory_order_relaxed);
+        const uint64_t packed = (static_cast<uint64_t>(e.section) & 0xFFFF) << 48 |
+                                (static_cast<uint64_t>(e.measure) & 0xFFFFFFFF) << 16 |
+                                (static_cast<uint64_t>(e.beat) & 0xFFFF);
+        where_.store(packed, std::memory_order_release);
+    }
+
+    // Draws the last place once more and ends the line.
+    void stop() {
+        if (!thread_.joinable()) return;
+        {
+            const std::lock_guard<std::mutex> lock(mutex_);
+            done_ = true;
+        }
+        wake_.notify_all();
+        thread_.join();
     }
 
 private:
-    // The tempo in force and the map's section, each after its separator.
-    // A map of exact times shows neither: its tempo may change from beat to
-    // beat, and the device plays it whole.
-    void describe(size_t section) {
-        tempo_[0] = section_[0] = '\0';
-        const Song& song = job_.song;
-        if (song.fromMap && song.rounding == Rounding::Exact) return;
-        const float t = song.fromMap
-                            ? static_cast<float>(songSections(song)[section]->tempos.front())
-                            : job_.settings.tempo;
-        std::snprintf(tempo_, sizeof tempo_, inPlace_ ? "  %.6g bpm" : ", %.6g bpm",
-                      static_cast<double>(t));
-        if (song.fromMap) {
-            std::snprintf(section_, sizeof section_, inPlace_ ? "  section %zu" : ", section %zu",
-                          section + 1);
+    void run() {
+        std::unique_lock<std::mutex> lock(mutex_);
+        uint64_t drawn = ~uint64_t{0};
+        for (;;) {
+            const bool last = wake_.wait_for(lock, kRedraw, [this] { return done_; });
+            const uint64_t where = where_.load(std::memory_order_acquire);
+            if (where != drawn && where != kNothingYet) {
+                draw(where);
+                drawn = where;
+            }
+            if (last) break;
+        }
+        if (drawn != ~uint64_t{0}) {
+            std::fputc('\n', err_);
+            std::fflush(err_);
         }
     }
 
-    FILE* out_;
-    bool inPlace_;
-    const Job& job_;
-    int64_t wrapAfter_;  // measures after which the count starts again; 0: never
-    char tempo_[48] = "";
-    char section_[48] = "";
-    int64_t countIn_ = 0;
-    bool countedOn_ = false;
-    int64_t measuresStarted_ = 0;
-    bool shown_ = false;
+    void draw(uint64_t where) {
+        const size_t section = std::min<size_t>(where >> 48, sections_.size() - 1);
+        const int64_t measure = static_cast<int64_t>(where >> 16 & 0xFFFFFFFF);
+        const int64_t beat = static_cast<int64_t>(where & 0xFFFF);
+        const ScheduledSection& s = sections_[section];
+        const int64_t perMeasure = s.beatsPerMeasure;
+        const double tempo = tempoAtBeat(s, (measure - 1) * std::max<int64_t>(perMeasure, 1) + beat - 1);
+        const double now = static_cast<double>(frame_.load(std::memory_order_relaxed)) / rate_;
+        char place[96];
+        if (countIn_[section]) {
+            std::snprintf(place, sizeof place, "bar %" PRId64 "/%" PRId64, measure, barsIn_[section]);
+        } else {
+            std::snprintf(place, sizeof place, "bar %" PRId64 " (%" PRId64 "/%" PRId64 ")",
+                          firstBar_[section] + measure, measure, barsIn_[section]);
+        }
+        char elapsed[32], left[32] = "";
+        formatTime(elapsed, sizeof elapsed, now);
+        if (total_ || !loop_) {
+            const double end = total_ ? static_cast<double>(*total_) / rate_ : trackSeconds();
+            char rest[24];
+            formatTime(rest, sizeof rest, end - now);
+            std::snprintf(left, sizeof left, ", %s left", rest);
+        }
+        std::fprintf(err_, "\r%s  %s  beat %" PRId64 "/%" PRId64 "  %.5g bpm  %s%s\033[K",
+                     names_[section].c_str(), place, beat, perMeasure, tempo, elapsed, left);
+        std::fflush(err_);
+    }
+
+    double trackSeconds() const {
+        double seconds = 0.0;
+        for (const ScheduledSection& s : sections_) seconds += exactSectionSeconds(s);
+        return seconds;
+    }
+
+    static constexpr uint64_t kNothingYet = ~uint64_t{0} - 1;
+
+    FILE* err_;
+    std::vector<ScheduledSection> sections_;
+    std::vector<std::string> names_;
+    std::vector<int64_t> firstBar_, barsIn_;
+    std::vector<bool> countIn_;
+    double rate_;
+    std::optional<int64_t> total_;
+    bool loop_;
+    std::atomic<int64_t> frame_{0};
+    std::atomic<uint64_t> where_{kNothingYet};
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    bool done_ = false;
+    std::thread thread_;
 };
 
 }  // namespace
 
-Result playTrack(const CommandLine& line, const Job& job, FILE* out, FILE* err) {
+Result playTrack(const CommandLine& line, const Job& job, FILE* /*out*/, FILE* err) {
     const Settings& s = job.settings;
     const Song& song = job.song;
-    if (silentSong(song, line.seconds) ||
-        (line.seconds && !(*line.seconds * static_cast<float>(s.rate) >= 1.0f))) {
+    if (silentSong(song) || (line.seconds && !(*line.seconds * static_cast<double>(s.rate) >= 0.5))) {
         std::fputs("clicktrack: nothing to play: the track is empty.\n", err);
         return std::nullopt;
     }
@@ -103,41 +165,31 @@ Result playTrack(const CommandLine& line, const Job& job, FILE* out, FILE* err) 
         std::fputs("clicktrack: The frequency chosen is too low for this tempo! The click is "
                    "silent.\n", err);
     }
-    if (!line.seconds && sectionPastFrameLimit(song, s.rate)) {
-        return Exit{1, "clicktrack: the track is too long to play: its frames do not fit 31 bits "
-                       "at this rate; nothing was played.", true};
-    }
-    const InterruptGuard guard;
-    // One tempo looped without --seconds runs on as one beat, so that
-    // nothing falls between rounds; its measures count round.
-    const bool endless = line.loop && !song.fromMap && !line.seconds;
-    Progress progress(out, line.quiet, job, endless ? s.meas : 0);
-    const PlaybackTarget target{s.device, s.rate, s.bits};
-    const BeatListener onBeat = [&progress](int64_t measure, int64_t beat) {
-        progress.beat(measure, beat);
-    };
-    const PlayClicks clicks{clickSet.voices(), clickSet.normal.bytesPerSample};
-    const std::vector<DevicePlay> plays = planDevice(song, s.rate, line.seconds, line.loop);
-    // Frames handed to the device in a round: a round of none would loop
-    // without end, reopening the device.
-    PlayTally tally;
-    tally.announceOnlyWhenHeard = true;
-    do {
-        tally.framesPlayed = 0;
-        for (const DevicePlay& play : plays) {
-            progress.startPlay(play.section, play.countIn, play.countedOn);
-            if (Outcome r = playScheduleOnDevice(target, play.sections, clicks, play.total, onBeat,
-                                                 &tally)) {
-                return commandLineFailure(*r);
-            }
+    // The very frames render writes, in one stream: --seconds cuts it, and
+    // --loop plays the song again, without its count-in, where it ends.
+    DeviceStream stream;
+    stream.track = planFile(song, s.rate, 0);
+    if (line.loop) {
+        // The count-in stays, without measures, so that sections keep their numbers.
+        Song again = song;
+        if (!again.sections.empty() && again.sections.front().countIn) {
+            again.sections.front().measures = 0;
         }
-    } while (line.loop && tally.framesPlayed > 0 && !interruptSignal());
-    if (const int signal = interruptSignal()) return Exit{kSignalExit + signal, "", true};
-    if (tally.framesPlayed == 0) {
-        // The device plays whole periods after the first: a track that ends
-        // within one is not heard.
-        std::fputs("clicktrack: nothing to play: the track is no longer than one period of the "
-                   "sound device.\n", err);
+        stream.again = planFile(again, s.rate, 0);
     }
+    if (line.seconds) stream.frames = std::llround(static_cast<double>(*line.seconds) * s.rate);
+    const InterruptGuard guard;
+    Progress progress(err, !line.quiet && ::isatty(::fileno(err)) == 1, song, stream.track, s.rate,
+                      stream.frames, line.loop);
+    const EventListener onEvent = [&progress](const BeatEvent& e) { progress.beat(e); };
+    const PlayClicks clicks{clickSet.voices(), clickSet.normal.bytesPerSample};
+    PlayTally tally;
+    // The first beat is shown as it starts.
+    progress.beat(BeatEvent{});
+    const Outcome played =
+        playStreamOnDevice(PlaybackTarget{s.device, s.rate, s.bits}, stream, clicks, onEvent, &tally);
+    progress.stop();
+    if (played) return commandLineFailure(*played);
+    if (const int signal = interruptSignal()) return Exit{kSignalExit + signal, "", true};
     return std::nullopt;
 }

@@ -8,9 +8,9 @@
 #include "cli/exit.hpp"
 #include "core/outcome.hpp"
 
-// Plays the job's track: all its measures, the first --seconds of it, or,
-// with --loop, again and again until a signal stops it. Shows where it is on
-// `out`: updated in place on a terminal, one line a measure otherwise,
-// nothing when quiet. A track with nothing to play plays nothing and says so
-// on `err`, once.
+// Plays the job's track, the very frames render writes: all its measures,
+// the first --seconds of it, or, with --loop, again and again without its
+// count-in until a signal stops it. Shows where it is on `err` when that is
+// a terminal, one line rewritten in place, unless quiet. A track with
+// nothing to play plays nothing and says so on `err`, once.
 Result playTrack(const CommandLine& line, const Job& job, FILE* out, FILE* err);

@@ -139,7 +139,8 @@ Result renderTrack(const CommandLine& line, const Job& job, int audioOut, FILE* 
     const std::vector<ScheduledSection> sections =
         planFile(song, s.rate, clicks.normal.clickLength);
     const std::vector<std::string> names = sectionNames(song);
-    const TrackClicks laid{clicks.voices(), song.shapedClicks};
+    // Exact beats may come closer than a click lasts: each is cut where the next starts.
+    const TrackClicks laid{clicks.voices(), song.shapedClicks || song.rounding == Rounding::Exact};
     const TrackExtent extent =
         measureTrack(sections, clickLengths(laid, bytesPerSample(bits)), laid.cutAtNextClick);
     const int64_t frames = extent.end;

@@ -86,6 +86,25 @@ double exactTimeOfBeat(const ScheduledSection& s, int64_t k) {
 
 }  // namespace
 
+double tempoAtBeat(const ScheduledSection& s, int64_t k) {
+    switch (s.rounding) {
+        case BeatRounding::FileGrid: return static_cast<double>(s.tempo);
+        case BeatRounding::WholeBeats:
+            return s.beatLength > 0 ? static_cast<double>(s.rate) * 60.0 / static_cast<double>(s.beatLength)
+                                    : 0.0;
+        case BeatRounding::Exact: break;
+    }
+    if (s.tempos.empty()) return 0.0;
+    if (tempoList(s)) {
+        const int64_t last = static_cast<int64_t>(s.tempos.size()) - 1;
+        return s.tempos[static_cast<size_t>(std::clamp<int64_t>(k, 0, last))];
+    }
+    if (s.tempos.size() == 1 || s.beatCount <= 0) return s.tempos[0];
+    const double a = s.tempos[0];
+    return a + (s.tempos[1] - a) * static_cast<double>(std::clamp<int64_t>(k, 0, s.beatCount)) /
+                   static_cast<double>(s.beatCount);
+}
+
 double exactSectionSeconds(const ScheduledSection& s) {
     if (!tempoList(s)) return exactTimeOfBeat(s, s.beatCount);
     double seconds = 0.0;

@@ -113,6 +113,10 @@ private:
     std::vector<int64_t> starts_;
 };
 
+// Quarter notes a minute at beat k (from 0) of the section: a change of
+// tempo from A to B over n beats is at A + (B - A) k / n.
+double tempoAtBeat(const ScheduledSection& s, int64_t k);
+
 // Seconds an exact section lasts: up to where its beat n would start.
 double exactSectionSeconds(const ScheduledSection& s);
 

@@ -64,7 +64,11 @@ int64_t walkTrack(BeatSchedule& schedule, const std::vector<ClickLengths>& lengt
         waiting = cutAtNextClick;
         if (!waiting && !hand(last)) return -1;
     }
-    if (waiting && !hand(last)) return -1;
+    if (waiting) {
+        // Cut clicks end with the track: the last one where its beats end.
+        last.frames = std::min(last.frames, std::max<int64_t>(schedule.end() - last.beat.frame, 0));
+        if (!hand(last)) return -1;
+    }
     end = std::max(end, schedule.end());
     for (TrackOutput* output : outputs) {
         if (!output->finish(TrackEnd{schedule.end(), end})) return -1;

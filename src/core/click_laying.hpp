@@ -95,8 +95,8 @@ public:
 // of `outputs`; gives where the track ends, the last click whole, or -1 when
 // an output stopped the walk. Clicks are laid whole (the menu's files, whose
 // grid already keeps them apart) or, with `cutAtNextClick`, cut where the
-// next click or silent beat starts; then an event reaches the outputs once
-// the next one is known.
+// next click or silent beat starts, the last where the beats end; then an
+// event reaches the outputs once the next one is known.
 int64_t walkTrack(BeatSchedule& schedule, const std::vector<ClickLengths>& lengths,
                   bool cutAtNextClick, const std::vector<TrackOutput*>& outputs);
 

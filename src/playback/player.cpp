@@ -12,67 +12,97 @@ namespace {
 
 // Fills periods with the clicks the walk lays, each cut where the next
 // starts, hands each full period to the device, and tells of each beat as a
-// period reaches it. Stops the walk once the last period is handed over.
+// period reaches it. Hands over at most `limit` frames, the last period
+// perhaps short; stops the walk once they are handed over.
 class DeviceFeed : public TrackOutput {
 public:
-    DeviceFeed(PcmDevice& device, std::vector<uint8_t>& period, int64_t periods,
-               const PlayClicks& clicks, int32_t firstMeasure, const BeatListener& onBeat,
-               PlayTally* tally)
+    DeviceFeed(PcmDevice& device, std::vector<uint8_t>& period, int64_t limit,
+               const PlayClicks& clicks, const EventListener& onEvent, PlayTally* tally)
         : device_(device),
           period_(period),
           periodFrames_(device.periodFrames()),
-          periodsLeft_(periods),
+          limit_(limit),
           onNewSection_(tally && tally->onNewSection ? &tally->onNewSection : nullptr),
           tally_(tally),
           clicks_(clicks),
-          measureOffset_(int64_t{firstMeasure} - 1),
-          onBeat_(onBeat) {}
+          onEvent_(onEvent) {}
+
+    // Event frames of the next walk count from `offset`: a track played again.
+    void startAt(int64_t offset) { offset_ = offset; }
+    // Whether a walk's end plays on to the limit (the menu's whole periods)
+    // or stops the filling where its beats end.
+    void padToLimit(bool pad) { pad_ = pad; }
 
     bool take(const TrackEvent& event) override {
-        if (!fillUpTo(event.beat.frame)) return false;
-        const BeatEvent& next = event.beat;
-        if (hasCurrent_ && next.kind != ClickKind::Subdivision) {
+        BeatEvent next = event.beat;
+        next.frame += offset_;
+        if (!fillUpTo(next.frame)) return false;
+        if (told_ && next.kind != ClickKind::Subdivision) {
             if (onNewSection_ && next.section != current_.section) (*onNewSection_)(next.section);
-            onBeat_(next.measure + measureOffset_, next.beat);
+            onEvent_(next);
         }
         // A silent beat silences the click before it.
         current_ = next;
         hasCurrent_ = true;
+        told_ = true;
         return true;
     }
 
-    // Plays on to the end of the last period: the rest of the last click, then silence.
-    bool finish(const TrackEnd&) override { return fillUpTo(std::numeric_limits<int64_t>::max()); }
+    // The rest of the last click, then silence: up to the limit, or to
+    // where the beats end.
+    bool finish(const TrackEnd& end) override {
+        ends_ = offset_ + end.beats;
+        return fillUpTo(pad_ ? limit_ : std::min(ends_, limit_));
+    }
 
+    // Hands over what is filled but not yet handed over.
+    bool flush() {
+        if (at_ > handed_) return handOver(at_ - handed_);
+        return !result_ && !signal_;
+    }
+
+    // The first event of a walk is already told of (the caller told of the
+    // start): it is only taken.
+    void firstToldAlready() { told_ = false; }
+
+    int64_t ends() const { return ends_; }
+    bool full() const { return at_ >= limit_; }
     const Outcome& result() const { return result_; }
     // A stop signal ended the play: the device dropped what waited.
     int signal() const { return signal_; }
 
 private:
-    // Fills up to frame `frame`; false once the last period is handed over.
-    // A full period waits to be handed over until a frame of the next is
-    // filled, so that a beat on its first frame is told of first.
+    // Fills up to frame `frame`; false, once all up to the limit is handed
+    // over, for a frame beyond it. A full period waits to be handed over
+    // until a frame of the next is filled, so that a beat on its first frame
+    // (the limit's too) is told of first.
     bool fillUpTo(int64_t frame) {
         const size_t fb = static_cast<size_t>(clicks_.frameBytes);
-        while (at_ < frame) {
-            if (at_ % periodFrames_ == 0 && at_ > 0 && !handOver()) return false;
-            const int64_t periodEnd = (at_ / periodFrames_ + 1) * periodFrames_;
-            const int64_t runEnd = std::min(frame, periodEnd);
-            copyClick(at_, runEnd - at_, period_.data() + static_cast<size_t>(at_ % periodFrames_) * fb);
+        const int64_t to = std::min(frame, limit_);
+        while (at_ < to) {
+            if (at_ - handed_ == periodFrames_ && !handOver(periodFrames_)) return false;
+            const int64_t periodEnd = handed_ + periodFrames_;
+            const int64_t runEnd = std::min(to, periodEnd);
+            copyClick(at_, runEnd - at_, period_.data() + static_cast<size_t>(at_ - handed_) * fb);
             at_ = runEnd;
+        }
+        if (frame > limit_) {
+            flush();
+            return false;
         }
         return true;
     }
 
-    bool handOver() {
+    bool handOver(int64_t count) {
         if (const int signal = interruptSignal()) {
             signal_ = signal;
             return false;
         }
-        result_ = device_.writePeriod(period_.data(), periodFrames_);
+        result_ = device_.writePeriod(period_.data(), count);
         if (result_) return false;
-        if (tally_) tally_->framesPlayed += periodFrames_;
-        return --periodsLeft_ > 0;
+        if (tally_) tally_->framesPlayed += count;
+        handed_ += count;
+        return true;
     }
 
     // `count` frames from `at` of the current click, then silence.
@@ -99,18 +129,32 @@ private:
     PcmDevice& device_;
     std::vector<uint8_t>& period_;
     int64_t periodFrames_;
-    int64_t periodsLeft_;
+    int64_t limit_;
     const std::function<void(size_t)>* onNewSection_;
     PlayTally* tally_;
     const PlayClicks& clicks_;
-    int64_t measureOffset_;
-    const BeatListener& onBeat_;
+    const EventListener& onEvent_;
     BeatEvent current_;
     bool hasCurrent_ = false;
-    int64_t at_ = 0;  // frames filled so far
+    bool told_ = true;
+    bool pad_ = true;
+    int64_t offset_ = 0;
+    int64_t ends_ = 0;
+    int64_t at_ = 0;      // frames filled so far
+    int64_t handed_ = 0;  // frames handed to the device
     Outcome result_;
     int signal_ = 0;
 };
+
+// How a play ended, the device closed.
+Outcome ended(PcmDevice& device, const DeviceFeed& feed) {
+    if (feed.signal()) {
+        device.dropAndClose();
+        return interruption(feed.signal());
+    }
+    device.drainAndClose();
+    return feed.result();
+}
 
 // Beats of whole frames, up to and including the last frame played.
 ScheduledSection wholeBeats(const Beat& beat, int64_t frames, int32_t beatsPerMeasure) {
@@ -133,29 +177,54 @@ Outcome playSchedule(PcmDevice& device, std::vector<ScheduledSection> sections,
     if (!(tally && tally->announceOnlyWhenHeard && !(p > 0 && toPlay > 0))) {
         onBeat(firstMeasure, 1);
     }
-    if (p > 0 && toPlay > 0) {
-        const int64_t periods = (toPlay + p - 1) / p;
-        // Whole beats run up to and including the last frame played.
-        for (ScheduledSection& s : sections) {
-            if (s.rounding == BeatRounding::WholeBeats && s.frames < 0) s.frames = periods * p;
-        }
-        std::vector<uint8_t> period(static_cast<size_t>(p) * static_cast<size_t>(clicks.frameBytes));
-        DeviceFeed feed(device, period, periods, clicks, firstMeasure, onBeat, tally);
-        const std::vector<TrackOutput*> outputs{&feed};
-        BeatSchedule schedule(std::move(sections));
-        // Every click is cut where the next starts; the device plays them all.
-        walkTrack(schedule, {}, true, outputs);
-        if (feed.signal()) {
-            device.dropAndClose();
-            return interruption(feed.signal());
-        }
-        if (feed.result()) {
-            device.drainAndClose();
-            return feed.result();
-        }
+    if (!(p > 0 && toPlay > 0)) {
+        device.drainAndClose();
+        return std::nullopt;
     }
-    device.drainAndClose();
-    return std::nullopt;
+    const int64_t periods = (toPlay + p - 1) / p;
+    // Whole beats run up to and including the last frame played.
+    for (ScheduledSection& s : sections) {
+        if (s.rounding == BeatRounding::WholeBeats && s.frames < 0) s.frames = periods * p;
+    }
+    std::vector<uint8_t> period(static_cast<size_t>(p) * static_cast<size_t>(clicks.frameBytes));
+    const int64_t offset = int64_t{firstMeasure} - 1;
+    const EventListener onEvent = [&onBeat, offset](const BeatEvent& e) {
+        onBeat(e.measure + offset, e.beat);
+    };
+    DeviceFeed feed(device, period, periods * p, clicks, onEvent, tally);
+    feed.firstToldAlready();
+    const std::vector<TrackOutput*> outputs{&feed};
+    BeatSchedule schedule(std::move(sections));
+    // Every click is cut where the next starts; the device plays them all.
+    walkTrack(schedule, {}, true, outputs);
+    if (!feed.result() && !feed.signal()) feed.flush();
+    return ended(device, feed);
+}
+
+Outcome playStream(PcmDevice& device, const DeviceStream& stream, const PlayClicks& clicks,
+                   const EventListener& onEvent, PlayTally* tally) {
+    const int64_t p = device.periodFrames();
+    const int64_t limit = stream.frames.value_or(std::numeric_limits<int64_t>::max());
+    if (p <= 0 || limit <= 0) {
+        device.drainAndClose();
+        return std::nullopt;
+    }
+    std::vector<uint8_t> period(static_cast<size_t>(p) * static_cast<size_t>(clicks.frameBytes));
+    DeviceFeed feed(device, period, limit, clicks, onEvent, tally);
+    feed.padToLimit(false);
+    const std::vector<TrackOutput*> outputs{&feed};
+    BeatSchedule first(stream.track);
+    walkTrack(first, {}, true, outputs);
+    // Round after round, each starting where the last one's beats end.
+    while (!stream.again.empty() && !feed.full() && !feed.result() && !feed.signal()) {
+        const int64_t from = feed.ends();
+        feed.startAt(from);
+        BeatSchedule again(stream.again);
+        walkTrack(again, {}, true, outputs);
+        if (feed.ends() == from) break;  // a round of no frames would never end
+    }
+    if (!feed.result() && !feed.signal()) feed.flush();
+    return ended(device, feed);
 }
 
 Outcome playBeat(PcmDevice& device, const Beat& beat, std::optional<int64_t> total,
@@ -178,4 +247,15 @@ Outcome playScheduleOnDevice(const PlaybackTarget& target, std::vector<Scheduled
     std::unique_ptr<PcmDevice> pcm;
     if (Outcome r = openAlsaPcm(target.device, target.rate, target.bits, pcm)) return r;
     return playSchedule(*pcm, std::move(sections), clicks, total, 1, onBeat, tally);
+}
+
+Outcome playStreamOnDevice(const PlaybackTarget& target, const DeviceStream& stream,
+                           const PlayClicks& clicks, const EventListener& onEvent,
+                           PlayTally* tally) {
+    if (clicks.frameBytes != (target.bits == 16 ? 2 : 3)) {
+        return refusal("Only 16- and 24-bit samples can be played.");
+    }
+    std::unique_ptr<PcmDevice> pcm;
+    if (Outcome r = openAlsaPcm(target.device, target.rate, target.bits, pcm)) return r;
+    return playStream(*pcm, stream, clicks, onEvent, tally);
 }

@@ -55,6 +55,27 @@ Outcome playSchedule(PcmDevice& device, std::vector<ScheduledSection> sections,
                      int32_t firstMeasure, const BeatListener& onBeat,
                      PlayTally* tally = nullptr);
 
+// Told of each beat of a stream as the period where it begins is filled:
+// its frame from the start of the stream, its section, measure and beat.
+using EventListener = std::function<void(const BeatEvent& beat)>;
+
+// A track played as one stream: `track` once, then, when `again` is not
+// empty, `again` round after round, each starting where the beats of the
+// one before end; every frame of it, the last period perhaps short, up to
+// `frames` (none: to where the beats end, or without end when it repeats).
+struct DeviceStream {
+    std::vector<ScheduledSection> track;
+    std::vector<ScheduledSection> again;
+    std::optional<int64_t> frames;
+};
+
+// Plays the stream's clicks as the schedule lays them out, each cut where
+// the next click starts and the last where the beats end: the very frames a
+// wave file of the track holds. Drains and closes the device at the end; a
+// stop signal inside an InterruptGuard ends it before the next period.
+Outcome playStream(PcmDevice& device, const DeviceStream& stream, const PlayClicks& clicks,
+                   const EventListener& onEvent, PlayTally* tally = nullptr);
+
 // Where and how to play: the device's name, the rate and the sample size.
 struct PlaybackTarget {
     std::string device;
@@ -66,3 +87,8 @@ struct PlaybackTarget {
 Outcome playScheduleOnDevice(const PlaybackTarget& target, std::vector<ScheduledSection> sections,
                              const PlayClicks& clicks, std::optional<int64_t> total,
                              const BeatListener& onBeat, PlayTally* tally = nullptr);
+
+// Opens the device and plays the stream on it as playStream does.
+Outcome playStreamOnDevice(const PlaybackTarget& target, const DeviceStream& stream,
+                           const PlayClicks& clicks, const EventListener& onEvent,
+                           PlayTally* tally = nullptr);

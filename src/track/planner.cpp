@@ -11,7 +11,7 @@ std::vector<const SongSection*> songSections(const Song& song) {
     return proper;
 }
 
-void addCountIn(Song& song, int64_t measures, bool accentFirst, std::optional<float> menuSeconds) {
+void addCountIn(Song& song, int64_t measures, const std::optional<std::string>& pattern) {
     if (measures <= 0 || song.sections.empty()) return;
     SongSection count = song.sections.front();
     count.label.clear();
@@ -19,10 +19,17 @@ void addCountIn(Song& song, int64_t measures, bool accentFirst, std::optional<fl
     count.measures = measures;
     count.tempos = {count.tempos.front()};
     count.ramp = false;
-    count.pattern.clear();
-    count.accentFirst = accentFirst;
     count.level = 1.0;
-    count.menuSeconds = menuSeconds;
+    count.menuSeconds.reset();
+    if (pattern) {
+        count.pattern = *pattern;
+        count.accentFirst = false;
+    } else if (count.pattern.empty()) {
+        count.accentFirst = true;
+    } else if (count.pattern.find('X') == std::string::npos) {
+        // A count-in says where the measure starts.
+        count.pattern[0] = 'X';
+    }
     song.sections.insert(song.sections.begin(), count);
 }
 

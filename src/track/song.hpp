@@ -49,7 +49,7 @@ struct Song {
 std::vector<const SongSection*> songSections(const Song& song);
 
 // Puts `measures` of count-in before the song: the first section's meter,
-// note value and first tempo, at full level, all beats normal but the first
-// when `accentFirst`. Under the menu's grid it keeps `menuSeconds` when given.
-void addCountIn(Song& song, int64_t measures, bool accentFirst,
-                std::optional<float> menuSeconds = std::nullopt);
+// note value and first tempo, at full level. Its pattern is `pattern` when
+// given, else the first section's, with the first beat accented when that
+// has no accent (and with no pattern, the first beat of each measure).
+void addCountIn(Song& song, int64_t measures, const std::optional<std::string>& pattern);

@@ -43,7 +43,11 @@ TEST(Planner, LaysEveryClickOfASongUnderBothRules) {
     grid.sections[0].menuSeconds = 3.0f;
     grid.sections[0].pattern = "X.x";
     grid.subdivide = 2;
-    addCountIn(grid, 1, true, 3.0f);
+    SongSection count = grid.sections[0];  // a count-in of the grid, its first beat accented
+    count.countIn = true;
+    count.pattern.clear();
+    count.accentFirst = true;
+    grid.sections.insert(grid.sections.begin(), count);
     std::vector<int64_t> starts;
     EXPECT_EQ(clicksOf(grid, 10, &starts),
               "0:X 5:s 10:x 15:s 20:x 25:s 30:X 35:s 40:. 50:x 55:s end 60");
@@ -85,14 +89,14 @@ TEST(Planner, PlansTheDeviceAsEachRuleWants) {
     EXPECT_EQ(*cut[0].total, 132300);
     // A count-in comes before the first section, within --seconds too.
     Song counted = map;
-    addCountIn(counted, 1, false);
+    addCountIn(counted, 1, std::nullopt);
     EXPECT_EQ(*planDevice(counted, 44100, 100.0f, false)[0].total, 176400 + 88200);
     // One tempo looped runs on; its count-in runs straight into it.
     Song one = map;
     one.fromMap = false;
     one.sections.resize(1);
     one.sections[0].menuSeconds = 4.0f;
-    addCountIn(one, 1, false);
+    addCountIn(one, 1, std::nullopt);
     EXPECT_FALSE(planDevice(one, 44100, std::nullopt, true)[0].total);
     EXPECT_EQ(*planDevice(one, 44100, std::nullopt, false)[0].total, 176400 + 88200);
     // Exact: the whole song in one play, up to its end.
@@ -101,7 +105,7 @@ TEST(Planner, PlansTheDeviceAsEachRuleWants) {
     EXPECT_EQ(*planDevice(exact, 48000, std::nullopt, false)[0].total, 192000);
     EXPECT_FALSE(silentSong(exact));
     exact.sections = {section(0, 4, {120.0})};
-    addCountIn(exact, 2, false);
+    addCountIn(exact, 2, std::nullopt);
     EXPECT_TRUE(silentSong(exact));
 }
 
@@ -120,7 +124,7 @@ TEST(Planner, ACountInIsTheFirstSectionsMeterAtItsFirstTempoAndFullLevel) {
     song.sections = {section(1, 2, {60.0, 120.0}, true)};
     song.sections[0].noteValue = 8;
     song.sections[0].level = 0.5;
-    addCountIn(song, 1, false);
+    addCountIn(song, 1, std::nullopt);
     const std::vector<ScheduledSection> planned = planFile(song, 10, 0);
     ASSERT_EQ(planned.size(), 2u);
     EXPECT_EQ(planned[0].tempos, std::vector<double>{60.0});
@@ -133,6 +137,32 @@ TEST(Planner, ACountInIsTheFirstSectionsMeterAtItsFirstTempoAndFullLevel) {
     // the device plays the count-in too.
     const double ramp = 60.0 / ((60.0 - 120.0) / (std::log(60.0) - std::log(120.0)));
     EXPECT_EQ(*planDevice(song, 10, std::nullopt, false)[0].total, std::llround((1.0 + ramp) * 10));
+
+    // Its clicks: the first section's pattern, or a pattern of its own; its
+    // first beat accented when the pattern has no accent.
+    const struct {
+        std::string sectionPattern;
+        bool accentFirst;
+        std::optional<std::string> own;
+        std::string pattern;  // the count-in's
+        bool countInAccentFirst;
+    } table[] = {{"", false, std::nullopt, "", true},
+                 {"", true, std::nullopt, "", true},
+                 {"xx.x", false, std::nullopt, "Xx.x", false},
+                 {"XxXxXxx", false, std::nullopt, "XxXxXxx", false},
+                 {"..x.", false, std::nullopt, "X.x.", false},
+                 {"XxXx", false, std::string("x..."), "x...", false}};
+    for (const auto& row : table) {
+        Song shaped;
+        shaped.sections = {section(2, static_cast<int64_t>(std::max<size_t>(row.sectionPattern.size(), 4)), {120.0})};
+        shaped.sections[0].pattern = row.sectionPattern;
+        shaped.sections[0].accentFirst = row.accentFirst;
+        addCountIn(shaped, 1, row.own);
+        SCOPED_TRACE(row.sectionPattern + " " + row.own.value_or("-"));
+        EXPECT_EQ(shaped.sections[0].pattern, row.pattern);
+        EXPECT_EQ(shaped.sections[0].accentFirst, row.countInAccentFirst);
+        EXPECT_EQ(shaped.sections[1].pattern, row.sectionPattern);
+    }
 }
 
 TEST(Planner, ReadsBothMapFormatsIntoOneSong) {
