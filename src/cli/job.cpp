@@ -65,7 +65,7 @@ std::optional<Exit> applyOptions(const CommandLine& line, Settings& s) {
             return usageError("--accent-freq " + number(*line.accentFreq) + ": " + rule->detail + ".");
         }
     }
-    if (line.pattern && !line.map && static_cast<int64_t>(line.pattern->size()) != s.meter) {
+    if (line.pattern && static_cast<int64_t>(line.pattern->size()) != s.meter) {
         return usageError("--pattern " + *line.pattern + " has " +
                           std::to_string(line.pattern->size()) + " beats, not the " +
                           std::to_string(s.meter) + " of a measure.");
@@ -127,15 +127,9 @@ Song oneTempoSong(const CommandLine& line, const Settings& s) {
 
 // The clicks the options give every section without a pattern of its own,
 // the subdivisions and the count-in.
-std::optional<Exit> shapeSong(const CommandLine& line, const Settings& settings, Song& song) {
+void shapeSong(const CommandLine& line, const Settings& settings, Song& song) {
     for (SongSection& s : song.sections) {
         if (!s.pattern.empty()) continue;
-        if (line.pattern && line.map && static_cast<int64_t>(line.pattern->size()) != s.beatsPerMeasure) {
-            return usageError("--pattern " + *line.pattern + " has " +
-                              std::to_string(line.pattern->size()) + " beats, but " + s.origin +
-                              " of the map has " + std::to_string(s.beatsPerMeasure) +
-                              " a measure.");
-        }
         if (line.pattern) s.pattern = *line.pattern;
         else if (line.accent) s.accentFirst = true;
     }
@@ -151,7 +145,6 @@ std::optional<Exit> shapeSong(const CommandLine& line, const Settings& settings,
         }
         addCountIn(song, *line.countIn, line.accent, seconds);
     }
-    return std::nullopt;
 }
 
 // The whole song checked at the rate in force: a count-in of the menu's
@@ -193,7 +186,7 @@ std::variant<Job, Exit> prepareJob(const CommandLine& line) {
     } else {
         job.song = oneTempoSong(line, job.settings);
     }
-    if (std::optional<Exit> r = shapeSong(line, job.settings, job.song)) return *r;
+    shapeSong(line, job.settings, job.song);
     if (std::optional<Exit> r = checkLength(job.song, job.settings.rate)) return *r;
     return job;
 }

@@ -363,6 +363,10 @@ Result checkCombinations(const CommandLine& line) {
                               " cannot be used together: the map gives each section its tempo,"
                               " beats and measures.");
         }
+        if (line.pattern) {
+            return usageError("--map and --pattern cannot be used together: the map sets "
+                              "patterns line by line.");
+        }
     }
     return std::nullopt;
 }

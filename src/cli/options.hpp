@@ -49,7 +49,7 @@ struct CommandLine {
 
     // The click a musician needs (both commands)
     bool accent = false;                // --accent: the first beat of every measure accented
-    std::optional<std::string> pattern; // --pattern: X accent, x normal, . silent, a beat each
+    std::optional<std::string> pattern; // --pattern: X accent, x normal, . silent, a beat each (never with --map)
     std::optional<float> accentFreq;    // --accent-freq: above 0, finite
     std::optional<int32_t> subdivide;   // --subdivide: 1 to 16 clicks a beat
     std::optional<int32_t> countIn;     // --count-in: 0 to 1000 measures
