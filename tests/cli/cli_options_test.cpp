@@ -64,6 +64,13 @@ TEST(CliOptions, ReadsEveryOption) {
     EXPECT_EQ(ramp.tempoFrom, 60.0f);
     EXPECT_EQ(ramp.tempoTo, 150.0f);
     EXPECT_TRUE(accepted({"render", "-o", "-"}).toStandardOutput());
+
+    const CommandLine show = accepted({"show", "--tsv", "--map", "m.txt", "--count-in", "1",
+                                       "--accent", "--settings", "s.txt", "-r", "48000"});
+    EXPECT_EQ(show.command, Command::Show);
+    EXPECT_TRUE(show.tsv && show.accent);
+    EXPECT_EQ(show.map, "m.txt");
+    EXPECT_EQ(show.countIn, 1);
 }
 
 TEST(CliOptions, RefusesWithALineNamingTheOption) {
@@ -124,8 +131,19 @@ TEST(CliOptions, RefusesWithALineNamingTheOption) {
         {{"render", "x.wav"}, "unexpected argument 'x.wav'."},
         {{"play", "--", "-q"}, "unexpected argument '-q'."},
         {{"-t", "96", "render"},
-         "--tempo goes after a command: 'clicktrack render' or 'clicktrack play'."},
-        {{"rendre"}, "unknown command 'rendre'; the commands are render and play."},
+         "--tempo goes after a command: 'clicktrack render', 'clicktrack play' or 'clicktrack "
+         "show'."},
+        {{"rendre"}, "unknown command 'rendre'; the commands are render, play and show."},
+        {{"play", "--map", "m.txt", "--pattern", "X..."},
+         "--map and --pattern cannot be used together: the map sets patterns line by line."},
+        {{"show", "--midi", "a.mid"},
+         "--midi is an option of 'clicktrack render': 'clicktrack show' writes nothing."},
+        {{"show", "-a"}, "--append is an option of 'clicktrack render': 'clicktrack show' writes "
+                         "nothing."},
+        {{"show", "-q"}, "--quiet is an option of 'clicktrack render' and 'clicktrack play', not "
+                         "of 'clicktrack show'."},
+        {{"show", "--loop"}, "--loop is an option of 'clicktrack play', not of 'clicktrack show'."},
+        {{"render", "--tsv"}, "--tsv is an option of 'clicktrack show', not of 'clicktrack render'."},
     };
     for (const auto& [args, line] : cases) {
         SCOPED_TRACE(::testing::PrintToString(args));
@@ -143,6 +161,7 @@ TEST(CliOptions, HelpAndVersionGoToStandardOutput) {
         {{"-h"}, helpText(Command::Menu)},
         {{"render", "-t", "96", "--help"}, helpText(Command::Render)},
         {{"play", "-h"}, helpText(Command::Play)},
+        {{"show", "--tsv", "-h"}, helpText(Command::Show)},
     };
     for (const auto& [args, text] : cases) {
         SCOPED_TRACE(::testing::PrintToString(args));
@@ -154,6 +173,7 @@ TEST(CliOptions, HelpAndVersionGoToStandardOutput) {
     const std::string render = helpText(Command::Render), play = helpText(Command::Play);
     EXPECT_EQ(render.rfind("Usage: clicktrack render [OPTIONS]\n", 0), 0u);
     EXPECT_EQ(play.rfind("Usage: clicktrack play [OPTIONS]\n", 0), 0u);
+    EXPECT_EQ(std::string(helpText(Command::Show)).rfind("Usage: clicktrack show [OPTIONS]\n", 0), 0u);
 }
 
 }  // namespace

@@ -121,6 +121,12 @@ TEST_F(CommandLineRun, StatusesAndMessagesFollowTheCommandLinesRules) {
              Row{{"render", "--map", "bad.txt"}, 1,
                  "clicktrack: bad.txt: line 1: a tempo above 0 and at most 10000 (a number, A-B, "
                  "or one tempo for each beat), not 'fast'.\n"},
+             Row{{"show", "--map", "bad.txt"}, 1,
+                 "clicktrack: bad.txt: line 1: a tempo above 0 and at most 10000 (a number, A-B, "
+                 "or one tempo for each beat), not 'fast'.\n"},
+             Row{{"show", "-m", "200000"}, 1,
+                 "clicktrack: the track is too long: its frames do not fit 31 bits at this "
+                 "rate.\n"},
              Row{{"render", "-r", "8000", "-f", "3000", "--accent"}, 2,
                  "clicktrack: --accent-freq 4500 (1.5 x --freq): Frequency must be above 0 and "
                  "below 4001 Hz (half the sample rate).\n" + tryHelp},
@@ -135,6 +141,53 @@ TEST_F(CommandLineRun, StatusesAndMessagesFollowTheCommandLinesRules) {
         }
     }
     EXPECT_EQ(namesIn(dir.path()), "bad.txt tmap.txt two.txt");
+}
+
+// The plan of a hand-worked map, a count-in before it: 4/4 at 120 is 2 s
+// a bar; the seven eighths of 7/8 at 120 last 7 x 240 / (120 x 8) = 1.75 s;
+// 8 beats from 120 to 90 last 240 x 8 / (4 L) = 4.602913 s, L = 30 / ln(4/3)
+// the logarithmic mean, so the track ends at frame round(12.352913 x 44100)
+// = 544763, and the ramp starts at 7.75 s, frame 341775.
+TEST_F(CommandLineRun, ShowPrintsThePlanOfATrackAndWritesNothing) {
+    writeFile(file("song.txt"), "Verse 1:  2 120\n"
+                                "          1 7/8 120 XxXxXxx\n"
+                                "Chorus:   2 120-90\n");
+    writeFile(file("long.txt"), "1 3/8 100,90,120\nLong one: 1800 120 0.5\n");
+    const std::vector<std::pair<std::vector<std::string>, std::string>> rows = {
+        {{"--map", "song.txt", "--count-in", "1"},
+         "start     bar  meter  tempo   pattern  label     length\n"
+         "0:00.000  -    4/4    120     -        Count-in  0:02.000\n"
+         "0:02.000  1    4/4    120     -        Verse 1   0:04.000\n"
+         "0:06.000  3    7/8    120     XxXxXxx  -         0:01.750\n"
+         "0:07.750  4    4/4    120-90  -        Chorus    0:04.602\n"
+         "total 0:12.352, 5 bars, 23 beats after a count-in of 1 bar\n"},
+        {{"--map", "song.txt", "--count-in", "1", "--tsv"},
+         "start\tbar\tmeter\ttempo\tpattern\tlabel\tlength\n"
+         "0:00.000\t-\t4/4\t120\t-\tCount-in\t0:02.000\n"
+         "0:02.000\t1\t4/4\t120\t-\tVerse 1\t0:04.000\n"
+         "0:06.000\t3\t7/8\t120\tXxXxXxx\t-\t0:01.750\n"
+         "0:07.750\t4\t4/4\t120-90\t-\tChorus\t0:04.602\n"
+         "total\t0:12.352\t5\t23\n"},
+        // An hour on, h:mm:ss.mmm; a tempo for each beat, its lowest and highest.
+        {{"--map", "long.txt", "--tsv"},
+         "start\tbar\tmeter\ttempo\tpattern\tlabel\tlength\n"
+         "0:00.000\t1\t3/8\t90..120\t-\tSection 1\t0:00.883\n"
+         "0:00.883\t2\t4/4\t120\t-\tLong one\t1:00:00.000\n"
+         "total\t1:00:00.883\t1801\t7203\n"},
+        {{"-t", "96", "-b", "3", "-m", "8", "--pattern", "X.x"},
+         "start     bar  meter  tempo  pattern  label      length\n"
+         "0:00.000  1    3/4    96     X.x      Section 1  0:15.000\n"
+         "total 0:15.000, 8 bars, 24 beats\n"},
+    };
+    for (const auto& [options, table] : rows) {
+        std::vector<std::string> args{"show"};
+        args.insert(args.end(), options.begin(), options.end());
+        const RunResult r = clicktrack(args);
+        EXPECT_EQ(r.status, 0) << options.back();
+        EXPECT_EQ(r.out, table);
+        EXPECT_EQ(r.err, "");
+    }
+    EXPECT_EQ(namesIn(dir.path()), "long.txt song.txt");
 }
 
 TEST_F(CommandLineRun, PlaySendsTheDeviceTheMenusFrames) {
@@ -314,7 +367,7 @@ TEST_F(CommandLineRun, MessagesAndEdgesSayWhatIsTrue) {
     EXPECT_TRUE(readFile(file("made.wav")) == readFile(file("ro.wav")));
     EXPECT_EQ(readFile(file("made.txt")), "0.000000\t2.000000\tSection 1\n");
     // Help or a summary that cannot be written is a failure.
-    for (const char* args : {" --help", " render -m 1 -o full.wav", " --version"}) {
+    for (const char* args : {" --help", " render -m 1 -o full.wav", " --version", " show"}) {
         const std::string command = "cd '" + dir.path() + "' && '" CLICKTRACK_BIN "'" + args +
                                     " >/dev/full 2>/dev/null";
         EXPECT_EQ(WEXITSTATUS(std::system(command.c_str())), 1) << args;
