@@ -38,7 +38,7 @@ enum class Scope { All, Sound, Render, Play, Show, Top };
 // Where the help texts list an option. The program's help gives values and
 // click under "Options of every command", quiet under render and play's,
 // then each command's own; a command's help gives values, its own, quiet,
-// click and help.
+// click and help, those of them it takes.
 enum class Block { Values, Quiet, Click, Own, Help, None };
 
 // One option: the parser and the help texts both read these rows.
@@ -105,6 +105,18 @@ const OptionInfo kOptions[] = {
 
 bool hasLetter(const OptionInfo& o) { return o.val < 256; }
 
+bool takes(Scope scope, Command command) {
+    switch (scope) {
+        case Scope::All: return true;
+        case Scope::Sound: return command == Command::Render || command == Command::Play;
+        case Scope::Render: return command == Command::Render;
+        case Scope::Play: return command == Command::Play;
+        case Scope::Show: return command == Command::Show;
+        case Scope::Top: return command == Command::Menu;
+    }
+    return false;
+}
+
 // "  -r, --rate N" or "      --bits 16|24", the help from the 24th column on.
 std::string helpLine(const OptionInfo& o, const char* argument, const char* help) {
     constexpr size_t kHelpColumn = 23;
@@ -125,6 +137,7 @@ std::string helpBlock(Block block, Command command, Scope own = Scope::All) {
     std::string lines;
     for (const OptionInfo& o : kOptions) {
         if (o.block != block || (block == Block::Own && o.scope != own)) continue;
+        if (command != Command::Menu && !takes(o.scope, command)) continue;
         const char* words = command == Command::Render && o.renderHelp ? o.renderHelp
                             : command == Command::Play && o.playHelp   ? o.playHelp
                             : command == Command::Show && o.showHelp   ? o.showHelp
@@ -166,8 +179,7 @@ std::string commandHelp(Command command, const char* usage) {
                       : command == Command::Play ? Scope::Play
                                                  : Scope::Show;
     std::string text = std::string(usage) + "\n" + helpBlock(Block::Values, command) +
-                       helpBlock(Block::Own, command, own) +
-                       (command == Command::Show ? "" : helpBlock(Block::Quiet, command)) +
+                       helpBlock(Block::Own, command, own) + helpBlock(Block::Quiet, command) +
                        helpBlock(Block::Click, command) + helpBlock(Block::Help, command);
     text.pop_back();
     return text;
@@ -240,17 +252,6 @@ const char* commandName(Command command) {
                                       : "";
 }
 
-bool takes(Scope scope, Command command) {
-    switch (scope) {
-        case Scope::All: return true;
-        case Scope::Sound: return command == Command::Render || command == Command::Play;
-        case Scope::Render: return command == Command::Render;
-        case Scope::Play: return command == Command::Play;
-        case Scope::Show: return command == Command::Show;
-        case Scope::Top: return command == Command::Menu;
-    }
-    return false;
-}
 
 // An option given to a command that does not take it.
 Exit notTaken(int val, Scope scope, Command command) {
