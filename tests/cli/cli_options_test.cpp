@@ -64,13 +64,6 @@ TEST(CliOptions, ReadsEveryOption) {
     EXPECT_EQ(ramp.tempoFrom, 60.0f);
     EXPECT_EQ(ramp.tempoTo, 150.0f);
     EXPECT_TRUE(accepted({"render", "-o", "-"}).toStandardOutput());
-
-    const CommandLine show = accepted({"show", "--tsv", "--map", "m.txt", "--count-in", "1",
-                                       "--accent", "--settings", "s.txt", "-r", "48000"});
-    EXPECT_EQ(show.command, Command::Show);
-    EXPECT_TRUE(show.tsv && show.accent);
-    EXPECT_EQ(show.map, "m.txt");
-    EXPECT_EQ(show.countIn, 1);
 }
 
 TEST(CliOptions, RefusesWithALineNamingTheOption) {
@@ -173,7 +166,6 @@ TEST(CliOptions, HelpAndVersionGoToStandardOutput) {
     const std::string render = helpText(Command::Render), play = helpText(Command::Play);
     EXPECT_EQ(render.rfind("Usage: clicktrack render [OPTIONS]\n", 0), 0u);
     EXPECT_EQ(play.rfind("Usage: clicktrack play [OPTIONS]\n", 0), 0u);
-    EXPECT_EQ(std::string(helpText(Command::Show)).rfind("Usage: clicktrack show [OPTIONS]\n", 0), 0u);
 }
 
 }  // namespace

@@ -174,10 +174,6 @@ TEST_F(CommandLineRun, ShowPrintsThePlanOfATrackAndWritesNothing) {
          "0:00.000\t1\t3/8\t90..120\t-\tSection 1\t0:00.883\n"
          "0:00.883\t2\t4/4\t120\t-\tLong one\t1:00:00.000\n"
          "total\t1:00:00.883\t1801\t7203\n"},
-        {{"-t", "96", "-b", "3", "-m", "8", "--pattern", "X.x"},
-         "start     bar  meter  tempo  pattern  label      length\n"
-         "0:00.000  1    3/4    96     X.x      Section 1  0:15.000\n"
-         "total 0:15.000, 8 bars, 24 beats\n"},
     };
     for (const auto& [options, table] : rows) {
         std::vector<std::string> args{"show"};
