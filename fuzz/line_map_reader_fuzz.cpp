@@ -1,6 +1,7 @@
 // Fuzzes the reader of tempo maps in the line format: it never reads past
 // the text; a map it accepts holds only sections within the format's
 // bounds; a map it refuses holds no section and says why in one line.
+#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -14,7 +15,11 @@ bool tempoFits(double tempo) { return tempo > 0.0 && tempo <= kMaxLineMapTempo; 
 
 void checkSection(const LineMapSection& s, size_t previousLine) {
     FUZZ_REQUIRE(s.line > previousLine);
-    FUZZ_REQUIRE(s.label.find_first_of(" \t\n#") == std::string::npos);
+    // A label: no control byte, colon or comment, no blank at either end.
+    FUZZ_REQUIRE(std::none_of(s.label.begin(), s.label.end(), [](char c) {
+        return static_cast<unsigned char>(c) < 0x20 || c == 0x7f || c == ':' || c == '#';
+    }));
+    FUZZ_REQUIRE(s.label.empty() || (s.label.front() != ' ' && s.label.back() != ' '));
     FUZZ_REQUIRE(s.measures >= 1 && s.measures <= kMaxLineMapMeasures);
     FUZZ_REQUIRE(s.beats >= 1 && s.beats <= kMaxLineMapBeats);
     FUZZ_REQUIRE(s.noteValue >= 1 && s.noteValue <= kMaxLineMapNoteValue);

@@ -65,7 +65,7 @@ std::optional<Exit> applyOptions(const CommandLine& line, Settings& s) {
             return usageError("--accent-freq " + number(*line.accentFreq) + ": " + rule->detail + ".");
         }
     }
-    if (line.pattern && !line.map && static_cast<int64_t>(line.pattern->size()) != s.meter) {
+    if (line.pattern && static_cast<int64_t>(line.pattern->size()) != s.meter) {
         return usageError("--pattern " + *line.pattern + " has " +
                           std::to_string(line.pattern->size()) + " beats, not the " +
                           std::to_string(s.meter) + " of a measure.");
@@ -127,12 +127,6 @@ Song oneTempoSong(const CommandLine& line, const Settings& s) {
 std::optional<Exit> shapeSong(const CommandLine& line, Song& song) {
     for (SongSection& s : song.sections) {
         if (!s.pattern.empty()) continue;
-        if (line.pattern && line.map && static_cast<int64_t>(line.pattern->size()) != s.beatsPerMeasure) {
-            return usageError("--pattern " + *line.pattern + " has " +
-                              std::to_string(line.pattern->size()) + " beats, but " + s.origin +
-                              " of the map has " + std::to_string(s.beatsPerMeasure) +
-                              " a measure.");
-        }
         if (line.pattern) s.pattern = *line.pattern;
         else if (line.accent) s.accentFirst = true;
     }
@@ -152,10 +146,11 @@ std::optional<Exit> shapeSong(const CommandLine& line, Song& song) {
 }
 
 // The whole song checked at the rate in force: its frames within 31 bits.
-std::optional<Exit> checkLength(const Song& song, uint32_t rate) {
+std::optional<Exit> checkLength(const Song& song, uint32_t rate, bool writesNothing) {
     if (!(exactSeconds(song) * rate < kFrameCountLimitDouble)) {
-        return fileFailure("the track is too long: its frames do not fit 31 bits at this "
-                           "rate; nothing was written or played.");
+        return fileFailure(std::string("the track is too long: its frames do not fit 31 bits at "
+                                       "this rate") +
+                           (writesNothing ? "." : "; nothing was written or played."));
     }
     return std::nullopt;
 }
@@ -185,7 +180,7 @@ std::variant<Job, Exit> prepareJob(const CommandLine& line) {
     // menu's format too: only the menu keeps its own grid.
     job.song.rounding = Rounding::Exact;
     if (std::optional<Exit> r = shapeSong(line, job.song)) return *r;
-    if (std::optional<Exit> r = checkLength(job.song, job.settings.rate)) return *r;
+    if (std::optional<Exit> r = checkLength(job.song, job.settings.rate, line.command == Command::Show)) return *r;
     return job;
 }
 

@@ -28,15 +28,18 @@ enum : int {
     kCountInPattern,
     kMarkers,
     kMidi,
-    kLabels
+    kLabels,
+    kTsv
 };
 
-// Which command takes an option.
-enum class Scope { Both, Render, Play, Top };
+// Which commands take an option: every one, render and play (Sound), one
+// alone, or none (Top: the program's own).
+enum class Scope { All, Sound, Render, Play, Show, Top };
 
-// Where the help texts list an option. The program's help gives values,
-// quiet and click under "Options of both commands", then each command's
-// own; a command's help gives values, its own, quiet, click and help.
+// Where the help texts list an option. The program's help gives values and
+// click under "Options of every command", quiet under render and play's,
+// then each command's own; a command's help gives values, its own, quiet,
+// click and help, those of them it takes.
 enum class Block { Values, Quiet, Click, Own, Help, None };
 
 // One option: the parser and the help texts both read these rows.
@@ -47,8 +50,9 @@ struct OptionInfo {
     Scope scope;
     Block block;
     const char* help;      // a line break continues it under itself
-    const char* renderHelp = nullptr;  // render's and play's own words, when they differ
+    const char* renderHelp = nullptr;  // a command's own words, when they differ
     const char* playHelp = nullptr;
+    const char* showHelp = nullptr;
     const char* clickArgument = nullptr;  // a second form, listed last among the click options
     const char* clickHelp = nullptr;
 };
@@ -56,31 +60,32 @@ struct OptionInfo {
 // In the order getopt_long is given them, which decides how an ambiguous
 // abbreviation is reported.
 const OptionInfo kOptions[] = {
-    {"rate", "N", 'r', Scope::Both, Block::Values, "sample rate (default 44100)"},
-    {"bits", "16|24", kBits, Scope::Both, Block::Values, "sample size (default 24)"},
-    {"tempo", "BPM", 't', Scope::Both, Block::Values, "tempo in beats per minute (default 120)",
-     nullptr, nullptr, "A-B", "a change of tempo across the whole track, from A to B"},
-    {"beats", "N", 'b', Scope::Both, Block::Values, "beats per measure (default 4)"},
-    {"measures", "N", 'm', Scope::Both, Block::Values, "number of measures (default 48)"},
-    {"freq", "HZ", 'f', Scope::Both, Block::Values, "lowest click frequency (default 60)"},
-    {"map", "FILE", kMap, Scope::Both, Block::Values,
-     "play or render a tempo map instead of one tempo", "render a tempo map instead of one tempo",
-     "play a tempo map instead of one tempo"},
-    {"settings", "FILE", kSettings, Scope::Both, Block::Values,
+    {"rate", "N", 'r', Scope::All, Block::Values, "sample rate (default 44100)"},
+    {"bits", "16|24", kBits, Scope::All, Block::Values, "sample size (default 24)"},
+    {"tempo", "BPM", 't', Scope::All, Block::Values, "tempo in beats per minute (default 120)",
+     nullptr, nullptr, nullptr, "A-B", "a change of tempo across the whole track, from A to B"},
+    {"beats", "N", 'b', Scope::All, Block::Values, "beats per measure (default 4)"},
+    {"measures", "N", 'm', Scope::All, Block::Values, "number of measures (default 48)"},
+    {"freq", "HZ", 'f', Scope::All, Block::Values, "lowest click frequency (default 60)"},
+    {"map", "FILE", kMap, Scope::All, Block::Values,
+     "play, render or show a tempo map instead of one tempo",
+     "render a tempo map instead of one tempo", "play a tempo map instead of one tempo",
+     "show a tempo map instead of one tempo"},
+    {"settings", "FILE", kSettings, Scope::All, Block::Values,
      "start from a settings file in the menu's format;\noptions override it"},
-    {"quiet", nullptr, 'q', Scope::Both, Block::Quiet, "no summary line, no progress display",
+    {"quiet", nullptr, 'q', Scope::Sound, Block::Quiet, "no summary line, no progress display",
      "no summary line", "no progress display"},
-    {"accent", nullptr, kAccent, Scope::Both, Block::Click,
+    {"accent", nullptr, kAccent, Scope::All, Block::Click,
      "accent the first beat of every measure"},
-    {"pattern", "P", kPattern, Scope::Both, Block::Click,
+    {"pattern", "P", kPattern, Scope::All, Block::Click,
      "a pattern for every measure: X accent, x normal, . silent"},
-    {"accent-freq", "HZ", kAccentFreq, Scope::Both, Block::Click,
+    {"accent-freq", "HZ", kAccentFreq, Scope::All, Block::Click,
      "lowest frequency of the accent click (default 1.5 x freq)"},
-    {"subdivide", "N", kSubdivide, Scope::Both, Block::Click,
+    {"subdivide", "N", kSubdivide, Scope::All, Block::Click,
      "N clicks a beat, the extra ones at a quarter of the level"},
-    {"count-in", "N", kCountIn, Scope::Both, Block::Click,
+    {"count-in", "N", kCountIn, Scope::All, Block::Click,
      "N measures before the track, in the first section's\nmeter and pattern, its first beat accented"},
-    {"count-in-pattern", "P", kCountInPattern, Scope::Both, Block::Click,
+    {"count-in-pattern", "P", kCountInPattern, Scope::All, Block::Click,
      "the count-in's own pattern, X x and . as --pattern"},
     {"output", "FILE", 'o', Scope::Render, Block::Own,
      "the wave file (default click.wav); - writes to\nstandard output"},
@@ -96,11 +101,25 @@ const OptionInfo kOptions[] = {
     {"seconds", "S", kSeconds, Scope::Play, Block::Own,
      "stop after S seconds (default: when the measures end)"},
     {"loop", nullptr, kLoop, Scope::Play, Block::Own, "start again at the end, until stopped"},
-    {"help", nullptr, 'h', Scope::Both, Block::Help, "this text"},
+    {"tsv", nullptr, kTsv, Scope::Show, Block::Own,
+     "print the table tab-separated, for scripts"},
+    {"help", nullptr, 'h', Scope::All, Block::Help, "this text"},
     {"version", nullptr, kVersion, Scope::Top, Block::None, nullptr},
 };
 
 bool hasLetter(const OptionInfo& o) { return o.val < 256; }
+
+bool takes(Scope scope, Command command) {
+    switch (scope) {
+        case Scope::All: return true;
+        case Scope::Sound: return command == Command::Render || command == Command::Play;
+        case Scope::Render: return command == Command::Render;
+        case Scope::Play: return command == Command::Play;
+        case Scope::Show: return command == Command::Show;
+        case Scope::Top: return command == Command::Menu;
+    }
+    return false;
+}
 
 // "  -r, --rate N" or "      --bits 16|24", the help from the 24th column on.
 std::string helpLine(const OptionInfo& o, const char* argument, const char* help) {
@@ -118,12 +137,14 @@ std::string helpLine(const OptionInfo& o, const char* argument, const char* help
 }
 
 // The lines of one block as `command`'s help words them (Command::Menu: the program's).
-std::string helpBlock(Block block, Command command, Scope own = Scope::Both) {
+std::string helpBlock(Block block, Command command, Scope own = Scope::All) {
     std::string lines;
     for (const OptionInfo& o : kOptions) {
         if (o.block != block || (block == Block::Own && o.scope != own)) continue;
+        if (command != Command::Menu && !takes(o.scope, command)) continue;
         const char* words = command == Command::Render && o.renderHelp ? o.renderHelp
                             : command == Command::Play && o.playHelp   ? o.playHelp
+                            : command == Command::Show && o.showHelp   ? o.showHelp
                                                                        : o.help;
         lines += helpLine(o, o.argument, words);
     }
@@ -141,21 +162,26 @@ std::string programHelp() {
                "Usage: clicktrack                   the interactive menu\n"
                "       clicktrack render [OPTIONS]  write a click track to a wave file\n"
                "       clicktrack play [OPTIONS]    play it on an ALSA device\n"
-               "       clicktrack --help | -h       this text ('clicktrack render --help' and\n"
-               "                                    'clicktrack play --help' for a command's)\n"
+               "       clicktrack show [OPTIONS]    print its plan, section by section,\n"
+               "                                    writing nothing\n"
+               "       clicktrack --help | -h       this text ('clicktrack COMMAND --help'\n"
+               "                                    for a command's)\n"
                "       clicktrack --version         the version\n"
                "\n"
-               "Options of both commands:\n") +
-           helpBlock(Block::Values, menu) + helpBlock(Block::Quiet, menu) +
-           helpBlock(Block::Click, menu) + "Options of render:\n" +
-           helpBlock(Block::Own, menu, Scope::Render) + "Options of play:\n" +
-           helpBlock(Block::Own, menu, Scope::Play) +
+               "Options of every command:\n") +
+           helpBlock(Block::Values, menu) + helpBlock(Block::Click, menu) +
+           "Options of render and play:\n" + helpBlock(Block::Quiet, menu) +
+           "Options of render:\n" + helpBlock(Block::Own, menu, Scope::Render) +
+           "Options of play:\n" + helpBlock(Block::Own, menu, Scope::Play) +
+           "Options of show:\n" + helpBlock(Block::Own, menu, Scope::Show) +
            "\nExit status: 0 success, 1 file or device failure, 2 usage error, 130 Ctrl-C.";
 }
 
 // A command's own help: its options only, without the last line break.
 std::string commandHelp(Command command, const char* usage) {
-    const Scope own = command == Command::Render ? Scope::Render : Scope::Play;
+    const Scope own = command == Command::Render ? Scope::Render
+                      : command == Command::Play ? Scope::Play
+                                                 : Scope::Show;
     std::string text = std::string(usage) + "\n" + helpBlock(Block::Values, command) +
                        helpBlock(Block::Own, command, own) + helpBlock(Block::Quiet, command) +
                        helpBlock(Block::Click, command) + helpBlock(Block::Help, command);
@@ -224,7 +250,26 @@ bool tempoValue(const std::string& text, CommandLine& line) {
 }
 
 const char* commandName(Command command) {
-    return command == Command::Render ? "render" : command == Command::Play ? "play" : "";
+    return command == Command::Render ? "render"
+           : command == Command::Play ? "play"
+           : command == Command::Show ? "show"
+                                      : "";
+}
+
+
+// An option given to a command that does not take it.
+Exit notTaken(int val, Scope scope, Command command) {
+    const std::string option = longName(val);
+    const std::string here = std::string("'clicktrack ") + commandName(command) + "'";
+    if (scope == Scope::Render && command == Command::Show) {
+        return usageError(option + " is an option of 'clicktrack render': " + here +
+                          " writes nothing.");
+    }
+    const std::string owners = scope == Scope::Sound ? "'clicktrack render' and 'clicktrack play'"
+                               : scope == Scope::Render ? "'clicktrack render'"
+                               : scope == Scope::Play   ? "'clicktrack play'"
+                                                        : "'clicktrack show'";
+    return usageError(option + " is an option of " + owners + ", not of " + here + ".");
 }
 
 // Stores one option's value; a usage error when it is not acceptable.
@@ -315,6 +360,7 @@ Result takeOption(int val, const std::string& arg, CommandLine& line) {
         case 'a': line.append = true; break;
         case kMarkers: line.markers = true; break;
         case kLoop: line.loop = true; break;
+        case kTsv: line.tsv = true; break;
         case 'q': line.quiet = true; break;
     }
     return std::nullopt;
@@ -371,6 +417,10 @@ Result checkCombinations(const CommandLine& line) {
                               " cannot be used together: the map gives each section its tempo,"
                               " beats and measures.");
         }
+        if (line.pattern) {
+            return usageError("--map and --pattern cannot be used together: the map sets "
+                              "patterns line by line.");
+        }
     }
     return std::nullopt;
 }
@@ -387,7 +437,12 @@ const char* helpText(Command command) {
         Command::Render, "Usage: clicktrack render [OPTIONS]\nWrite a click track to a wave file.\n");
     static const std::string play = commandHelp(
         Command::Play, "Usage: clicktrack play [OPTIONS]\nPlay a click track on an ALSA device.\n");
+    static const std::string show = commandHelp(
+        Command::Show, "Usage: clicktrack show [OPTIONS]\nPrint the plan of a click track: where "
+                       "each section starts, its first\nbar, meter, tempo, pattern, label and "
+                       "length, then the whole track's.\nNothing is written or played.\n");
     if (command == Command::Render) return render.c_str();
+    if (command == Command::Show) return show.c_str();
     return command == Command::Play ? play.c_str() : program.c_str();
 }
 
@@ -397,9 +452,11 @@ ParsedArguments parseArguments(const std::vector<std::string>& args) {
     CommandLine line;
     if (args.empty()) return line;
     size_t first = 0;
-    if (args[0] == "render" || args[0] == "play") {
-        line.command = args[0] == "render" ? Command::Render : Command::Play;
-        first = 1;
+    for (const Command command : {Command::Render, Command::Play, Command::Show}) {
+        if (args[0] == commandName(command)) {
+            line.command = command;
+            first = 1;
+        }
     }
 
     // getopt_long reorders the array it is given: hand it copies.
@@ -426,28 +483,22 @@ ParsedArguments parseArguments(const std::vector<std::string>& args) {
         if (val == 'h') return Exit{0, helpText(line.command), false};
         const Scope scope = findOption(val)->scope;
         if (line.command == Command::Menu && val != kVersion) {
-            return usageError(longName(val) +
-                              " goes after a command: 'clicktrack render' or 'clicktrack play'.");
+            return usageError(longName(val) + " goes after a command: 'clicktrack render', "
+                                              "'clicktrack play' or 'clicktrack show'.");
         }
         if (val == kVersion) {
             if (line.command != Command::Menu) return usageError("unknown option '--version'.");
             return Exit{0, versionText(), false};
         }
-        if (scope == Scope::Render || scope == Scope::Play) {
-            const Command owner = scope == Scope::Render ? Command::Render : Command::Play;
-            if (owner != line.command) {
-                return usageError(longName(val) + " is an option of 'clicktrack " +
-                                  commandName(owner) + "', not of 'clicktrack " +
-                                  commandName(line.command) + "'.");
-            }
-        }
+        if (!takes(scope, line.command)) return notTaken(val, scope, line.command);
         if (Result stop = takeOption(val, optarg ? optarg : "", line)) return *stop;
     }
     if (optind < argc) {
         const std::string extra = argv[optind];
-        if (line.command == Command::Menu && extra != "render" && extra != "play") {
+        if (line.command == Command::Menu && extra != "render" && extra != "play" &&
+            extra != "show") {
             return usageError("unknown command " + quoted(extra) +
-                              "; the commands are render and play.");
+                              "; the commands are render, play and show.");
         }
         return usageError("unexpected argument " + quoted(extra) + ".");
     }

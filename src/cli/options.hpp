@@ -1,5 +1,6 @@
-// The command line: `clicktrack render` and `clicktrack play` with their
-// options, read into values without touching any file or stream.
+// The command line: `clicktrack render`, `clicktrack play` and `clicktrack
+// show` with their options, read into values without touching any file or
+// stream.
 #pragma once
 
 #include <cstdint>
@@ -11,7 +12,7 @@
 #include "cli/exit.hpp"
 #include "core/outcome.hpp"
 
-enum class Command { Menu, Render, Play };
+enum class Command { Menu, Render, Play, Show };
 
 // What the arguments ask for. A value that is not given stays empty, so that
 // the caller can lay the defaults, then the settings file, then these over
@@ -45,11 +46,14 @@ struct CommandLine {
     std::optional<float> seconds;       // --seconds: 0 or more, finite
     bool loop = false;                  // --loop
 
-    bool quiet = false;                 // -q, --quiet
+    // show only
+    bool tsv = false;                   // --tsv: the table tab-separated
 
-    // The click a musician needs (both commands)
+    bool quiet = false;                 // -q, --quiet (render and play)
+
+    // The click a musician needs (every command)
     bool accent = false;                // --accent: the first beat of every measure accented
-    std::optional<std::string> pattern; // --pattern: X accent, x normal, . silent, a beat each
+    std::optional<std::string> pattern; // --pattern: X accent, x normal, . silent, a beat each (never with --map)
     std::optional<float> accentFreq;    // --accent-freq: above 0, finite
     std::optional<int32_t> subdivide;   // --subdivide: 1 to 16 clicks a beat
     std::optional<int32_t> countIn;     // --count-in: 0 to 1000 measures

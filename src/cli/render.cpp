@@ -36,12 +36,15 @@ std::string durationText(int64_t frames, uint32_t rate) {
 std::string contentText(const CommandLine& line, const Job& job) {
     const Settings& s = job.settings;
     if (job.song.fromMap) {
-        const std::vector<const SongSection*> sections = songSections(job.song);
+        // A line that continues the section before is no section of its own.
+        size_t sections = 0;
         int64_t measures = 0;
-        for (const SongSection* k : sections) measures += k->measures;
-        return std::to_string(sections.size()) +
-               (sections.size() == 1 ? " section, " : " sections, ") + std::to_string(measures) +
-               " measures";
+        for (const SongSection* k : songSections(job.song)) {
+            sections += !k->continues;
+            measures += k->measures;
+        }
+        return std::to_string(sections) + (sections == 1 ? " section, " : " sections, ") +
+               std::to_string(measures) + " measures";
     }
     const std::string tempo = line.tempoRamp
                                   ? tempoText(*line.tempoFrom) + "-" + tempoText(*line.tempoTo)
@@ -126,9 +129,7 @@ Result renderTrack(const CommandLine& line, const Job& job, int audioOut, FILE* 
     const std::string name = line.toStandardOutput() ? "standard output" : s.save;
     const char* outcome = line.append ? "added" : "written";
     if (Result r = checkOutputsDiffer(line, s.save, audioOut)) return r;
-    // A track whose frames are no 32-bit count is refused, as the menu refuses it.
-    if (sectionPastFrameLimit(song, s.rate)) return tooLarge(name, outcome);
-    if (song.rounding == Rounding::Exact) {
+    {
         // Known up front: a track far too large is refused before it is laid out.
         const double frames = exactSeconds(song) * s.rate;
         if (!fitsWaveSize(kHeaderBytes + paddedBytes(static_cast<uint64_t>(frames) *
@@ -138,13 +139,15 @@ Result renderTrack(const CommandLine& line, const Job& job, int audioOut, FILE* 
     }
     const std::vector<ScheduledSection> sections =
         planFile(song, s.rate, clicks.normal.clickLength);
-    const std::vector<std::string> names = sectionNames(song);
-    // Exact beats may come closer than a click lasts: each is cut where the next starts.
-    const TrackClicks laid{clicks.voices(), song.shapedClicks || song.rounding == Rounding::Exact};
+    // A section that continues the one before has no marker of its own.
+    const std::vector<std::string> markers = markerNames(song);
+    // Exact beats may come closer than a click lasts: each click is cut where
+    // the next starts, the last where the beats end.
+    const TrackClicks laid{clicks.voices(), true};
     const TrackExtent extent =
         measureTrack(sections, clickLengths(laid, bytesPerSample(bits)), laid.cutAtNextClick);
     const int64_t frames = extent.end;
-    const std::vector<TrackMark> marks = sectionMarks(names, extent.sectionStarts);
+    const std::vector<TrackMark> marks = sectionMarks(markers, extent.sectionStarts);
     const std::vector<TrackMark> cues = line.markers ? marks : std::vector<TrackMark>{};
     const uint64_t audioBytes = static_cast<uint64_t>(frames) * bytesPerSample(bits);
     const uint64_t streamBytes = kHeaderBytes + markerChunkBytes(cues) + paddedBytes(audioBytes);
@@ -157,7 +160,7 @@ Result renderTrack(const CommandLine& line, const Job& job, int audioOut, FILE* 
     if (line.midi) {
         // Written in the same walk of the track as the wave file.
         midi.emplace(*line.midi);
-        if (Result r = midi->startMidi(sections, names, extent.beats)) return r;
+        if (Result r = midi->startMidi(sections, markers, extent.beats)) return r;
         alongside.push_back(midi->midi());
     }
     WaveFile file(name, s.rate, bits);

@@ -5,6 +5,7 @@
 #include "cli/job.hpp"
 #include "cli/play.hpp"
 #include "cli/render.hpp"
+#include "cli/show.hpp"
 
 Exit runCommandLine(const CommandLine& line, FILE* out, FILE* err) {
     std::variant<Job, Exit> prepared = prepareJob(line);
@@ -17,7 +18,9 @@ Exit runCommandLine(const CommandLine& line, FILE* out, FILE* err) {
         return usageError("-o - would write the wave file to the terminal; redirect standard "
                           "output or name a file.");
     }
-    if (line.command == Command::Render) {
+    if (line.command == Command::Show) {
+        result = showTrack(line, job, out, err);
+    } else if (line.command == Command::Render) {
         // With the wave file on standard output, the summary goes to standard error.
         std::fflush(out);
         result = renderTrack(line, job, STDOUT_FILENO, line.toStandardOutput() ? err : out, err);

@@ -1,4 +1,5 @@
-// The command line front end: `clicktrack render` and `clicktrack play`.
+// The command line front end: `clicktrack render`, `clicktrack play` and
+// `clicktrack show`.
 #pragma once
 
 #include <cstdio>

@@ -71,21 +71,31 @@ std::optional<std::string> readTempos(std::string_view field, size_t line, LineM
     return std::nullopt;
 }
 
-// Reads one line's fields into `s`; the reason when they are not a section.
-std::optional<std::string> readSection(Tokens fields, size_t line, LineMapSection& s) {
-    auto field = fields.next(" \t");
-    if (field->back() == ':') {
-        if (field->size() == 1) return refusal(line, "a label before the ':'", *field);
-        const std::string_view label = field->substr(0, field->size() - 1);
+std::string_view trimmed(std::string_view text) {
+    const size_t first = text.find_first_not_of(" \t");
+    if (first == std::string_view::npos) return {};
+    return text.substr(first, text.find_last_not_of(" \t") + 1 - first);
+}
+
+// Reads the text of line `line` into `s`; the reason when it is not a
+// section. The label is all before the first colon, less the blanks around it.
+std::optional<std::string> readSection(std::string_view text, size_t line, LineMapSection& s) {
+    const size_t colon = text.find(':');
+    if (colon != std::string_view::npos) {
+        const std::string_view written = trimmed(text.substr(0, colon + 1));
+        const std::string_view label = trimmed(text.substr(0, colon));
+        if (label.empty()) return refusal(line, "a label before the ':'", written);
         // A label goes into the files a recorder reads: no control bytes, no zero byte.
         if (std::any_of(label.begin(), label.end(), [](char c) {
                 return static_cast<unsigned char>(c) < 0x20 || c == 0x7f;
             })) {
-            return refusal(line, "a label without control characters", *field);
+            return refusal(line, "a label without control characters", written);
         }
         s.label = std::string(label);
-        field = fields.next(" \t");
+        text.remove_prefix(colon + 1);
     }
+    Tokens fields(text);
+    auto field = fields.next(" \t");
     const std::string_view measures = field.value_or("");
     const auto count = wholeNumber(measures, 1, kMaxLineMapMeasures);
     if (!count) return refusal(line, "a number of measures from 1 to 2147483647", measures);
@@ -166,17 +176,15 @@ LineMap parseLineMap(std::string_view text) {
         start = end + 1;
         ++number;
         if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-        line = line.substr(0, line.find('#'));
-        const size_t first = line.find_first_not_of(" \t");
-        if (first == std::string_view::npos) continue;
+        line = trimmed(line.substr(0, line.find('#')));
+        if (line.empty()) continue;
         const size_t before = map.sections.size();
         if (before == kMaxLineMapSections) {
-            line = line.substr(first, line.find_last_not_of(" \t") + 1 - first);
             map.error = refusal(number, "at most 4096 sections", line);
         } else {
             LineMapSection section;
             section.line = number;
-            map.error = readSection(Tokens(line), number, section);
+            map.error = readSection(line, number, section);
             map.sections.push_back(std::move(section));
         }
         if (map.error) {

@@ -6,6 +6,8 @@
 //             4 120-140 X.x.  # speeding up to 140
 //   bridge:   8 3/4 140 0.5   # 3/4, half volume
 //
+// The label is all the line holds before its first colon, blanks within it
+// kept and those around it dropped ("Verse 1: 8 96").
 // `#` starts a comment that runs to the end of the line; blank lines are
 // skipped; fields are separated by blanks or tabs; a CR before the line
 // break is dropped. Parsing is a pure function of the text: the caller reads

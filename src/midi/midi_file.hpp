@@ -42,7 +42,8 @@ struct SectionFacts;
 // stays the same whatever the number of beats.
 //
 // `sections` are those the walk schedules, names[i] is section i's marker
-// text, beats[i] its beats as measureTrack counts them.
+// text (empty: no marker, for a section that continues the one before),
+// beats[i] its beats as measureTrack counts them.
 class MidiFileOutput : public TrackOutput {
 public:
     MidiFileOutput(int fd, const std::string& spoolFolder, std::vector<ScheduledSection> sections,

@@ -14,7 +14,10 @@ constexpr int64_t kLongestTempo = 0xFFFFFF;   // microseconds a quarter in three
 constexpr double kTolerance = 1e6 / 96000.0;  // half a sample at 48 kHz, in microseconds
 
 Failure tooSlow(size_t section, const std::vector<std::string>& names) {
-    const std::string name = section < names.size() ? names[section] : std::to_string(section + 1);
+    // A section without a name continues the one before: it goes by that one's.
+    size_t named = section;
+    while (named > 0 && named < names.size() && names[named].empty()) --named;
+    const std::string name = named < names.size() ? names[named] : std::to_string(section + 1);
     return refusal("a beat of '" + name + "' is too long for a MIDI tempo (at most 16.777215 "
                    "seconds a quarter note)");
 }
@@ -65,7 +68,11 @@ public:
         meterShift_ = shift;
     }
 
-    void marker(int64_t tick, size_t section) { pending_.push_back(Meta{tick, section, 0, 0, true}); }
+    // A Marker, when the section has a name.
+    void marker(int64_t tick, size_t section) {
+        if (section >= names_.size() || names_[section].empty()) return;
+        pending_.push_back(Meta{tick, section, 0, 0, true});
+    }
 
     void beat(const GridBeat& b) {
         if (!open_) return open(b, 0);
@@ -192,7 +199,7 @@ private:
             const Meta& m = pending_.front();
             out_.at(m.tick);
             if (m.marker) {
-                out_.text(0x06, m.section < names_.size() ? names_[m.section] : std::string());
+                out_.text(0x06, names_[m.section]);
             } else {
                 out_.timeSignature(m.numerator, m.shift);
             }

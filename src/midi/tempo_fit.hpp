@@ -36,7 +36,8 @@ struct SectionFacts {
 };
 
 // The sections' beat lengths and tempos; `beats` holds each section's
-// beats as the planner counted them, names[i] section i's name. A steady
+// beats as the planner counted them, names[i] section i's name (an empty
+// one goes by the name before it). A steady
 // section slower than a MIDI tempo can state is refused. A note value that is no power of two
 // from 1 to 64 has no whole number of ticks: EINVAL.
 Outcome surveySections(const std::vector<ScheduledSection>& sections,
@@ -46,7 +47,7 @@ Outcome surveySections(const std::vector<ScheduledSection>& sections,
 class Conductor;
 
 // The conductor track, written beat by beat as the track is walked;
-// names[i] is section i's marker text.
+// names[i] is section i's marker text, none when it is empty.
 class ConductorTrack {
 public:
     ConductorTrack(SmfWriter& out, const std::vector<ScheduledSection>& sections,

@@ -1,5 +1,7 @@
 #include "track/map_reading.hpp"
 
+#include <algorithm>
+
 #include "core/beat_schedule.hpp"
 #include "core/timing.hpp"
 #include "files/line_map.hpp"
@@ -21,6 +23,9 @@ void readLineMap(const std::string& path, const LineMap& parsed, uint32_t rate,
     song.rounding = Rounding::Exact;
     song.fromMap = true;
     song.shapedClicks = true;
+    // In a map with labels, a line without one continues the section before it.
+    const bool labeled = std::any_of(map.sections.begin(), map.sections.end(),
+                                     [](const LineMapSection& k) { return !k.label.empty(); });
     for (LineMapSection& k : map.sections) {
         for (const double t : k.tempos) {
             if (240.0 / (t * static_cast<double>(k.noteValue)) * rate < 1.0) {
@@ -31,6 +36,7 @@ void readLineMap(const std::string& path, const LineMap& parsed, uint32_t rate,
             }
         }
         SongSection s;
+        s.continues = labeled && k.label.empty() && !song.sections.empty();
         s.label = std::move(k.label);
         s.origin = "line " + std::to_string(k.line);
         s.measures = k.measures;

@@ -15,6 +15,7 @@ void addCountIn(Song& song, int64_t measures, const std::optional<std::string>& 
     if (measures <= 0 || song.sections.empty()) return;
     SongSection count = song.sections.front();
     count.label.clear();
+    count.continues = false;
     count.countIn = true;
     count.measures = measures;
     count.tempos = {count.tempos.front()};
@@ -115,6 +116,8 @@ std::vector<std::string> sectionNames(const Song& song) {
     for (const SongSection& s : song.sections) {
         if (s.countIn) {
             names.emplace_back("Count-in");
+        } else if (s.continues && !names.empty()) {
+            names.push_back(names.back());
         } else {
             ++number;
             names.push_back(!s.label.empty() ? s.label : "Section " + std::to_string(number));
@@ -123,11 +126,19 @@ std::vector<std::string> sectionNames(const Song& song) {
     return names;
 }
 
+std::vector<std::string> markerNames(const Song& song) {
+    std::vector<std::string> names = sectionNames(song);
+    for (size_t i = 0; i < names.size(); ++i) {
+        if (song.sections[i].continues) names[i].clear();
+    }
+    return names;
+}
+
 std::vector<TrackMark> sectionMarks(const std::vector<std::string>& names,
                                     const std::vector<int64_t>& starts) {
     std::vector<TrackMark> marks;
     for (size_t i = 0; i < names.size() && i < starts.size(); ++i) {
-        marks.push_back(TrackMark{names[i], starts[i]});
+        if (!names[i].empty()) marks.push_back(TrackMark{names[i], starts[i]});
     }
     return marks;
 }

@@ -31,12 +31,17 @@ std::optional<size_t> sectionPastFrameLimit(const Song& song, uint32_t rate);
 // Seconds a song of exact rounding lasts, count-in included.
 double exactSeconds(const Song& song);
 
-// The name of each section in order: "Count-in", a section's label, or
-// "Section N" with N counting the song's sections from 1.
+// The name of each section in order: "Count-in", a section's label, the
+// name of the section it continues, or "Section N" with N counting from 1
+// the song's sections that continue none.
 std::vector<std::string> sectionNames(const Song& song);
 
+// What marks each section in the outputs (cue points, label track, MIDI
+// markers): its name, or none (empty) when it continues the section before.
+std::vector<std::string> markerNames(const Song& song);
+
 // The named places where the sections start: `starts` holds their first
-// frames, as measureTrack finds them.
+// frames, as measureTrack finds them; a section without a name has none.
 std::vector<TrackMark> sectionMarks(const std::vector<std::string>& names,
                                     const std::vector<int64_t>& starts);
 

@@ -18,6 +18,9 @@ enum class Rounding { MenuGrid, Exact };
 
 struct SongSection {
     std::string label;            // a map's label; empty: "Section N"
+    // A map's line without a label after the lines before it: part of the
+    // section before, named after it, with no marker of its own.
+    bool continues = false;
     std::string origin;           // where a map gave it ("line 3", "entry 2"), for messages
     bool countIn = false;         // the measures before the song, named "Count-in"
     int64_t measures = 0;

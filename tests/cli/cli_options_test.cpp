@@ -124,8 +124,19 @@ TEST(CliOptions, RefusesWithALineNamingTheOption) {
         {{"render", "x.wav"}, "unexpected argument 'x.wav'."},
         {{"play", "--", "-q"}, "unexpected argument '-q'."},
         {{"-t", "96", "render"},
-         "--tempo goes after a command: 'clicktrack render' or 'clicktrack play'."},
-        {{"rendre"}, "unknown command 'rendre'; the commands are render and play."},
+         "--tempo goes after a command: 'clicktrack render', 'clicktrack play' or 'clicktrack "
+         "show'."},
+        {{"rendre"}, "unknown command 'rendre'; the commands are render, play and show."},
+        {{"play", "--map", "m.txt", "--pattern", "X..."},
+         "--map and --pattern cannot be used together: the map sets patterns line by line."},
+        {{"show", "--midi", "a.mid"},
+         "--midi is an option of 'clicktrack render': 'clicktrack show' writes nothing."},
+        {{"show", "-a"}, "--append is an option of 'clicktrack render': 'clicktrack show' writes "
+                         "nothing."},
+        {{"show", "-q"}, "--quiet is an option of 'clicktrack render' and 'clicktrack play', not "
+                         "of 'clicktrack show'."},
+        {{"show", "--loop"}, "--loop is an option of 'clicktrack play', not of 'clicktrack show'."},
+        {{"render", "--tsv"}, "--tsv is an option of 'clicktrack show', not of 'clicktrack render'."},
     };
     for (const auto& [args, line] : cases) {
         SCOPED_TRACE(::testing::PrintToString(args));
@@ -143,6 +154,7 @@ TEST(CliOptions, HelpAndVersionGoToStandardOutput) {
         {{"-h"}, helpText(Command::Menu)},
         {{"render", "-t", "96", "--help"}, helpText(Command::Render)},
         {{"play", "-h"}, helpText(Command::Play)},
+        {{"show", "--tsv", "-h"}, helpText(Command::Show)},
     };
     for (const auto& [args, text] : cases) {
         SCOPED_TRACE(::testing::PrintToString(args));

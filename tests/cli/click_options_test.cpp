@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -33,6 +34,15 @@ protected:
         std::vector<int32_t> s;
         for (int i = 0; i < kProbe; ++i) s.push_back(sampleAt(b, 44, static_cast<size_t>(i), 3));
         return s;
+    }
+    // The frames `play` sends the device with these options, as captured.
+    Bytes play(const std::vector<std::string>& options, size_t expectedBytes) {
+        writeCaptureAsoundrc(dir.path(), dir.file("cap.raw"));
+        std::filesystem::remove(dir.file("cap.raw"));
+        std::vector<std::string> args{"play", "-q", "-d", "cap"};
+        args.insert(args.end(), options.begin(), options.end());
+        EXPECT_EQ(BackgroundRun(dir.path(), "", 0, args).wait().status, 0);
+        return readCapture(dir.file("cap.raw"), expectedBytes);
     }
     static std::vector<int32_t> at(const Bytes& file, int64_t frame) {
         std::vector<int32_t> s;
@@ -104,30 +114,38 @@ TEST_F(ClickOptions, PatternsAndTheCountInChooseTheClickOfEachBeat) {
     }
 }
 
-TEST_F(ClickOptions, PlayingSendsTheSameClicksOnTheDevicesBeats) {
-    // The device keeps the menu's whole-frame beats, 22050 frames apart; the
-    // eighths fall halfway, at a quarter of the level.
-    const Bytes track = render({"-m", "1"});
-    const Bytes normal(track.begin() + 44, track.begin() + 44 + 2205 * 3);
-    Bytes quarterLevel;
-    for (size_t i = 0; i < 2205; ++i) {
-        const uint32_t v = static_cast<uint32_t>(sampleAt(normal, 0, i, 3) / 4);
-        for (int b = 0; b < 3; ++b) quarterLevel.push_back(static_cast<uint8_t>(v >> (8 * b)));
+// `play` sends the device the very frames `render` writes, in one stream:
+// one tempo, maps of both formats without a gap between their sections, a
+// count-in; --seconds cuts the stream, --loop plays the song again where it
+// ends, without its count-in.
+TEST_F(ClickOptions, PlayingSendsTheDeviceTheFramesRenderWrites) {
+    writeFile(dir.file("menu.txt"), "tmap\t97.3\t3\t2\ntmap\t160\t4\t1\n");
+    writeFile(dir.file("line.txt"), "a: 1 7/8 140 XxXxXxx\nb: 1 3/4 90-120\n");
+    const auto audio = [&](const std::vector<std::string>& options) {
+        const Bytes file = render(options);
+        return Bytes(file.begin() + 44, file.begin() + 44 + static_cast<long>((file.size() - 44) / 3 * 3));
+    };
+    for (const std::vector<std::string>& options :
+         {std::vector<std::string>{"-t", "97.3", "-b", "3", "-m", "4"},
+          {"--map", "menu.txt"},
+          {"--map", "line.txt", "--subdivide", "2"},
+          {"-m", "1", "--count-in", "1", "--pattern", "X.xx"}}) {
+        SCOPED_TRACE(options.back());
+        const Bytes expected = audio(options);
+        EXPECT_TRUE(sameStream(play(options, expected.size()), expected, 3));
     }
-    const int64_t frames = 88064;  // 88200 less a period of 1024, rounded up to whole periods
-    Bytes expected(static_cast<size_t>(frames) * 3, 0);
-    for (int64_t click = 0; click * 11025 < frames; ++click) {
-        const Bytes& sound = click % 2 == 0 ? normal : quarterLevel;
-        const size_t at = static_cast<size_t>(click * 11025 * 3);
-        std::copy(sound.begin(), sound.begin() + static_cast<long>(std::min(sound.size(),
-                  expected.size() - at)), expected.begin() + static_cast<long>(at));
-    }
-    writeCaptureAsoundrc(dir.path(), dir.file("cap.raw"));
-    const RunResult r = BackgroundRun(dir.path(), "", 0,
-                                      {"play", "-q", "-d", "cap", "-m", "1", "--subdivide", "2"})
-                            .wait();
-    EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_TRUE(sameStream(readCapture(dir.file("cap.raw"), expected.size()), expected, 3));
+    // Five seconds of a looped measure at 150 after its count-in.
+    const Bytes counted = audio({"-t", "150", "-m", "1", "--count-in", "1"});
+    const Bytes round = audio({"-t", "150", "-m", "1"});
+    Bytes looped = counted;
+    while (looped.size() < 220500u * 3) looped.insert(looped.end(), round.begin(), round.end());
+    looped.resize(220500u * 3);
+    EXPECT_TRUE(sameStream(play({"-t", "150", "-m", "1", "--count-in", "1", "--loop", "--seconds", "5"},
+                                looped.size()),
+                           looped, 3));
+    // A stream shorter than a period of the device is played all the same.
+    const Bytes first = audio({"-m", "1"});
+    EXPECT_TRUE(sameStream(play({"--seconds", "0.001"}, 44 * 3), Bytes(first.begin(), first.begin() + 44 * 3), 3));
 }
 
 // A section of a map in the line format, as the test reads it.
@@ -194,14 +212,9 @@ TEST_F(ClickOptions, MapsOfTheLineFormatPutEveryClickAtItsExactTime) {
     // The track ends where the beat after the last one would start (odd: a pad byte).
     const size_t samples = static_cast<size_t>(std::llround(start * 44100.0));
     EXPECT_EQ(file.size(), 44 + 3 * samples + (3 * samples) % 2);
-    // The device gets the same frames, the half-volume bridge included, as
-    // far as whole periods reach.
-    writeCaptureAsoundrc(dir.path(), dir.file("cap.raw"));
-    ASSERT_EQ(BackgroundRun(dir.path(), "", 0, {"play", "-q", "-d", "cap", "--map", "song.txt"})
-                  .wait().status, 0);
-    const size_t played = (samples - 1024 + 1023) / 1024 * 1024 * 3;
-    const Bytes audio(file.begin() + 44, file.begin() + 44 + static_cast<long>(played));
-    EXPECT_TRUE(sameStream(readCapture(dir.file("cap.raw"), played), audio, 3));
+    // The device gets the same frames, the half-volume bridge included, to the last.
+    const Bytes audio(file.begin() + 44, file.begin() + 44 + static_cast<long>(3 * samples));
+    EXPECT_TRUE(sameStream(play({"--map", "song.txt"}, audio.size()), audio, 3));
 }
 
 }  // namespace

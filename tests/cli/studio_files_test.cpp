@@ -115,20 +115,48 @@ protected:
     }
 };
 
+// The ticks and texts of the Markers in a MIDI file's conductor, a track of
+// meta events only.
+std::vector<std::pair<int64_t, std::string>> midiMarkers(const Bytes& file) {
+    std::vector<std::pair<int64_t, std::string>> markers;
+    EXPECT_EQ(textAt(file, 14), "MTrk");
+    const size_t end = 22 + (size_t{file.at(18)} << 24 | size_t{file.at(19)} << 16 |
+                             size_t{file.at(20)} << 8 | file.at(21));
+    size_t at = 22;
+    const auto number = [&] {
+        size_t value = 0;
+        for (uint8_t b = 0x80; b & 0x80; value = value << 7 | (b & 0x7f)) b = file.at(at++);
+        return value;
+    };
+    for (int64_t tick = 0; at < end;) {
+        tick += static_cast<int64_t>(number());
+        EXPECT_EQ(file.at(at), 0xFF) << at;
+        const uint8_t type = file.at(at + 1);
+        at += 2;
+        const size_t size = number();
+        if (type == 0x06) markers.emplace_back(tick, std::string(&file.at(at), &file.at(at) + size));
+        at += size;
+    }
+    return markers;
+}
+
+// The line without a label continues "intro": no marker of its own in any output.
 TEST_F(StudioFiles, MarkersNameEverySectionWhereItStartsAndLeaveTheAudioAsItWas) {
     writeFile(file("song.txt"), kExampleMap);
     const std::vector<std::string> render = {"render", "--map", "song.txt", "--count-in", "1", "-q"};
     std::vector<std::string> marked = render;
-    marked.insert(marked.end(), {"--markers", "-o", "marked.wav", "--labels", "song-labels.txt"});
+    marked.insert(marked.end(), {"--markers", "-o", "marked.wav", "--labels", "song-labels.txt",
+                                 "--midi", "song.mid"});
     ASSERT_EQ(clicktrack(marked).status, 0);
     std::vector<std::string> plain = render;
     plain.insert(plain.end(), {"-o", "plain.wav"});
     ASSERT_EQ(clicktrack(plain).status, 0);
 
     const Bytes bytes = readBytes(file("marked.wav"));
-    const std::vector<double> starts = exampleStarts();
+    const std::vector<double> all = exampleStarts();
+    const std::vector<double> starts = {all[0], all[1], all[3]};
     const Cues cues = cuesOf(bytes);
-    const std::vector<std::string> names = {"Count-in", "intro", "Section 2", "bridge"};
+    const std::vector<std::string> names = {"Count-in", "intro", "bridge"};
     ASSERT_EQ(cues.positions.size(), names.size());
     for (uint32_t id = 1; id <= names.size(); ++id) {
         EXPECT_EQ(cues.names.at(id), names[id - 1]);
@@ -148,6 +176,33 @@ TEST_F(StudioFiles, MarkersNameEverySectionWhereItStartsAndLeaveTheAudioAsItWas)
         expected += line;
     }
     EXPECT_EQ(readFile(file("song-labels.txt")), expected);
+    // The MIDI markers: 960 ticks a quarter, 4 + 32 + 16 quarters before the bridge.
+    EXPECT_EQ(midiMarkers(readBytes(file("song.mid"))),
+              (std::vector<std::pair<int64_t, std::string>>{
+                  {0, "Count-in"}, {3840, "intro"}, {52 * 960, "bridge"}}));
+}
+
+// A label is all before the colon; a line without one continues the section
+// before it; "Section N" only in a map without labels.
+TEST_F(StudioFiles, LabelsNameSectionsAsTheMapWritesThem) {
+    const std::pair<std::string, std::string> rows[] = {
+        {"1 120\n1 120\n", "0\t2\tSection 1\n2\t4\tSection 2\n"},
+        {" Verse 1 : 1 120\n  1 3/4 90\nLast chorus: 1 2/4 120\n",
+         "0\t4\tVerse 1\n4\t5\tLast chorus\n"},
+        {"1 120\nv: 1 120\n1 120\n  2 120\nv: 1 120\n", "0\t2\tSection 1\n2\t10\tv\n10\t12\tv\n"},
+    };
+    for (const auto& [map, labels] : rows) {
+        writeFile(file("map.txt"), map);
+        const RunResult r = clicktrack({"render", "-q", "-r", "1000", "--map", "map.txt",
+                                        "--labels", "labels.txt", "--markers"});
+        ASSERT_EQ(r.status, 0) << r.err;
+        // Whole seconds, written without their decimals.
+        std::string text = readFile(file("labels.txt"));
+        for (size_t at; (at = text.find(".000000")) != std::string::npos;) text.erase(at, 7);
+        EXPECT_EQ(text, labels) << map;
+        EXPECT_EQ(cuesOf(readBytes(file("click.wav"))).positions.size(),
+                  static_cast<size_t>(std::count(labels.begin(), labels.end(), '\n')));
+    }
 }
 
 TEST_F(StudioFiles, AddedMarkersJoinTheCueListAfterTheAudioAlreadyThere) {
@@ -160,8 +215,8 @@ TEST_F(StudioFiles, AddedMarkersJoinTheCueListAfterTheAudioAlreadyThere) {
     ASSERT_EQ(added.status, 0) << added.err;
     const Bytes second = readBytes(file("song.wav"));
     const Cues cues = cuesOf(second);
-    EXPECT_EQ(cues.positions, (std::map<uint32_t, uint32_t>{{1, 0}, {2, 88200}, {3, firstFrames}}));
-    EXPECT_EQ(cues.names, (std::map<uint32_t, std::string>{{1, "a"}, {2, "Section 2"}, {3, "Section 1"}}));
+    EXPECT_EQ(cues.positions, (std::map<uint32_t, uint32_t>{{1, 0}, {2, firstFrames}}));
+    EXPECT_EQ(cues.names, (std::map<uint32_t, std::string>{{1, "a"}, {2, "Section 1"}}));
     const Bytes audio = audioOf(second);
     EXPECT_TRUE(Bytes(audio.begin(), audio.begin() + static_cast<long>(firstFrames * 3)) ==
                 audioOf(first));
@@ -234,8 +289,8 @@ TEST_F(StudioFiles, OtherReadersSeeTheSameAudioWithAndWithoutMarkers) {
               reader("soxi -s '" + file("plain.wav") + "'"));
     const std::string info = reader("sndfile-info '" + file("marked.wav") + "'");
     EXPECT_EQ(info.find("***"), std::string::npos) << info;  // libsndfile's complaints
-    EXPECT_NE(info.find("Count : 3"), std::string::npos) << info;
-    EXPECT_NE(info.find("labl : 3 : bridge"), std::string::npos) << info;
+    EXPECT_NE(info.find("Count : 2"), std::string::npos) << info;
+    EXPECT_NE(info.find("labl : 2 : bridge"), std::string::npos) << info;
     const std::string plain = reader("sndfile-info '" + file("plain.wav") + "'");
     const auto framesLine = [](const std::string& text) {
         const size_t at = text.find("Frames");

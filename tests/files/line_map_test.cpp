@@ -41,7 +41,9 @@ TEST(LineMap, ReadsEveryFieldOfGoodLines) {
                               {"outro", 2, 4, 4, {140, 80}, true, "", 1.0, 5}});
     const std::pair<const char*, LineMapSection> rows[] = {
         {"\n# only a comment\n\t \n1 92.5", {"", 1, 4, 4, {92.5}, false, "", 1.0, 4}},
-        {"a:b:\t2\t6/8\t60\tX..x..\t1.0\r\n", {"a:b", 2, 6, 8, {60}, false, "X..x..", 1.0, 1}},
+        {"a:\t2\t6/8\t60\tX..x..\t1.0\r\n", {"a", 2, 6, 8, {60}, false, "X..x..", 1.0, 1}},
+        {"Verse 1: 8 96", {"Verse 1", 8, 4, 4, {96}, false, "", 1.0, 1}},
+        {" \t Last  chorus \t:2 3/4 90#: no label", {"Last  chorus", 2, 3, 4, {90}, false, "", 1.0, 1}},
         {"1 2/2 100,110 .x 0.25#c", {"", 1, 2, 2, {100, 110}, false, ".x", 0.25, 1}},
         {"010 64/64 10000 1", {"", 10, 64, 64, {10000}, false, "", 1.0, 1}},
         {"2147483647 1/1 .5-1. x", {"", 2147483647, 1, 1, {0.5, 1}, true, "x", 1.0, 1}},
@@ -59,6 +61,9 @@ TEST(LineMap, RefusesTheFirstBadLineWithWhatWasExpected) {
         {"# nothing\n\n", "no sections found."},
         {"1 120\n\n3 fast\n4 x", "line 3: " + tempo + ", not 'fast'."},
         {": 1 120", "line 1: a label before the ':', not ':'."},
+        {" \t : 1 120", "line 1: a label before the ':', not ':'."},
+        {"a:b: 1 120", "line 1: " + measures + ", not 'b:'."},
+        {"Verse\t1: 1 120", "line 1: a label without control characters, not 'Verse?1:'."},
         {"intro:", "line 1: " + measures + ", not ''."},
         {"1 3/4", "line 1: " + tempo + ", not ''."},
         {"2 3/4 1,2,3,4,5",

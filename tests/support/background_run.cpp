@@ -1,12 +1,14 @@
 #include "support/background_run.hpp"
 
 #include <fcntl.h>
+#include <pty.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdlib>
 #include <filesystem>
 #include <stdexcept>
@@ -107,4 +109,37 @@ std::string namesIn(const std::string& folder) {
     std::string joined;
     for (const std::string& name : names) joined += (joined.empty() ? "" : " ") + name;
     return joined;
+}
+
+RunResult runOnTerminal(const std::string& workDir, const std::vector<std::string>& args) {
+    std::vector<std::string> words{CLICKTRACK_BIN};
+    words.insert(words.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (std::string& word : words) argv.push_back(word.data());
+    argv.push_back(nullptr);
+    winsize size{};
+    size.ws_row = 30;
+    size.ws_col = 100;
+    int terminal = -1;
+    const pid_t pid = ::forkpty(&terminal, nullptr, nullptr, &size);
+    if (pid < 0) throw std::runtime_error("forkpty failed");
+    if (pid == 0) {
+        if (::chdir(workDir.c_str()) != 0) ::_exit(127);
+        ::setenv("HOME", workDir.c_str(), 1);
+        ::execv(argv[0], argv.data());
+        ::_exit(127);
+    }
+    RunResult result;
+    char buffer[4096];
+    for (;;) {
+        const ssize_t n = ::read(terminal, buffer, sizeof buffer);
+        if (n > 0) result.out.append(buffer, static_cast<size_t>(n));
+        else if (n < 0 && errno == EINTR) continue;
+        else break;  // EIO once the program has closed its side
+    }
+    ::close(terminal);
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    return result;
 }

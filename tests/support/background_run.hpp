@@ -32,6 +32,11 @@ private:
     pid_t pid_ = -1;
 };
 
+// Runs the program in `workDir` (HOME too) with `args` on a pseudo-terminal
+// of 100 columns, as a musician runs it: everything it writes to the
+// terminal, and its exit status.
+RunResult runOnTerminal(const std::string& workDir, const std::vector<std::string>& args);
+
 // Preloads the shared `library` into the programs run while it lives, with
 // the environment `variables` it reads; all is put back when it goes.
 class Preload {

@@ -198,6 +198,15 @@ TEST(Planner, ReadsBothMapFormatsIntoOneSong) {
         const std::string problem = map.problems.empty() ? "" : map.problems.front();
         EXPECT_EQ(problem.empty() ? "" : problem.substr(problem.rfind('/') + 1), row.problem);
     }
+    // In a map with labels a line without one continues the section before
+    // it: named after it, with no marker of its own.
+    writeFile(dir.file("m.txt"), "1 120\n1 120\nVerse 1: 1 120\n1 3/4 90\n");
+    Song song = readMapSong(dir.file("m.txt"), 1000).song;
+    addCountIn(song, 1, std::nullopt);
+    EXPECT_EQ(sectionNames(song), (std::vector<std::string>{"Count-in", "Section 1", "Section 1",
+                                                            "Verse 1", "Verse 1"}));
+    EXPECT_EQ(markerNames(song),
+              (std::vector<std::string>{"Count-in", "Section 1", "", "Verse 1", ""}));
 }
 
 }  // namespace

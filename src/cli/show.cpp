@@ -1,0 +1,135 @@
+#include "cli/show.hpp"
+
+#include <algorithm>
+#include <array>
+#include <cinttypes>
+#include <string>
+#include <vector>
+
+#include "core/click_laying.hpp"
+#include "track/planner.hpp"
+#include "wave/header.hpp"
+#include "wave/track_writer.hpp"
+
+namespace {
+
+constexpr size_t kColumns = 7;
+using Row = std::array<std::string, kColumns>;
+
+// m:ss.mmm of `frames` at `rate`, h:mm:ss.mmm from an hour on; the
+// milliseconds cut, as the summary of render cuts them.
+std::string timeText(int64_t frames, uint32_t rate) {
+    const int64_t millis = frames * 1000 / rate;
+    const int64_t seconds = millis / 1000;
+    const int64_t minutes = seconds / 60;
+    char text[64];
+    if (minutes < 60) {
+        std::snprintf(text, sizeof text, "%" PRId64 ":%02" PRId64 ".%03" PRId64, minutes,
+                      seconds % 60, millis % 1000);
+    } else {
+        std::snprintf(text, sizeof text, "%" PRId64 ":%02" PRId64 ":%02" PRId64 ".%03" PRId64,
+                      minutes / 60, minutes % 60, seconds % 60, millis % 1000);
+    }
+    return text;
+}
+
+std::string tempoNumber(double tempo) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.6g", tempo);
+    return text;
+}
+
+// "120", "120-90" for a change of tempo, the lowest and the highest
+// "90..130" for a tempo for each beat.
+std::string tempoText(const SongSection& s) {
+    if (s.tempos.empty()) return "-";
+    if (s.ramp) return tempoNumber(s.tempos.front()) + "-" + tempoNumber(s.tempos.back());
+    const auto [low, high] = std::minmax_element(s.tempos.begin(), s.tempos.end());
+    if (*low == *high) return tempoNumber(*low);
+    return tempoNumber(*low) + ".." + tempoNumber(*high);
+}
+
+std::string counted(int64_t count, const char* one, const char* many) {
+    return std::to_string(count) + " " + (count == 1 ? one : many);
+}
+
+// Characters, not bytes, so that a label in UTF-8 lines up.
+size_t widthOf(const std::string& text) {
+    return static_cast<size_t>(std::count_if(text.begin(), text.end(), [](char c) {
+        return (static_cast<unsigned char>(c) & 0xC0) != 0x80;
+    }));
+}
+
+std::string lined(const std::vector<Row>& rows, bool tsv) {
+    std::array<size_t, kColumns> widths{};
+    for (const Row& row : rows) {
+        for (size_t c = 0; c < kColumns; ++c) widths[c] = std::max(widths[c], widthOf(row[c]));
+    }
+    std::string text;
+    for (const Row& row : rows) {
+        for (size_t c = 0; c < kColumns; ++c) {
+            text += row[c];
+            if (c + 1 == kColumns) break;
+            if (tsv) text += '\t';
+            else text.append(widths[c] - widthOf(row[c]) + 2, ' ');
+        }
+        text += '\n';
+    }
+    return text;
+}
+
+}  // namespace
+
+Result showTrack(const CommandLine& line, const Job& job, FILE* out, FILE* err) {
+    const Song& song = job.song;
+    const uint32_t rate = job.settings.rate;
+    const ClickSet clicks = clickSetFor(line, job);
+    if (clicks.frequencyTooLow) {
+        std::fputs("clicktrack: The frequency chosen is too low for this tempo! The click is "
+                   "silent.\n", err);
+    }
+    // Where the sections start, their beats and where the track ends, as
+    // render lays them.
+    const std::vector<ScheduledSection> sections =
+        planFile(song, rate, clicks.normal.clickLength);
+    const TrackClicks laid{clicks.voices(), true};
+    const TrackExtent extent = measureTrack(
+        sections, clickLengths(laid, bytesPerSample(static_cast<uint32_t>(job.settings.bits))),
+        laid.cutAtNextClick);
+    const std::vector<int64_t>& starts = extent.sectionStarts;
+
+    const std::vector<std::string> markers = markerNames(song);
+    std::vector<Row> rows{{"start", "bar", "meter", "tempo", "pattern", "label", "length"}};
+    int64_t bar = 1, songBeats = 0, countInBars = 0;
+    for (size_t i = 0; i < song.sections.size() && i < starts.size(); ++i) {
+        const SongSection& s = song.sections[i];
+        const int64_t end = i + 1 < starts.size() ? starts[i + 1] : extent.end;
+        rows.push_back({timeText(starts[i], rate), s.countIn ? "-" : std::to_string(bar),
+                        std::to_string(s.beatsPerMeasure) + "/" + std::to_string(s.noteValue),
+                        tempoText(s), s.pattern.empty() ? "-" : s.pattern,
+                        markers[i].empty() ? "-" : markers[i], timeText(end - starts[i], rate)});
+        // The measures its beats start; a measure that never ends is one.
+        const int64_t beats = i < extent.beats.size() ? extent.beats[i] : 0;
+        const int64_t bars = s.beatsPerMeasure > 0
+                                 ? (beats + s.beatsPerMeasure - 1) / s.beatsPerMeasure
+                                 : std::min<int64_t>(beats, 1);
+        if (s.countIn) {
+            countInBars += bars;
+        } else {
+            bar += bars;
+            songBeats += beats;
+        }
+    }
+    std::string text = lined(rows, line.tsv);
+    if (line.tsv) {
+        text += "total\t" + timeText(extent.end, rate) + "\t" + std::to_string(bar - 1) + "\t" +
+                std::to_string(songBeats) + "\n";
+    } else {
+        text += "total " + timeText(extent.end, rate) + ", " + counted(bar - 1, "bar", "bars") +
+                ", " + counted(songBeats, "beat", "beats");
+        if (countInBars > 0) text += " after a count-in of " + counted(countInBars, "bar", "bars");
+        text += "\n";
+    }
+    std::fputs(text.c_str(), out);
+    return std::nullopt;
+}
