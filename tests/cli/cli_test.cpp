@@ -380,6 +380,13 @@ TEST_F(CommandLineRun, MessagesAndEdgesSayWhatIsTrue) {
     EXPECT_EQ(clicktrack({"render", "--map", "zero.txt", "-o", "zero.wav"}).err,
               "clicktrack: zero.txt: line 1: a label without control characters, not "
               "'ver?se:'.\n");
+    // A section too slow for a MIDI tempo is refused before any audio goes out.
+    writeFile(file("slow.txt"), "fast: 1 120\nslow: 1 3\n");
+    const RunResult slowStream = clicktrack({"render", "--map", "slow.txt", "--midi", "s.mid", "-o", "-"});
+    EXPECT_EQ(slowStream.status, 1);
+    EXPECT_EQ(slowStream.out, "");
+    EXPECT_EQ(slowStream.err, "clicktrack: a beat of 'slow' is too long for a MIDI tempo (at most "
+                              "16.777215 seconds a quarter note); nothing was written.\n");
     writeFile(file("comment.txt"), "2 120  # was\ttmap\t120\t4\t2\n");
     EXPECT_EQ(clicktrack({"render", "-q", "--map", "comment.txt", "-o", "comment.wav"}).status, 0);
 }

@@ -385,9 +385,10 @@ TEST(MidiFile, AGapLongerThanADeltaIsBridgedByAnEmptyText) {
 
 TEST(MidiFile, RefusesABeatTooLongAndReportsAFailedWrite) {
     // 3 quarters a minute: 20 s a quarter, beyond the 16.7 s three bytes hold.
-    const Outcome slow =
-        writeToMemory({exact({120}, 4), exact({3}, 2), exact({120}, 4)}, {"a", "b", "c"}).first;
+    const auto [slow, written] =
+        writeToMemory({exact({120}, 4), exact({3}, 2), exact({120}, 4)}, {"a", "b", "c"});
     ASSERT_TRUE(slow);
+    EXPECT_TRUE(written.empty());  // refused before the first byte
     EXPECT_EQ(slow->kind, Failure::Kind::Refused);
     EXPECT_EQ(slow->detail, "a beat of 'b' is too long for a MIDI tempo (at most 16.777215 seconds "
                             "a quarter note)");
@@ -399,6 +400,12 @@ TEST(MidiFile, RefusesABeatTooLongAndReportsAFailedWrite) {
     ASSERT_TRUE(failed);
     EXPECT_EQ(failed->kind, Failure::Kind::File);
     EXPECT_EQ(failed->error, EBADF);
+    // The notes wait in a spool beside the file: no folder, no file.
+    const int memory = memfd_create("midi", 0);
+    const Outcome noSpool = writeMidiFile(memory, "/nonexistent-folder", {exact({120}, 4)}, {"a"});
+    close(memory);
+    ASSERT_TRUE(noSpool);
+    EXPECT_EQ(noSpool->error, ENOENT);
 }
 
 TEST(SmfWriter, DeltaTimesTakeOneToFourBytesMostSignificantFirst) {
