@@ -4,6 +4,7 @@
 
 #include "click/click_set.hpp"
 #include "core/timing.hpp"
+#include "core/user_text.hpp"
 #include "core/value_rules.hpp"
 #include "files/settings_file.hpp"
 #include "track/map_reading.hpp"
@@ -113,10 +114,10 @@ Song oneTempoSong(const CommandLine& line, const Settings& s) {
     only.measures = s.meas;
     only.beatsPerMeasure = s.meter;
     if (line.tempoRamp) {
-        only.tempos = {*line.tempoFrom, *line.tempoTo};
+        only.tempos = {decimalOf(*line.tempoFrom), decimalOf(*line.tempoTo)};
         only.ramp = true;
     } else {
-        only.tempos = {s.tempo};
+        only.tempos = {decimalOf(s.tempo)};
     }
     song.sections.push_back(only);
     return song;

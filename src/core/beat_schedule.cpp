@@ -139,6 +139,7 @@ void BeatSchedule::addSubdivisions(const ScheduledSection& s, const BeatEvent& b
         sub.kind = ClickKind::Subdivision;
         const double at = from + (to - from) * j / s.subdivide;
         sub.frame = std::llround(at);
+        sub.time = at / static_cast<double>(s.rate);
         // A subdivision never lands on or before its own beat, or on the one
         // before it, nor on or after the next beat.
         const int64_t after = pending_.empty() ? beat.frame : pending_.back().frame;
@@ -191,6 +192,7 @@ bool BeatSchedule::nextBeat(BeatEvent& event) {
         exactTo = after * rate;
     }
     event.frame = std::max(start, lastFrame_);
+    event.time = exactFrom / static_cast<double>(s.rate);
     event.beat = beat_;
     event.measure = measure_;
     event.section = index_;

@@ -66,6 +66,7 @@ struct ScheduledSection {
 
 struct BeatEvent {
     int64_t frame = 0;     // first frame of the click, from the start of the track
+    double time = 0.0;     // seconds from the start of the track where it falls, unrounded
     int64_t beat = 1;      // number of the beat in its measure
     int64_t measure = 1;   // number of the measure in its section
     size_t section = 0;    // index of the section

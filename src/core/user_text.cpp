@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <iterator>
 
@@ -119,4 +121,14 @@ std::string shownText(std::string_view text, unsigned flags, size_t maxBytes) {
     if (size < text.size()) out += "...";
     if (flags & kShowQuoted) out += '\'';
     return out;
+}
+
+double decimalOf(float value) {
+    if (!std::isfinite(value)) return static_cast<double>(value);
+    char text[32];
+    for (int digits = 1; digits <= 9; ++digits) {
+        std::snprintf(text, sizeof text, "%.*g", digits, static_cast<double>(value));
+        if (std::strtof(text, nullptr) == value) return std::strtod(text, nullptr);
+    }
+    return static_cast<double>(value);
 }

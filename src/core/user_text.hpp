@@ -33,6 +33,11 @@ std::optional<long long> readWholeNumber(std::string_view text, NumberForm form)
 std::optional<double> readDouble(std::string_view text, NumberForm form);
 std::optional<float> readFloat(std::string_view text, NumberForm form);
 
+// The number a person most likely wrote for a value read at single
+// precision: the shortest decimal that reads back as `value`, at double
+// precision. A tempo of 97.3 is 97.3, not the float's 97.30000305.
+double decimalOf(float value);
+
 // The float at the start of a text made only of the characters of the Strict
 // form (digits, signs, points, e and E), and the text after it: for a pair
 // such as "120-140".

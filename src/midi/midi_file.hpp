@@ -7,8 +7,8 @@
 //      accent, 77 for a normal beat, both at velocity 100, 77 at velocity 60
 //      for a subdivision; each a sixteenth long, or up to the next note.
 //
-// The conductor's tempos keep every beat within half a sample at 48 kHz of
-// its click (tempo_fit.hpp says how); smf_writer.hpp lays out the bytes.
+// The conductor's tempos keep every beat within one sample of its click
+// (tempo_fit.hpp says how); smf_writer.hpp lays out the bytes.
 //
 // A subdivision sits on the tick nearest to its click, the MIDI time running
 // evenly through a beat from its click to the next one's; the last beat

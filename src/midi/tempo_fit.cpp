@@ -11,7 +11,6 @@
 namespace {
 
 constexpr int64_t kLongestTempo = 0xFFFFFF;   // microseconds a quarter in three bytes
-constexpr double kTolerance = 1e6 / 96000.0;  // half a sample at 48 kHz, in microseconds
 
 Failure tooSlow(size_t section, const std::vector<std::string>& names) {
     // A section without a name continues the one before: it goes by that one's.
@@ -38,6 +37,7 @@ struct GridBeat {
     double micros = 0.0;  // its click: frame x 1e6 / rate
     size_t section = 0;
     bool forced = false;  // a Set Tempo starts here
+    double exactMicros = 0.0;  // where it falls before rounding to a frame
 };
 
 // The conductor track. Tempos are chosen in windows: from a beat where a Set
@@ -56,9 +56,10 @@ struct GridBeat {
 
 class Conductor {
 public:
+    // A beat may lie up to one sample at `rate` from its click.
     Conductor(SmfWriter& out, const std::vector<SectionFacts>& facts,
-              const std::vector<std::string>& names)
-        : out_(out), facts_(facts), names_(names) {}
+              const std::vector<std::string>& names, uint32_t rate)
+        : out_(out), facts_(facts), names_(names), tolerance_(1e6 / std::max<uint32_t>(rate, 1)) {}
 
     // A Time Signature, when it differs from the one in effect.
     void meter(int64_t tick, int64_t numerator, int shift) {
@@ -115,8 +116,29 @@ private:
         start_ = b;
         startTime_ = midiTime;
         followsAudio_ = b.forced && facts_[b.section].changing;
-        bounded_ = false;
         haveLast_ = false;
+        free();
+        // A steady tempo that whole microseconds do not state exactly takes
+        // the whole number below it or the one above, whichever brings the
+        // MIDI time back towards the clicks: a lane of two values a DAW
+        // shows as the tempo itself, changed only where the drift reaches a
+        // sample.
+        const SectionFacts& f = facts_[b.section];
+        if (f.exactTimes && !f.changing && f.quarterMicros >= 1.0 &&
+            f.quarterMicros < static_cast<double>(kLongestTempo)) {
+            const double ahead = static_cast<double>(midiTime) / kTicksPerQuarter - b.exactMicros;
+            low_ = high_ = std::fabs(ahead) < 1e-3 ? std::round(f.quarterMicros)
+                           : ahead > 0.0          ? std::floor(f.quarterMicros)
+                                                  : std::ceil(f.quarterMicros);
+            bounded_ = true;
+            fixed_ = true;
+        }
+    }
+
+    // Any tempo from 1 to the longest, until beats narrow it.
+    void free() {
+        bounded_ = false;
+        fixed_ = false;
         low_ = 1.0;
         high_ = static_cast<double>(kLongestTempo);
     }
@@ -124,8 +146,12 @@ private:
     void extend(const GridBeat& b) {
         const double span = static_cast<double>(b.tick - start_.tick);
         const double from = static_cast<double>(startTime_);
-        const double low = ((b.micros - kTolerance) * kTicksPerQuarter - from) / span;
-        const double high = ((b.micros + kTolerance) * kTicksPerQuarter - from) / span;
+        // A steady tempo keeps each beat within half a sample of where it
+        // falls unrounded, and so within a sample of its click.
+        const double at = fixed_ ? b.exactMicros : b.micros;
+        const double tolerance = fixed_ ? tolerance_ / 2 : tolerance_;
+        const double low = ((at - tolerance) * kTicksPerQuarter - from) / span;
+        const double high = ((at + tolerance) * kTicksPerQuarter - from) / span;
         const double narrowLow = std::max(low_, low);
         const double narrowHigh = std::min(high_, high);
         if (std::ceil(narrowLow) <= std::floor(narrowHigh)) {
@@ -136,6 +162,11 @@ private:
             last_ = b;
             haveLast_ = true;
             return;
+        }
+        if (fixed_ && !haveLast_) {
+            // Not even the first beat fits the steady tempo: any tempo that does.
+            free();
+            return extend(b);
         }
         if (haveLast_) {
             // A new window from the last beat the tempo still fitted; b is tried again there.
@@ -210,6 +241,7 @@ private:
     SmfWriter& out_;
     const std::vector<SectionFacts>& facts_;
     const std::vector<std::string>& names_;
+    double tolerance_;  // microseconds
     std::deque<Meta> pending_;
     int64_t meterNumerator_ = 0;  // 0: none in effect
     int meterShift_ = 0;
@@ -219,6 +251,7 @@ private:
     int64_t startTime_ = 0;    // its MIDI time, in microseconds / 960
     bool followsAudio_ = false;  // a beat of a change of tempo: its length in the audio is the aim
     bool bounded_ = false;     // some beat has narrowed the interval
+    bool fixed_ = false;       // a steady tempo's whole number, chosen at the start
     double low_ = 1.0;
     double high_ = 0.0;
     bool haveLast_ = false;
@@ -251,6 +284,7 @@ Outcome surveySections(const std::vector<ScheduledSection>& sections,
         f.changing = s.rounding == BeatRounding::Exact && s.tempos.size() > 1 &&
                      !(s.ramp && s.tempos.size() == 2 && s.tempos[0] == s.tempos[1]);
         f.quarterMicros = nominalQuarterMicros(s);
+        f.exactTimes = s.rounding == BeatRounding::Exact;
         f.beats = i < beats.size() ? beats[i] : 0;
         // A steady section whose quarter no tempo can state is refused
         // before anything is written.
@@ -268,7 +302,8 @@ ConductorTrack::ConductorTrack(SmfWriter& out, const std::vector<ScheduledSectio
     : out_(out),
       sections_(sections),
       facts_(facts),
-      conductor_(std::make_unique<Conductor>(out, facts, names)),
+      conductor_(std::make_unique<Conductor>(out, facts, names,
+                                             sections.empty() ? 48000 : sections.front().rate)),
       rate_(sections.empty() ? 1 : sections.front().rate) {}
 
 void ConductorTrack::begin() { out_.beginTrack(); }
@@ -280,7 +315,7 @@ void ConductorTrack::beat(const BeatEvent& e) {
     Conductor& conductor = *conductor_;
     const ScheduledSection& s = sections_[e.section];
     const SectionFacts& f = facts_[e.section];
-    GridBeat b{tick_, microsAt(e.frame, s.rate), e.section, f.changing};
+    GridBeat b{tick_, microsAt(e.frame, s.rate), e.section, f.changing, e.time * 1e6};
     if (!anyBeat_ || e.section != previous_) {
         const SectionFacts& p = facts_[previous_];
         b.forced = !anyBeat_ || f.changing || p.changing || f.quarterMicros != p.quarterMicros;
@@ -319,6 +354,6 @@ void ConductorTrack::beat(const BeatEvent& e) {
 void ConductorTrack::finish(int64_t endFrame) {
     if (out_.failed()) return;
     for (; unmarked_ < sections_.size(); ++unmarked_) conductor_->marker(tick_, unmarked_);
-    conductor_->finish(GridBeat{tick_, microsAt(endFrame, rate_), previous_, true});
+    conductor_->finish(GridBeat{tick_, microsAt(endFrame, rate_), previous_, true, microsAt(endFrame, rate_)});
     out_.endTrack();
 }

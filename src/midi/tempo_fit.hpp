@@ -1,6 +1,8 @@
 // The conductor track of the MIDI file: the Set Tempo events that keep
-// every beat within half a sample at 48 kHz of its click, the Time
-// Signatures and the section Markers.
+// every beat within one sample at the track's rate of its click, the Time
+// Signatures and the section Markers. A click lies up to half a sample from
+// its exact time, so a steady section gets one Set Tempo at its first beat
+// unless the whole microseconds of its tempo drift a sample from the clicks.
 //
 // Every beat of a section of note value d lasts 3840 / d ticks, so beat
 // ticks are exact. Tempos are whole microseconds a quarter note, which a
@@ -32,6 +34,7 @@ struct SectionFacts {
     int64_t beatTicks = 0;      // ticks of one beat
     int noteShift = 2;          // log2 of the note value
     bool changing = false;      // the tempo changes across the section
+    bool exactTimes = false;    // its beats are laid at their exact times
     double quarterMicros = 0.0; // microseconds a quarter at the section's tempo (its first)
 };
 

@@ -4,6 +4,7 @@
 
 #include "core/beat_schedule.hpp"
 #include "core/timing.hpp"
+#include "core/user_text.hpp"
 #include "files/line_map.hpp"
 #include "files/tempo_map.hpp"
 #include "track/planner.hpp"
@@ -75,7 +76,7 @@ void readMenuMap(const std::string& text, uint32_t rate, MapReading& reading) {
         s.origin = "entry " + std::to_string(reading.song.sections.size() + 1);
         s.measures = e.measures;
         s.beatsPerMeasure = e.beats;
-        s.tempos = {static_cast<double>(e.tempo)};
+        s.tempos = {decimalOf(e.tempo)};
         reading.song.sections.push_back(std::move(s));
     }
 }

@@ -76,6 +76,40 @@ TEST_F(ClickOptions, AChangeOfTempoPutsEveryBeatAtItsExactTime) {
     EXPECT_EQ(file.size(), 44 + 3 * static_cast<size_t>(std::llround(end)));
 }
 
+// One tempo too: beat k at k x 60 / tempo seconds rounded to the nearest
+// frame, far past 2^24 frames where a single-precision grid wobbles, and the
+// track exactly as long as its beats, with no click past the last.
+TEST_F(ClickOptions, OneTempoPutsEveryBeatAtItsExactFrame) {
+    const struct {
+        std::string tempo, beats, measures, rate;
+        int64_t clicks;
+    } table[] = {{"120", "4", "191", "44100", 764},
+                 {"97.3", "4", "200", "48000", 800},
+                 {"30.02", "3", "5", "48000", 15}};
+    for (const auto& row : table) {
+        SCOPED_TRACE(row.tempo);
+        const Bytes file = render({"-t", row.tempo, "-b", row.beats, "-m", row.measures, "-r", row.rate});
+        const std::vector<int32_t> normal = clickAt("60", row.rate);
+        const double beat = 60.0 / std::stod(row.tempo) * std::stod(row.rate);
+        for (int64_t k = 0; k < row.clicks; ++k) {
+            const int64_t frame = std::llround(static_cast<double>(k) * beat);
+            ASSERT_EQ(at(file, frame), normal) << "beat " << k << " at " << frame;
+            if (k > 0) ASSERT_EQ(sampleAt(file, 44, static_cast<size_t>(frame - 1), 3), 0) << k;
+        }
+        const size_t frames = static_cast<size_t>(std::llround(static_cast<double>(row.clicks) * beat));
+        EXPECT_EQ(file.size(), 44 + 3 * frames + (3 * frames) % 2);
+        // Clicks begin after a run of silence: as many as beats.
+        int64_t onsets = 0;
+        size_t zeros = 1000;
+        for (size_t n = 0; n < frames; ++n) {
+            const bool silent = sampleAt(file, 44, n, 3) == 0;
+            if (!silent && zeros >= 1000) ++onsets;
+            zeros = silent ? zeros + 1 : 0;
+        }
+        EXPECT_EQ(onsets, row.clicks);
+    }
+}
+
 TEST_F(ClickOptions, SubdivisionsFallEvenlyBetweenTheBeatsAtAQuarterOfTheLevel) {
     const std::vector<int32_t> normal = clickAt("60", "44100");
     for (const int parts : {3, 4}) {

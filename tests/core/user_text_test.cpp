@@ -84,3 +84,11 @@ TEST(UserText, ShowsTextAsEachMessageNeeds) {
 }
 
 }  // namespace
+
+TEST(UserText, AFloatReadsAsTheDecimalWrittenForIt) {
+    for (const auto& [value, decimal] : std::vector<std::pair<float, double>>{
+             {97.3f, 97.3}, {120.0f, 120.0}, {0.1f, 0.1}, {133.7f, 133.7}, {16777217.0f, 16777216.0}}) {
+        EXPECT_EQ(decimalOf(value), decimal) << value;
+        EXPECT_EQ(static_cast<float>(decimalOf(value)), value);
+    }
+}

@@ -2,7 +2,7 @@
 """Renders a tempo map with its MIDI file and reads both back with readers
 no one here wrote: the wave file with Python's wave module, the MIDI file
 with mido. Every beat note of the MIDI file (velocity 100), placed in time
-by the conductor track's tempo map, must land within one sample at 48 kHz of
+by the conductor track's tempo map, must land within one sample of
 its click in the wave file, and there must be as many notes as clicks.
 
 A click starts with a sample of exactly 0 and then a non-zero one, after
@@ -108,14 +108,14 @@ def main():
     if len(times) != len(onsets):
         print(f"{len(times)} beat notes, {len(onsets)} clicks")
         return 1
-    # Within one sample at 48 kHz, whatever the rate of the wave file.
+    # Within one sample at the wave file's rate.
     worst = max(abs(t - Fraction(f, rate)) for t, f in zip(times, onsets))
     late = [(i, float(t), f) for i, (t, f) in enumerate(zip(times, onsets))
-            if abs(t - Fraction(f, rate)) > Fraction(1, RATE)]
+            if abs(t - Fraction(f, rate)) > Fraction(1, rate)]
     for i, t, f in late[:10]:
         print(f"beat {i}: MIDI {t:.6f} s, click at sample {f} ({f / rate:.6f} s)")
     print(f"{len(times)} beats, {tempo_events} tempo events, "
-          f"largest distance {float(worst) * 1e6:.2f} us (one sample: {1e6 / RATE:.2f} us)")
+          f"largest distance {float(worst) * 1e6:.2f} us (one sample: {1e6 / rate:.2f} us)")
     return 1 if late else 0
 
 
