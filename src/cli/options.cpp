@@ -99,8 +99,8 @@ const OptionInfo kOptions[] = {
      "also write the sections as a label track: start, end\nand name, tab-separated, in seconds"},
     {"device", "NAME", 'd', Scope::Play, Block::Own, "ALSA device (default \"default\")"},
     {"seconds", "S", kSeconds, Scope::Play, Block::Own,
-     "stop after S seconds (default: when the measures end)"},
-    {"loop", nullptr, kLoop, Scope::Play, Block::Own, "start again at the end, until stopped"},
+     "stop after S seconds (default: when the track ends)"},
+    {"loop", nullptr, kLoop, Scope::Play, Block::Own, "play the song again where it ends, without its\ncount-in, until stopped"},
     {"tsv", nullptr, kTsv, Scope::Show, Block::Own,
      "print the table tab-separated, for scripts"},
     {"help", nullptr, 'h', Scope::All, Block::Help, "this text"},
@@ -174,6 +174,9 @@ std::string programHelp() {
            "Options of render:\n" + helpBlock(Block::Own, menu, Scope::Render) +
            "Options of play:\n" + helpBlock(Block::Own, menu, Scope::Play) +
            "Options of show:\n" + helpBlock(Block::Own, menu, Scope::Show) +
+           "\nEvery beat falls at its exact time, rounded to the nearest sample, and play\n"
+           "sends the device what render writes. The menu keeps its own single-precision\n"
+           "grid, so that its files stay as they always were.\n"
            "\nExit status: 0 success, 1 file or device failure, 2 usage error, 130 Ctrl-C.";
 }
 
