@@ -37,7 +37,7 @@ Exit refusedValue(const char* option, bool fromOption, const std::string& value,
 // The settings file named by --settings, as start-up loads it.
 std::optional<Exit> loadSettingsFile(const std::string& path, Job& job) {
     SettingsFileText file = readSettingsFile(path);
-    if (!file.problem.empty()) return fileFailure(file.problem);
+    if (file.problem) return fileFailure(file.problem->detail);
     if (!file.text) return fileFailure("Can't read settings file '" + path + "': No such file.");
     job.warnings = loadSettingsText(std::move(*file.text), job.settings, path);
     return std::nullopt;
@@ -92,7 +92,7 @@ std::optional<Exit> applyOptions(const CommandLine& line, Settings& s) {
 // The tempo map, checked whole at the rate in force.
 std::optional<Exit> loadMap(const std::string& path, Job& job) {
     MapReading map = readMapSong(path, job.settings.rate);
-    if (map.unreadable) return fileFailure(*map.unreadable);
+    if (map.unreadable) return fileFailure(map.unreadable->detail);
     if (map.entryCount == 0 || !map.problems.empty()) {
         std::string lines;
         for (const std::string& problem : map.problems) {

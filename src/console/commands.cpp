@@ -133,7 +133,7 @@ Ending loadTempoMap(Session& s, Song& song) {
     FILE* out = s.io.out;
     MapReading map = readMapSong(s.settings.map, s.settings.rate, Unreadable::MenuReading);
     if (map.unreadable) {
-        std::fprintf(out, "%s\n", map.unreadable->c_str());
+        std::fprintf(out, "%s\n", map.unreadable->detail.c_str());
         return std::nullopt;
     }
     std::fputs("Parsing tmap file..\n", out);

@@ -70,7 +70,7 @@ Ending startUp(Session& s, const char* settingsPath) {
     s.settings = Settings{};
     SettingsFileText file = readSettingsFile(settingsPath);
     // A settings file that cannot be used is as good as none, once the user knows.
-    if (!file.problem.empty()) std::fprintf(s.io.out, "%s\n", file.problem.c_str());
+    if (file.problem) std::fprintf(s.io.out, "%s\n", file.problem->detail.c_str());
     if (file.text) {
         loadSettingsFile(s, std::move(*file.text), settingsPath);
     } else {

@@ -186,14 +186,14 @@ SettingsFileText readSettingsFile(const std::string& path) {
             result.text = std::move(file.text);
             break;
         case RegularFileText::Status::NotRegular:
-            result.problem = path + " is not a regular file; it is not used.";
+            result.problem = fileFailure(path, file.error, path + " is not a regular file; it is not used.");
             break;
         case RegularFileText::Status::CannotOpen:
             if (file.error == ENOENT) break;  // no settings saved yet
             [[fallthrough]];
         case RegularFileText::Status::CannotRead:
-            result.problem =
-                "Can't read " + path + ": " + std::strerror(file.error) + "; it is not used.";
+            result.problem = fileFailure(
+                path, file.error, "Can't read " + path + ": " + std::strerror(file.error) + "; it is not used.");
             break;
     }
     return result;

@@ -33,7 +33,7 @@ std::vector<std::string> parseSettingsText(std::string_view text, Settings& sett
 // The settings file as start-up finds it.
 struct SettingsFileText {
     std::optional<std::string> text;  // its first bytes; none when there is no file to use
-    std::string problem;              // why a file that is there is not used
+    Outcome problem;                  // why a file that is there is not used
 };
 
 // Reads at most kSettingsReadLimit + 1 bytes of the settings file at `path`,

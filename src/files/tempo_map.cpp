@@ -1,5 +1,6 @@
 #include "files/tempo_map.hpp"
 
+#include <cerrno>
 #include <cstring>
 #include <optional>
 
@@ -89,16 +90,19 @@ MapFileText readMapText(const std::string& path) {
     RegularFileText file = readRegularFile(path, kMaxTempoMapFileBytes + 1);
     switch (file.status) {
         case RegularFileText::Status::CannotOpen:
-            return {"", "Can't open tempo map file '" + path + "': " + std::strerror(file.error) + "."};
+            return {"", fileFailure(path, file.error, "Can't open tempo map file '" + path + "': " +
+                                                          std::strerror(file.error) + ".")};
         case RegularFileText::Status::NotRegular:
-            return {"", "Tempo map file '" + path + "' is not a regular file."};
+            return {"", fileFailure(path, file.error,
+                                    "Tempo map file '" + path + "' is not a regular file.")};
         case RegularFileText::Status::CannotRead:
-            return {"", "Can't read tempo map file '" + path + "': " + std::strerror(file.error) + "."};
+            return {"", fileFailure(path, file.error, "Can't read tempo map file '" + path + "': " +
+                                                          std::strerror(file.error) + ".")};
         case RegularFileText::Status::Read:
             break;
     }
     if (file.text.size() > kMaxTempoMapFileBytes) {
-        return {"", "Tempo map file '" + path + "' is larger than 1 MiB."};
+        return {"", fileFailure(path, EFBIG, "Tempo map file '" + path + "' is larger than 1 MiB.")};
     }
     return {std::move(file.text), std::nullopt};
 }

@@ -45,7 +45,7 @@ std::string entryLine(size_t number, const std::string& problem);
 
 // What reading a tempo map file came to.
 struct TempoMapFile {
-    std::optional<std::string> unreadable;  // the file could not be read: why
+    Outcome unreadable;                     // the file could not be read: why
     size_t entryCount = 0;                  // entries found
     std::vector<std::string> problems;      // why the map cannot be used, entry by entry
     std::vector<TempoMapEntry> entries;     // the sections, when the map can be used
@@ -55,7 +55,7 @@ struct TempoMapFile {
 // (a regular file only, read without waiting on it, at most 1 MiB).
 struct MapFileText {
     std::string text;
-    std::optional<std::string> problem;
+    Outcome problem;
 };
 MapFileText readMapText(const std::string& path);
 

@@ -8,10 +8,11 @@
 #include <string>
 #include <vector>
 
+#include "core/outcome.hpp"
 #include "track/song.hpp"
 
 struct MapReading {
-    std::optional<std::string> unreadable;  // the file could not be read: why
+    Outcome unreadable;                     // the file could not be read: why
     size_t entryCount = 0;                  // sections found
     // Why the map cannot be used, a line each, and the sentence that sums
     // them up when there is one; none when the song is ready.

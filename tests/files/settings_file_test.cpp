@@ -266,7 +266,7 @@ std::pair<std::string, std::string> load(const std::string& text) {
     TempDir dir;
     writeFile(dir.file(kFile), text);
     SettingsFileText file = readSettingsFile(dir.file(kFile));
-    EXPECT_EQ(file.problem, "");
+    EXPECT_FALSE(file.problem);
     Settings s;
     std::string notes;
     for (const std::string& note : loadSettingsText(file.text.value_or(""), s, kFile)) {
