@@ -116,7 +116,7 @@ Ending audition(Session& s) {
         return programError("The audition is too long for this sample rate.");
     }
     const Song song = menuSong(s, s.trackSeconds);
-    return playOnDevice(s, planDevice(song, st.rate, st.atime, false), menuVoices(s),
+    return playOnDevice(s, planDevice(song, st.rate, st.atime), menuVoices(s),
                         [](size_t) {});
 }
 
@@ -193,7 +193,7 @@ Ending playTempoMap(Session& s) {
     const auto announceSection = [&s](size_t i) {
         std::fprintf(s.io.out, "\nPlaying section  %i \n\n", static_cast<int>(i + 1));
     };
-    return playOnDevice(s, planDevice(song, st.rate, std::nullopt, false),
+    return playOnDevice(s, planDevice(song, st.rate, std::nullopt),
                         shaped ? shaped->voices() : menuVoices(s), announceSection);
 }
 

@@ -174,9 +174,7 @@ Outcome playSchedule(PcmDevice& device, std::vector<ScheduledSection> sections,
     const int64_t p = device.periodFrames();
     // Without a total the beat runs on until it is stopped: longer than anyone listens.
     const int64_t toPlay = total ? *total - p : std::numeric_limits<int64_t>::max() / 4;
-    if (!(tally && tally->announceOnlyWhenHeard && !(p > 0 && toPlay > 0))) {
-        onBeat(firstMeasure, 1);
-    }
+    onBeat(firstMeasure, 1);
     if (!(p > 0 && toPlay > 0)) {
         device.drainAndClose();
         return std::nullopt;

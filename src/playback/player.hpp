@@ -12,11 +12,9 @@
 #include "playback/beat.hpp"
 #include "playback/pcm_device.hpp"
 
-// What a caller may ask of a play and learn from it: the frames written to
-// the device are added to `framesPlayed`; with `announceOnlyWhenHeard`, a
-// play too short for one period announces nothing, not even its first measure.
+// What a caller may learn of a play: the frames written to the device are
+// added to `framesPlayed`.
 struct PlayTally {
-    bool announceOnlyWhenHeard = false;
     int64_t framesPlayed = 0;
     // Told the index of each section after the first as its first beat is
     // announced, just before that beat.

@@ -143,8 +143,7 @@ std::vector<TrackMark> sectionMarks(const std::vector<std::string>& names,
     return marks;
 }
 
-bool silentSong(const Song& song, std::optional<float> seconds) {
-    if (seconds && !song.fromMap && song.rounding == Rounding::MenuGrid) return false;
+bool silentSong(const Song& song) {
     for (const SongSection* s : songSections(song)) {
         if (s->measures > 0 && s->beatsPerMeasure > 0) return false;
     }
@@ -164,13 +163,9 @@ ScheduledSection deviceBeats(int64_t beatLength) {
 
 }  // namespace
 
-std::vector<DevicePlay> planDevice(const Song& song, uint32_t rate, std::optional<float> seconds,
-                                   bool endless) {
+std::vector<DevicePlay> planDevice(const Song& song, uint32_t rate, std::optional<float> seconds) {
     std::vector<DevicePlay> plays;
-    const std::vector<const SongSection*> proper = songSections(song);
-    const SongSection* countIn = song.sections.front().countIn ? &song.sections.front() : nullptr;
-    const int64_t countInMeasures = countIn ? countIn->measures : 0;
-    // --seconds was checked: its frames fit.
+    // The audition length was checked: its frames fit.
     const std::optional<int64_t> limit =
         seconds ? std::optional<int64_t>(trackFrames(rate, *seconds).value_or(0)) : std::nullopt;
     if (song.rounding == Rounding::Exact) {
@@ -178,42 +173,31 @@ std::vector<DevicePlay> planDevice(const Song& song, uint32_t rate, std::optiona
         // throughout, and the track ends where its last section's next beat
         // would start.
         const int64_t total = limit ? *limit : std::llround(exactSeconds(song) * rate);
-        plays.push_back({planFile(song, rate, 0), total, 0, countInMeasures, false});
+        plays.push_back({planFile(song, rate, 0), total});
         return plays;
     }
     const std::vector<double> levels = quieterLevels(song);
     if (!song.fromMap) {
-        // One tempo: the menu's beat, the count-in running straight on into it.
-        const SongSection& only = *proper.front();
+        // One tempo: the menu's beat.
+        const SongSection& only = song.sections.front();
         const int32_t beatLength = beatSamples(rate, menuTempo(only));
-        DevicePlay play{{withClicks(deviceBeats(beatLength), only, song, levels)},
-                        limit ? *limit : menuFrames(only, rate).value_or(0),
-                        0, countInMeasures, true};
-        if (endless && !limit) {
-            play.total = std::nullopt;
-        } else if (!limit) {
-            play.total = *play.total + countInMeasures * only.beatsPerMeasure * beatLength;
-        }
-        plays.push_back(play);
+        plays.push_back({{withClicks(deviceBeats(beatLength), only, song, levels)},
+                         limit ? *limit : menuFrames(only, rate).value_or(0)});
         return plays;
     }
-    // A map: each section on the device opened afresh, as the menu plays it;
-    // the count-in runs straight on into the first.
+    // A map: each section on the device opened afresh, as the menu plays it.
     int64_t left = limit.value_or(0);
-    for (size_t i = 0; i < proper.size(); ++i) {
-        const SongSection& s = *proper[i];
+    for (const SongSection& s : song.sections) {
         const int32_t beatLength = sectionBeatLength(rate, menuTempo(s));
         int64_t total =
             sectionPlayFrames(rate, menuTempo(s), s.beatsPerMeasure, s.measures).value_or(0);
-        if (i == 0) total += countInMeasures * s.beatsPerMeasure * beatLength;
         if (limit) {
             total = std::min(total, left);
             left -= total;
         }
-        plays.push_back({{withClicks(deviceBeats(beatLength), s, song, levels)}, total, i,
-                         i == 0 ? countInMeasures : 0, true});
+        plays.push_back({{withClicks(deviceBeats(beatLength), s, song, levels)}, total});
     }
-    // Cut short by --seconds, the sections it never reaches are not opened.
+    // Cut short by the audition length, the sections it never reaches are not opened.
     while (limit && plays.size() > 1 && plays.back().total == 0) plays.pop_back();
     return plays;
 }

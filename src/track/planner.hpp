@@ -45,27 +45,20 @@ std::vector<std::string> markerNames(const Song& song);
 std::vector<TrackMark> sectionMarks(const std::vector<std::string>& names,
                                     const std::vector<int64_t>& starts);
 
-// The song on the device: whole-frame beats of the menu's device rounding
+// The song on the menu's device: whole-frame beats of its device rounding
 // for menu-grid sections, the exact times otherwise.
 //
-// A menu-grid song is played as the menu plays it: a song of one section
-// (with its count-in) as one run of whole beats of the single-precision beat
-// length; a map's sections each on the device opened afresh, with beats of
-// the double-precision length.
+// A menu-grid song is played as the menu plays it: a song of one section as
+// one run of whole beats of the single-precision beat length; a map's
+// sections each on the device opened afresh, with beats of the
+// double-precision length.
 struct DevicePlay {
     std::vector<ScheduledSection> sections;
-    std::optional<int64_t> total;  // frames; none: until stopped
-    size_t section = 0;            // the song's section it plays (the count-in not counted)
-    int64_t countIn = 0;           // measures of count-in at its start
-    bool countedOn = false;        // its measures are numbered on from the count-in's
+    std::optional<int64_t> total;  // frames
 };
 
-// `seconds`: play only that long (the menu's audition length rule);
-// `endless`: a song of one section runs on until stopped.
-std::vector<DevicePlay> planDevice(const Song& song, uint32_t rate,
-                                   std::optional<float> seconds, bool endless);
+// `seconds`: play only that long (the menu's audition length rule).
+std::vector<DevicePlay> planDevice(const Song& song, uint32_t rate, std::optional<float> seconds);
 
 // Whether the song has nothing to play: no beats in its sections proper.
-// Played for `seconds`, one tempo on the menu's grid always has: its beat
-// runs on whatever its measures, as an audition does.
-bool silentSong(const Song& song, std::optional<float> seconds = std::nullopt);
+bool silentSong(const Song& song);

@@ -77,32 +77,26 @@ TEST(Planner, PlansTheDeviceAsEachRuleWants) {
     map.rounding = Rounding::MenuGrid;
     map.fromMap = true;
     map.sections = {section(2, 4, {120.0}), section(1, 3, {60.0})};
-    // Each section alone, with the double-precision beat; --seconds cuts
-    // the map short and drops the sections it never reaches.
-    const std::vector<DevicePlay> whole = planDevice(map, 44100, std::nullopt, false);
+    // Each section alone, with the double-precision beat; the audition
+    // length cuts the map short and drops the sections it never reaches.
+    const std::vector<DevicePlay> whole = planDevice(map, 44100, std::nullopt);
     ASSERT_EQ(whole.size(), 2u);
     EXPECT_EQ(whole[1].sections.front().beatLength, 44100);
     EXPECT_EQ(*whole[0].total, 176400);
     EXPECT_EQ(*whole[1].total, 132300);
-    const std::vector<DevicePlay> cut = planDevice(map, 44100, 3.0f, false);
+    const std::vector<DevicePlay> cut = planDevice(map, 44100, 3.0f);
     ASSERT_EQ(cut.size(), 1u);
     EXPECT_EQ(*cut[0].total, 132300);
-    // A count-in comes before the first section, within --seconds too.
-    Song counted = map;
-    addCountIn(counted, 1, std::nullopt);
-    EXPECT_EQ(*planDevice(counted, 44100, 100.0f, false)[0].total, 176400 + 88200);
-    // One tempo looped runs on; its count-in runs straight into it.
+    // One tempo: the length the menu keeps.
     Song one = map;
     one.fromMap = false;
     one.sections.resize(1);
     one.sections[0].menuSeconds = 4.0f;
-    addCountIn(one, 1, std::nullopt);
-    EXPECT_FALSE(planDevice(one, 44100, std::nullopt, true)[0].total);
-    EXPECT_EQ(*planDevice(one, 44100, std::nullopt, false)[0].total, 176400 + 88200);
+    EXPECT_EQ(*planDevice(one, 44100, std::nullopt)[0].total, 176400);
     // Exact: the whole song in one play, up to its end.
     Song exact;
     exact.sections = {section(1, 4, {120.0}), section(1, 2, {60.0})};
-    EXPECT_EQ(*planDevice(exact, 48000, std::nullopt, false)[0].total, 192000);
+    EXPECT_EQ(*planDevice(exact, 48000, std::nullopt)[0].total, 192000);
     EXPECT_FALSE(silentSong(exact));
     exact.sections = {section(0, 4, {120.0})};
     addCountIn(exact, 2, std::nullopt);
@@ -136,7 +130,7 @@ TEST(Planner, ACountInIsTheFirstSectionsMeterAtItsFirstTempoAndFullLevel) {
     // Two eighths at 60 (1 s), then 60 to 120 over two eighths (60 / L s):
     // the device plays the count-in too.
     const double ramp = 60.0 / ((60.0 - 120.0) / (std::log(60.0) - std::log(120.0)));
-    EXPECT_EQ(*planDevice(song, 10, std::nullopt, false)[0].total, std::llround((1.0 + ramp) * 10));
+    EXPECT_EQ(*planDevice(song, 10, std::nullopt)[0].total, std::llround((1.0 + ramp) * 10));
 
     // Its clicks: the first section's pattern, or a pattern of its own; its
     // first beat accented when the pattern has no accent.
