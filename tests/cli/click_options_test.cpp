@@ -140,11 +140,29 @@ TEST_F(ClickOptions, PatternsAndTheCountInChooseTheClickOfEachBeat) {
     const Bytes cut = render({"--map", "cut.txt", "-f", "20"});
     EXPECT_EQ(at(cut, 4410), silence);
     EXPECT_EQ(at(cut, 8820), clickAt("20", "44100"));
-    // One measure of count-in, in the track's meter and tempo, then the track.
-    const Bytes counted = render({"-m", "1", "--count-in", "1", "--accent"});
-    ASSERT_EQ(counted.size(), 44u + 3u * 8 * 22050);
-    for (int k = 0; k < 8; ++k) {
-        ASSERT_EQ(at(counted, 22050 * k), k % 4 == 0 ? accent : normal) << "beat " << k;
+    // One measure of count-in, in the first section's meter, tempo and
+    // pattern, its first beat accented when the pattern has no accent; or a
+    // pattern of its own.
+    const struct {
+        std::vector<std::string> options;
+        std::string beats;  // the count-in's, then the song's
+    } table[] = {
+        {{"-m", "1", "--count-in", "1", "--accent"}, "XxxxXxxx"},
+        {{"-m", "1", "--count-in", "1"}, "Xxxxxxxx"},
+        {{"-b", "7", "-m", "1", "--pattern", "XxXxXxx", "--count-in", "1"}, "XxXxXxxXxXxXxx"},
+        {{"-b", "3", "-m", "1", "--pattern", "x.x", "--count-in", "1"}, "X.xx.x"},
+        {{"-m", "1", "--count-in", "1", "--count-in-pattern", "xx.x"}, "xx.xxxxx"},
+    };
+    for (const auto& row : table) {
+        const Bytes counted = render(row.options);
+        SCOPED_TRACE(row.beats);
+        ASSERT_EQ(counted.size(), 44u + 3u * row.beats.size() * 22050);
+        for (size_t k = 0; k < row.beats.size(); ++k) {
+            const char c = row.beats[k];
+            ASSERT_EQ(at(counted, static_cast<int64_t>(22050 * k)),
+                      c == 'X' ? accent : c == 'x' ? normal : silence)
+                << "beat " << k;
+        }
     }
 }
 
