@@ -166,8 +166,8 @@ ScheduledSection deviceBeats(int64_t beatLength) {
 std::vector<DevicePlay> planDevice(const Song& song, uint32_t rate, std::optional<float> seconds) {
     std::vector<DevicePlay> plays;
     // The audition length was checked: its frames fit.
-    const std::optional<int64_t> limit =
-        seconds ? std::optional<int64_t>(trackFrames(rate, *seconds).value_or(0)) : std::nullopt;
+    std::optional<int64_t> limit;
+    if (seconds) limit = trackFrames(rate, *seconds).value_or(0);
     if (song.rounding == Rounding::Exact) {
         // Exact times from the start of the track: the device stays open
         // throughout, and the track ends where its last section's next beat

@@ -94,7 +94,9 @@ TEST_F(ClickOptions, OneTempoPutsEveryBeatAtItsExactFrame) {
         for (int64_t k = 0; k < row.clicks; ++k) {
             const int64_t frame = std::llround(static_cast<double>(k) * beat);
             ASSERT_EQ(at(file, frame), normal) << "beat " << k << " at " << frame;
-            if (k > 0) ASSERT_EQ(sampleAt(file, 44, static_cast<size_t>(frame - 1), 3), 0) << k;
+            if (k > 0) {
+                ASSERT_EQ(sampleAt(file, 44, static_cast<size_t>(frame - 1), 3), 0) << k;
+            }
         }
         const size_t frames = static_cast<size_t>(std::llround(static_cast<double>(row.clicks) * beat));
         EXPECT_EQ(file.size(), 44 + 3 * frames + (3 * frames) % 2);
