@@ -199,6 +199,17 @@ std::variant<Job, Exit> prepareJob(const CommandLine& line) {
                           job.song.sound.name + " sound: it needs at least " +
                           std::to_string(kLowestSoundRate) + " samples a second.");
     }
+    if (!classic) {
+        // A designed sound keeps to the classic click's memory budget.
+        const int64_t ms = findSound(job.song.sound.name)->milliseconds;
+        const int64_t highest = (1000 * (kMaxClickSamples + 1) - 1) / ms;
+        if (int64_t{job.settings.rate} > highest) {
+            return usageError("--rate " + std::to_string(job.settings.rate) + " is too high for the " +
+                              job.song.sound.name + " sound: its " + std::to_string(ms) +
+                              " ms must fit 32 MiB, at most " + std::to_string(highest) +
+                              " samples a second.");
+        }
+    }
     if (classic && line.shapesTheClicks()) {
         // The accent click must be one the rate can carry, given or not.
         const float accentHz = line.accentFreq.value_or(job.settings.hz * kAccentRatio);

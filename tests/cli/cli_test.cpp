@@ -92,6 +92,9 @@ TEST_F(CommandLineRun, StatusesAndMessagesFollowTheCommandLinesRules) {
              Row{{"render", "-r", "7999"}, 2,
                  "clicktrack: --rate 7999 is too low for the woodblock sound: it needs at least "
                  "8000 samples a second.\n" + tryHelp},
+             Row{{"render", "--sound", "cowbell", "-r", "159783015"}, 2,
+                 "clicktrack: --rate 159783015 is too high for the cowbell sound: its 70 ms must "
+                 "fit 32 MiB, at most 159783014 samples a second.\n" + tryHelp},
              Row{{"play", "--sound", "tick", "-f", "800"}, 2,
                  "clicktrack: --freq shapes the classic sound only, not 'tick': give --sound "
                  "classic or leave it out.\n" + tryHelp},
