@@ -112,6 +112,24 @@ SongSound soundOf(const CommandLine& line) {
     return sound;
 }
 
+// A designed sound needs a rate that carries its partials and noise, and
+// keeps within the classic click's memory budget.
+std::optional<Exit> checkSoundRate(const std::string& name, uint32_t rate) {
+    const std::string start = "--rate " + std::to_string(rate) + " is too ";
+    if (rate < kLowestSoundRate) {
+        return usageError(start + "low for the " + name + " sound: it needs at least " +
+                          std::to_string(kLowestSoundRate) + " samples a second.");
+    }
+    const int64_t ms = findSound(name)->milliseconds;
+    const int64_t highest = (1000 * (kMaxClickSamples + 1) - 1) / ms;
+    if (int64_t{rate} > highest) {
+        return usageError(start + "high for the " + name + " sound: its " + std::to_string(ms) +
+                          " ms must fit 32 MiB, at most " + std::to_string(highest) +
+                          " samples a second.");
+    }
+    return std::nullopt;
+}
+
 // The tempo map, checked whole at the rate in force.
 std::optional<Exit> loadMap(const std::string& path, Job& job) {
     MapReading map = readMapSong(path, job.settings.rate);
@@ -186,29 +204,16 @@ std::variant<Job, Exit> prepareJob(const CommandLine& line) {
     if (line.settings) {
         if (std::optional<Exit> r = loadSettingsFile(*line.settings, job)) return *r;
     }
-    job.song.sound = soundOf(line);
-    const bool classic = job.song.sound.name == kClassicSound;
+    const SongSound sound = soundOf(line);
+    const bool classic = sound.name == kClassicSound;
     if (!classic && (line.freq || line.accentFreq)) {
         return usageError(std::string(line.freq ? "--freq" : "--accent-freq") +
-                          " shapes the classic sound only, not '" + job.song.sound.name +
+                          " shapes the classic sound only, not '" + sound.name +
                           "': give --sound classic or leave it out.");
     }
     if (std::optional<Exit> r = applyOptions(line, job.settings, classic)) return *r;
-    if (!classic && job.settings.rate < kLowestSoundRate) {
-        return usageError("--rate " + std::to_string(job.settings.rate) + " is too low for the " +
-                          job.song.sound.name + " sound: it needs at least " +
-                          std::to_string(kLowestSoundRate) + " samples a second.");
-    }
     if (!classic) {
-        // A designed sound keeps to the classic click's memory budget.
-        const int64_t ms = findSound(job.song.sound.name)->milliseconds;
-        const int64_t highest = (1000 * (kMaxClickSamples + 1) - 1) / ms;
-        if (int64_t{job.settings.rate} > highest) {
-            return usageError("--rate " + std::to_string(job.settings.rate) + " is too high for the " +
-                              job.song.sound.name + " sound: its " + std::to_string(ms) +
-                              " ms must fit 32 MiB, at most " + std::to_string(highest) +
-                              " samples a second.");
-        }
+        if (std::optional<Exit> r = checkSoundRate(sound.name, job.settings.rate)) return *r;
     }
     if (classic && line.shapesTheClicks()) {
         // The accent click must be one the rate can carry, given or not.
@@ -218,7 +223,6 @@ std::variant<Job, Exit> prepareJob(const CommandLine& line) {
                               (line.accentFreq ? "" : " (1.5 x --freq)") + ": " + rule->detail + ".");
         }
     }
-    const SongSound sound = job.song.sound;
     if (line.map) {
         if (std::optional<Exit> r = loadMap(*line.map, job)) return *r;
     } else {
