@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "click/click_set.hpp"
+#include "click/sounds.hpp"
 #include "core/timing.hpp"
 #include "core/user_text.hpp"
 #include "core/value_rules.hpp"
@@ -13,6 +14,9 @@
 namespace {
 
 constexpr int kFileFailure = 1;
+
+// The lowest rate that carries a designed sound's partials and noise.
+constexpr uint32_t kLowestSoundRate = 8000;
 
 Exit fileFailure(const std::string& message) {
     return Exit{kFileFailure, "clicktrack: " + message, true};
@@ -43,8 +47,9 @@ std::optional<Exit> loadSettingsFile(const std::string& path, Job& job) {
     return std::nullopt;
 }
 
-// The options over the settings, each checked as the menu checks it.
-std::optional<Exit> applyOptions(const CommandLine& line, Settings& s) {
+// The options over the settings, each checked as the menu checks it; the
+// frequency only when the classic click sounds.
+std::optional<Exit> applyOptions(const CommandLine& line, Settings& s, bool classic) {
     if (line.rate) s.rate = *line.rate;
     if (line.bits) s.bits = *line.bits;
     if (line.tempoFrom) s.tempo = *line.tempoFrom;
@@ -75,7 +80,7 @@ std::optional<Exit> applyOptions(const CommandLine& line, Settings& s) {
         return refusedValue("--tempo", line.tempoFrom.has_value(), number(s.tempo),
                             std::to_string(s.rate), rule->detail);
     }
-    if (const Rule rule = checkFrequency(s.hz, s.rate)) {
+    if (const Rule rule = classic ? checkFrequency(s.hz, s.rate) : Rule{}) {
         return refusedValue("--freq", line.freq.has_value(), number(s.hz),
                             std::to_string(s.rate), rule->detail);
     }
@@ -86,6 +91,42 @@ std::optional<Exit> applyOptions(const CommandLine& line, Settings& s) {
     }
     // The menu's limits on names belong to its settings file: the command
     // line takes any name the system takes (the parser refuses empty ones).
+    return std::nullopt;
+}
+
+// The sound named, or the default: the classic click when the options or
+// the settings shape it (--freq, --accent-freq, --settings), so that the
+// scripts written before there were sounds sound the same.
+SongSound soundOf(const CommandLine& line) {
+    SongSound sound;
+    const bool shapedClassic = line.freq || line.accentFreq || line.settings;
+    sound.name = line.sound ? *line.sound : shapedClassic ? kClassicSound : kDefaultSound;
+    const auto decibels = [](const std::optional<float>& v) -> std::optional<double> {
+        if (!v) return std::nullopt;
+        return static_cast<double>(*v);
+    };
+    sound.volume = decibels(line.volume);
+    sound.accent = decibels(line.accentLevel);
+    sound.subdivision = decibels(line.subLevel);
+    sound.soft = decibels(line.softLevel);
+    return sound;
+}
+
+// A designed sound needs a rate that carries its partials and noise, and
+// keeps within the classic click's memory budget.
+std::optional<Exit> checkSoundRate(const std::string& name, uint32_t rate) {
+    const std::string start = "--rate " + std::to_string(rate) + " is too ";
+    if (rate < kLowestSoundRate) {
+        return usageError(start + "low for the " + name + " sound: it needs at least " +
+                          std::to_string(kLowestSoundRate) + " samples a second.");
+    }
+    const int64_t ms = findSound(name)->milliseconds;
+    const int64_t highest = (1000 * (kMaxClickSamples + 1) - 1) / ms;
+    if (int64_t{rate} > highest) {
+        return usageError(start + "high for the " + name + " sound: its " + std::to_string(ms) +
+                          " ms must fit 32 MiB, at most " + std::to_string(highest) +
+                          " samples a second.");
+    }
     return std::nullopt;
 }
 
@@ -163,8 +204,18 @@ std::variant<Job, Exit> prepareJob(const CommandLine& line) {
     if (line.settings) {
         if (std::optional<Exit> r = loadSettingsFile(*line.settings, job)) return *r;
     }
-    if (std::optional<Exit> r = applyOptions(line, job.settings)) return *r;
-    if (line.shapesTheClicks()) {
+    const SongSound sound = soundOf(line);
+    const bool classic = sound.name == kClassicSound;
+    if (!classic && (line.freq || line.accentFreq)) {
+        return usageError(std::string(line.freq ? "--freq" : "--accent-freq") +
+                          " shapes the classic sound only, not '" + sound.name +
+                          "': give --sound classic or leave it out.");
+    }
+    if (std::optional<Exit> r = applyOptions(line, job.settings, classic)) return *r;
+    if (!classic) {
+        if (std::optional<Exit> r = checkSoundRate(sound.name, job.settings.rate)) return *r;
+    }
+    if (classic && line.shapesTheClicks()) {
         // The accent click must be one the rate can carry, given or not.
         const float accentHz = line.accentFreq.value_or(job.settings.hz * kAccentRatio);
         if (const Rule rule = checkFrequency(accentHz, job.settings.rate)) {
@@ -177,6 +228,7 @@ std::variant<Job, Exit> prepareJob(const CommandLine& line) {
     } else {
         job.song = oneTempoSong(line, job.settings);
     }
+    job.song.sound = sound;
     // The command line lays every beat at its exact time, maps of the
     // menu's format too: only the menu keeps its own grid.
     job.song.rounding = Rounding::Exact;
@@ -195,5 +247,13 @@ ClickSet clickSetFor(const CommandLine& line, const Job& job) {
     const Settings& s = job.settings;
     std::optional<float> accentHz;
     if (job.song.shapedClicks) accentHz = line.accentFreq.value_or(s.hz * kAccentRatio);
-    return makeClickSet(s.bits, s.hz, s.rate, accentHz, quieterLevels(job.song));
+    const SongSound& sound = job.song.sound;
+    ClickChoice choice;
+    choice.sound = sound.name;
+    const auto gain = [](double decibels) { return gainOfDecibels(decibels); };
+    choice.volume = sound.volume ? gain(*sound.volume) : 1.0;
+    if (sound.accent) choice.accent = gain(*sound.accent);
+    if (sound.subdivision) choice.subdivision = gain(*sound.subdivision);
+    if (sound.soft) choice.soft = gain(*sound.soft);
+    return makeClickSet(s.bits, s.hz, s.rate, accentHz, quieterLevels(job.song), choice);
 }

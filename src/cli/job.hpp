@@ -27,7 +27,8 @@ std::variant<Job, Exit> prepareJob(const CommandLine& line);
 // standard error after "clicktrack: ", with status 1 (a signal keeps its status).
 Exit commandLineFailure(const Failure& failure);
 
-// The clicks the job's song sounds: the accent (at --accent-freq, or a fifth
-// above --freq), the subdivision and the quieter levels only when it shapes
-// its clicks.
+// The clicks the job's song sounds, in its sound at its levels: for the
+// classic click, the accent (at --accent-freq, or a fifth above --freq), the
+// subdivision, the soft click and the quieter levels only when it shapes its
+// clicks.
 ClickSet clickSetFor(const CommandLine& line, const Job& job);

@@ -7,9 +7,14 @@
 #include <cstring>
 #include <string_view>
 
+#include "click/sounds.hpp"
 #include "core/user_text.hpp"
 
 namespace {
+
+// The range of every level option, in dB.
+constexpr float kLowestDecibels = -60.0f;
+constexpr float kHighestDecibels = 12.0f;
 
 // Values getopt_long gives back for options without a short letter; an
 // option with one gives back the letter.
@@ -29,7 +34,13 @@ enum : int {
     kMarkers,
     kMidi,
     kLabels,
-    kTsv
+    kTsv,
+    kSound,
+    kListSounds,
+    kVolume,
+    kAccentLevel,
+    kSubLevel,
+    kSoftLevel
 };
 
 // Which commands take an option: every one, render and play (Sound), one
@@ -78,15 +89,26 @@ const OptionInfo kOptions[] = {
     {"accent", nullptr, kAccent, Scope::All, Block::Click,
      "accent the first beat of every measure"},
     {"pattern", "P", kPattern, Scope::All, Block::Click,
-     "a pattern for every measure: X accent, x normal, . silent"},
+     "a pattern for every measure: X accent, x normal,\no soft, . silent"},
     {"accent-freq", "HZ", kAccentFreq, Scope::All, Block::Click,
      "lowest frequency of the accent click (default 1.5 x freq)"},
     {"subdivide", "N", kSubdivide, Scope::All, Block::Click,
-     "N clicks a beat, the extra ones at a quarter of the level"},
+     "N clicks a beat, the extra ones at --sub-level"},
     {"count-in", "N", kCountIn, Scope::All, Block::Click,
      "N measures before the track, in the first section's\nmeter and pattern, its first beat accented"},
     {"count-in-pattern", "P", kCountInPattern, Scope::All, Block::Click,
-     "the count-in's own pattern, X x and . as --pattern"},
+     "the count-in's own pattern, X x o and . as --pattern"},
+    {"sound", "NAME", kSound, Scope::All, Block::Click,
+     "the click's sound (clicktrack --list-sounds); default\n"
+     "woodblock, but classic with --freq, --accent-freq\nor --settings"},
+    {"volume", "DB", kVolume, Scope::All, Block::Click,
+     "the whole click's level, -60 to 12 dB (default 0);\nlouder than full scale is held there"},
+    {"accent-level", "DB", kAccentLevel, Scope::All, Block::Click,
+     "the accent's level above the volume, -60 to 12 dB\n(default 0 for classic, 3 for the others)"},
+    {"sub-level", "DB", kSubLevel, Scope::All, Block::Click,
+     "the subdivisions' level, -60 to 12 dB (default a\nquarter of the volume, -12.04)"},
+    {"soft-level", "DB", kSoftLevel, Scope::All, Block::Click,
+     "the level of the soft beats (o), -60 to 12 dB\n(default -10)"},
     {"output", "FILE", 'o', Scope::Render, Block::Own,
      "the wave file (default click.wav); - writes to\nstandard output"},
     {"append", nullptr, 'a', Scope::Render, Block::Own, "add to the end of an existing file"},
@@ -105,6 +127,7 @@ const OptionInfo kOptions[] = {
      "print the table tab-separated, for scripts"},
     {"help", nullptr, 'h', Scope::All, Block::Help, "this text"},
     {"version", nullptr, kVersion, Scope::Top, Block::None, nullptr},
+    {"list-sounds", nullptr, kListSounds, Scope::Top, Block::None, nullptr},
 };
 
 bool hasLetter(const OptionInfo& o) { return o.val < 256; }
@@ -167,6 +190,7 @@ std::string programHelp() {
                "       clicktrack --help | -h       this text ('clicktrack COMMAND --help'\n"
                "                                    for a command's)\n"
                "       clicktrack --version         the version\n"
+               "       clicktrack --list-sounds     the built-in sounds, a line each\n"
                "\n"
                "Options of every command:\n") +
            helpBlock(Block::Values, menu) + helpBlock(Block::Click, menu) +
@@ -275,6 +299,17 @@ Exit notTaken(int val, Scope scope, Command command) {
     return usageError(option + " is an option of " + owners + ", not of " + here + ".");
 }
 
+// The built-in sounds' names: "classic, woodblock, ... or cowbell".
+std::string soundNames() {
+    const std::vector<BuiltInSound>& sounds = builtInSounds();
+    std::string names;
+    for (size_t i = 0; i < sounds.size(); ++i) {
+        if (i > 0) names += i + 1 == sounds.size() ? " or " : ", ";
+        names += sounds[i].name;
+    }
+    return names;
+}
+
 // Stores one option's value; a usage error when it is not acceptable.
 Result takeOption(int val, const std::string& arg, CommandLine& line) {
     long long n = 0;
@@ -337,8 +372,9 @@ Result takeOption(int val, const std::string& arg, CommandLine& line) {
         case kAccent: line.accent = true; break;
         case kPattern:
         case kCountInPattern:
-            if (arg.empty() || arg.find_first_not_of("Xx.") != std::string::npos) {
-                return refuse(name, "a pattern of X (accent), x (normal) and . (silent)", arg);
+            if (arg.empty() || arg.find_first_not_of("Xxo.") != std::string::npos) {
+                return refuse(name, "a pattern of X (accent), x (normal), o (soft) and . (silent)",
+                              arg);
             }
             (val == kPattern ? line.pattern : line.countInPattern) = arg;
             break;
@@ -360,6 +396,24 @@ Result takeOption(int val, const std::string& arg, CommandLine& line) {
             }
             line.countIn = static_cast<int32_t>(n);
             break;
+        case kSound:
+            if (!findSound(arg)) return refuse(name, ("one of " + soundNames()).c_str(), arg);
+            line.sound = arg;
+            break;
+        case kVolume:
+        case kAccentLevel:
+        case kSubLevel:
+        case kSoftLevel: {
+            if (!finiteNumber(arg, x) || !(x >= kLowestDecibels && x <= kHighestDecibels)) {
+                return refuse(name, "a level in dB from -60 to 12", arg);
+            }
+            std::optional<float>& level = val == kVolume        ? line.volume
+                                          : val == kAccentLevel ? line.accentLevel
+                                          : val == kSubLevel    ? line.subLevel
+                                                                : line.softLevel;
+            level = x;
+            break;
+        }
         case 'a': line.append = true; break;
         case kMarkers: line.markers = true; break;
         case kLoop: line.loop = true; break;
@@ -451,6 +505,17 @@ const char* helpText(Command command) {
 
 const char* versionText() { return "clicktrack " CLICKTRACK_VERSION; }
 
+std::string soundList() {
+    std::string lines;
+    for (const BuiltInSound& s : builtInSounds()) {
+        std::string name = s.name;
+        if (name == kDefaultSound) name += " *";
+        name.resize(std::max<size_t>(name.size() + 2, 13), ' ');
+        lines += name + s.description + "\n";
+    }
+    return lines + "* the default; classic with --freq, --accent-freq or --settings";
+}
+
 ParsedArguments parseArguments(const std::vector<std::string>& args) {
     CommandLine line;
     if (args.empty()) return line;
@@ -485,13 +550,19 @@ ParsedArguments parseArguments(const std::vector<std::string>& args) {
         if (val == '?') return badOption(optopt, argv[optind - 1]);
         if (val == 'h') return Exit{0, helpText(line.command), false};
         const Scope scope = findOption(val)->scope;
-        if (line.command == Command::Menu && val != kVersion) {
+        if (line.command == Command::Menu && val != kVersion && val != kListSounds) {
             return usageError(longName(val) + " goes after a command: 'clicktrack render', "
                                               "'clicktrack play' or 'clicktrack show'.");
         }
         if (val == kVersion) {
             if (line.command != Command::Menu) return usageError("unknown option '--version'.");
             return Exit{0, versionText(), false};
+        }
+        if (val == kListSounds) {
+            if (line.command != Command::Menu) {
+                return usageError("unknown option '--list-sounds'.");
+            }
+            return Exit{0, soundList(), false};
         }
         if (!takes(scope, line.command)) return notTaken(val, scope, line.command);
         if (Result stop = takeOption(val, optarg ? optarg : "", line)) return *stop;

@@ -53,11 +53,17 @@ struct CommandLine {
 
     // The click a musician needs (every command)
     bool accent = false;                // --accent: the first beat of every measure accented
-    std::optional<std::string> pattern; // --pattern: X accent, x normal, . silent, a beat each (never with --map)
+    std::optional<std::string> pattern; // --pattern: X accent, x normal, o soft, . silent, a beat each (never with --map)
     std::optional<float> accentFreq;    // --accent-freq: above 0, finite
     std::optional<int32_t> subdivide;   // --subdivide: 1 to 16 clicks a beat
     std::optional<int32_t> countIn;     // --count-in: 0 to 1000 measures
     std::optional<std::string> countInPattern;  // --count-in-pattern: as --pattern
+    std::optional<std::string> sound;   // --sound: a built-in sound's name
+    // --volume, --accent-level, --sub-level, --soft-level: dB, -60 to 12
+    std::optional<float> volume;
+    std::optional<float> accentLevel;
+    std::optional<float> subLevel;
+    std::optional<float> softLevel;
 
     // Whether any of the options above, or a change of tempo, is given: the
     // track is then laid with the accent, subdivision and silent clicks.
@@ -86,3 +92,7 @@ Exit usageError(const std::string& sentence);
 // command's) and the version line, without their last line break.
 const char* helpText(Command command);
 const char* versionText();
+
+// The built-in sounds a line each, the default marked, for --list-sounds;
+// without the last line break.
+std::string soundList();

@@ -46,7 +46,7 @@ PlaybackTarget targetOf(const Settings& st) { return PlaybackTarget{st.device, s
 // The menu's one click for every beat.
 std::vector<ClickVoice> menuVoices(const Session& s) {
     const ClickBytes click = bytesOf(s.click.clickBytes);
-    return {ClickVoice{click, click, click}};
+    return {ClickVoice{click, click, click, click}};
 }
 
 // Writes "\tMeasure  N" as each measure begins; flushed at once, so that a

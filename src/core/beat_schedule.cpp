@@ -26,6 +26,7 @@ ClickKind kindOfBeat(const std::string& pattern, int64_t beat, bool accentFirst)
         return accentFirst && beat == 1 ? ClickKind::Accent : ClickKind::Normal;
     }
     const char c = pattern[static_cast<size_t>((beat - 1) % static_cast<int64_t>(pattern.size()))];
+    if (c == 'o') return ClickKind::Soft;
     return c == 'X' ? ClickKind::Accent : c == '.' ? ClickKind::Silent : ClickKind::Normal;
 }
 

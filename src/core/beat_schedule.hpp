@@ -39,7 +39,7 @@
 enum class BeatRounding { FileGrid, WholeBeats, Exact };
 
 // Which click sits at an event.
-enum class ClickKind { Normal, Accent, Silent, Subdivision };
+enum class ClickKind { Normal, Accent, Silent, Subdivision, Soft };
 
 struct ScheduledSection {
     BeatRounding rounding = BeatRounding::FileGrid;
@@ -58,7 +58,7 @@ struct ScheduledSection {
     double noteValue = 4.0;
     int64_t beatCount = 0;         // Exact: beats in the section
 
-    std::string pattern;           // X accent, x normal, . silent, beat by beat; empty: all normal
+    std::string pattern;           // X accent, x normal, o soft, . silent, beat by beat; empty: all normal
     bool accentFirst = false;      // with no pattern: the first beat of each measure accented
     int32_t subdivide = 1;         // clicks a beat
     size_t voice = 0;              // which set of clicks sounds (a section's own level)

@@ -10,6 +10,7 @@ int64_t lengthOf(const ClickLengths& lengths, ClickKind kind) {
     switch (kind) {
         case ClickKind::Accent: return lengths.accent;
         case ClickKind::Subdivision: return lengths.subdivision;
+        case ClickKind::Soft: return lengths.soft;
         case ClickKind::Normal: return lengths.normal;
         case ClickKind::Silent: break;
     }
@@ -23,6 +24,7 @@ const ClickBytes& clickOf(const ClickVoice& voice, ClickKind kind) {
     switch (kind) {
         case ClickKind::Accent: return voice.accent;
         case ClickKind::Subdivision: return voice.subdivision;
+        case ClickKind::Soft: return voice.soft;
         case ClickKind::Normal: return voice.normal;
         case ClickKind::Silent: break;
     }
@@ -32,9 +34,12 @@ const ClickBytes& clickOf(const ClickVoice& voice, ClickKind kind) {
 void encodeVoiceFrames(const ClickVoice& voice, ClickKind kind, int64_t from, int64_t count,
                        uint8_t* bytes, int32_t bytesPerSample) {
     if (count <= 0) return;
-    const int32_t* samples = kind == ClickKind::Accent ? voice.accentSamples : voice.normalSamples;
-    const SampleScale scale{kind == ClickKind::Subdivision ? kSubdivisionDivisor : 1, voice.level};
-    encodeScaled(samples + from, scale, bytes, count, bytesPerSample);
+    const int32_t* samples = kind == ClickKind::Accent        ? voice.accentSamples
+                             : kind == ClickKind::Subdivision ? voice.subdivisionSamples
+                             : kind == ClickKind::Soft        ? voice.softSamples
+                                                              : voice.normalSamples;
+    if (samples == nullptr) return;
+    encodeScaled(samples + from, SampleScale{1, voice.level}, bytes, count, bytesPerSample);
 }
 
 int64_t walkTrack(BeatSchedule& schedule, const std::vector<ClickLengths>& lengths,

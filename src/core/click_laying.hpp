@@ -22,25 +22,26 @@ struct ClickLengths {
     int64_t normal = 0;
     int64_t accent = 0;
     int64_t subdivision = 0;
+    int64_t soft = 0;
 };
 
-// The extra clicks of a subdivided beat sound at a quarter of the normal
-// level: each sample divided by 4 and truncated.
-constexpr int32_t kSubdivisionDivisor = 4;
 
 // The encoded clicks of one level: a section's voice.
 //
 // A quieter voice keeps no bytes of its own, so that a map of many levels
 // holds each click once: its clicks are made as they are laid from the
-// full-level samples (on the 24-bit scale), each multiplied by `level` and
-// truncated; its subdivision from the normal click's samples, first divided
-// by 4. Its bytes are then the full-level clicks, which give the lengths.
+// full-level samples of each kind (on the 24-bit scale), each multiplied by
+// `level` and truncated. Its bytes are then the full-level clicks, which
+// give the lengths.
 struct ClickVoice {
     ClickBytes normal;
     ClickBytes accent;
     ClickBytes subdivision;
+    ClickBytes soft;
     const int32_t* normalSamples = nullptr;  // set for a voice made as it is laid
     const int32_t* accentSamples = nullptr;
+    const int32_t* subdivisionSamples = nullptr;
+    const int32_t* softSamples = nullptr;
     double level = 1.0;
 
     bool madeAsLaid() const { return normalSamples != nullptr; }

@@ -120,10 +120,10 @@ std::optional<std::string> readSection(std::string_view text, size_t line, LineM
     if (auto why = readTempos(*field, line, s)) return why;
 
     field = fields.next(" \t");
-    if (field && allOf(*field, "Xx.")) {
+    if (field && allOf(*field, "Xxo.")) {
         if (static_cast<int64_t>(field->size()) != s.beats) {
             return refusal(line, "a pattern of " + std::to_string(s.beats) +
-                                     " beats (X accent, x normal, . silent)", *field);
+                                     " beats (X accent, x normal, o soft, . silent)", *field);
         }
         s.pattern = std::string(*field);
         field = fields.next(" \t");
@@ -131,7 +131,7 @@ std::optional<std::string> readSection(std::string_view text, size_t line, LineM
     if (field) {
         const auto volume = decimal(*field);
         if (!volume) {
-            return refusal(line, s.pattern.empty() ? "a pattern of X, x and . or a volume"
+            return refusal(line, s.pattern.empty() ? "a pattern of X, x, o and . or a volume"
                                                    : "a volume", *field);
         }
         if (!(*volume > 0.0 && *volume <= 1.0)) {

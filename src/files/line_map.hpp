@@ -36,7 +36,7 @@ struct LineMapSection {
     std::vector<double> tempos;  // one tempo; {A, B} for a ramp; or one for each beat
                                  // of the section (measures x beats of them)
     bool ramp = false;           // the tempo was written "A-B"
-    std::string pattern;         // X accent, x normal, . silent; `beats` long, or empty
+    std::string pattern;         // X accent, x normal, o soft, . silent; `beats` long, or empty
     double volume = 1.0;         // above 0, at most 1.0
     size_t line = 0;             // line number in the text, from 1
 };

@@ -231,7 +231,7 @@ Outcome playBeat(PcmDevice& device, const Beat& beat, std::optional<int64_t> tot
     // The beat holds the click's first frames, as far as the beat lasts.
     const ClickBytes click{beat.click, static_cast<size_t>(beat.clickFrames) *
                                            static_cast<size_t>(beat.frameBytes)};
-    const PlayClicks clicks{{ClickVoice{click, click, click}}, beat.frameBytes};
+    const PlayClicks clicks{{ClickVoice{click, click, click, click}}, beat.frameBytes};
     return playSchedule(device, {wholeBeats(beat, -1, beatsPerMeasure)}, clicks, total,
                         firstMeasure, onBeat, tally);
 }

@@ -30,12 +30,22 @@ struct SongSection {
     // from A to B across the section; or one for each beat.
     std::vector<double> tempos;
     bool ramp = false;
-    std::string pattern;          // X accent, x normal, . silent, beat by beat
+    std::string pattern;          // X accent, x normal, o soft, . silent, beat by beat
     bool accentFirst = false;     // with no pattern: the first beat of a measure accented
     double level = 1.0;           // above 0, at most 1
     // Under the menu's grid, the section's length as the menu keeps it, in
     // single precision; none: its beats at its tempo, as a map's section.
     std::optional<float> menuSeconds;
+};
+
+// The sound of a song's clicks by the name of a built-in sound, and the
+// levels laid over it in dB; a level not given is the sound's own.
+struct SongSound {
+    std::string name = "classic";
+    std::optional<double> volume;       // the whole click
+    std::optional<double> accent;       // above the volume
+    std::optional<double> subdivision;  // relative to the volume
+    std::optional<double> soft;         // the soft beats (o), relative to the volume
 };
 
 struct Song {
@@ -46,6 +56,7 @@ struct Song {
     // Accents, subdivisions or silent beats sound: each click is cut where
     // the next starts, and the accent and subdivision clicks are made.
     bool shapedClicks = false;
+    SongSound sound;
 };
 
 // The sections of the song proper, the count-in left out.

@@ -112,7 +112,8 @@ private:
 };
 
 TrackClicks menuClicks(const std::vector<uint8_t>& click) {
-    return TrackClicks{{ClickVoice{bytesOf(click), bytesOf(click), bytesOf(click)}}, false};
+    return TrackClicks{{ClickVoice{bytesOf(click), bytesOf(click), bytesOf(click), bytesOf(click)}},
+                       false};
 }
 
 std::vector<ClickLengths> clickLengths(const TrackClicks& clicks, uint32_t bytesPerSample) {
@@ -121,7 +122,7 @@ std::vector<ClickLengths> clickLengths(const TrackClicks& clicks, uint32_t bytes
     };
     std::vector<ClickLengths> lengths;
     for (const ClickVoice& v : clicks.voices) {
-        lengths.push_back({frames(v.normal), frames(v.accent), frames(v.subdivision)});
+        lengths.push_back({frames(v.normal), frames(v.accent), frames(v.subdivision), frames(v.soft)});
     }
     return lengths;
 }

@@ -59,6 +59,15 @@ TEST(CliOptions, ReadsEveryOption) {
     EXPECT_EQ(p.rate, 1u);
     EXPECT_EQ(accepted({"play", "-b", "2147483647"}).beats, 2147483647);
 
+    const CommandLine s = accepted({"show", "--sound", "cowbell", "--volume", "-60", "--accent-level",
+                                    "12", "--sub-level=-3.5", "--soft-level", "0", "--pattern", "Xo.x"});
+    EXPECT_EQ(s.sound, "cowbell");
+    EXPECT_EQ(s.volume, -60.0f);
+    EXPECT_EQ(s.accentLevel, 12.0f);
+    EXPECT_EQ(s.subLevel, -3.5f);
+    EXPECT_EQ(s.softLevel, 0.0f);
+    EXPECT_EQ(s.pattern, "Xo.x");
+
     const CommandLine ramp = accepted({"render", "-t", "60-1.5e2"});
     EXPECT_TRUE(ramp.tempoRamp);
     EXPECT_EQ(ramp.tempoFrom, 60.0f);
@@ -137,6 +146,16 @@ TEST(CliOptions, RefusesWithALineNamingTheOption) {
                          "of 'clicktrack show'."},
         {{"show", "--loop"}, "--loop is an option of 'clicktrack play', not of 'clicktrack show'."},
         {{"render", "--tsv"}, "--tsv is an option of 'clicktrack show', not of 'clicktrack render'."},
+        {{"render", "--sound", "bell"},
+         "--sound must be one of classic, woodblock, beep, tick or cowbell, not 'bell'."},
+        {{"play", "--volume", "12.01"}, "--volume must be a level in dB from -60 to 12, not '12.01'."},
+        {{"render", "--accent-level", "-60.5"},
+         "--accent-level must be a level in dB from -60 to 12, not '-60.5'."},
+        {{"show", "--sub-level", "-6dB"}, "--sub-level must be a level in dB from -60 to 12, not '-6dB'."},
+        {{"render", "--soft-level", "nan"}, "--soft-level must be a level in dB from -60 to 12, not 'nan'."},
+        {{"render", "--pattern", "XoO."},
+         "--pattern must be a pattern of X (accent), x (normal), o (soft) and . (silent), not 'XoO.'."},
+        {{"render", "--list-sounds"}, "unknown option '--list-sounds'."},
     };
     for (const auto& [args, line] : cases) {
         SCOPED_TRACE(::testing::PrintToString(args));
@@ -150,6 +169,14 @@ TEST(CliOptions, RefusesWithALineNamingTheOption) {
 TEST(CliOptions, HelpAndVersionGoToStandardOutput) {
     const std::pair<Args, std::string> cases[] = {
         {{"--version"}, "clicktrack 1.1.0"},
+        {{"--list-sounds"},
+         "classic      the menu's click: low partials shaped by --freq, the accent a fifth up\n"
+         "woodblock *  a dry wooden knock around 1.5 kHz; accent higher, subdivision lower\n"
+         "beep         a short 1 kHz tone; accent 1.5 kHz, subdivision 750 Hz\n"
+         "tick         a bright rim and hi-hat tick of noise; accent a rim shot, subdivision hat "
+         "only\n"
+         "cowbell      a two-tone cowbell; accent higher, subdivision lower and shorter-ringing\n"
+         "* the default; classic with --freq, --accent-freq or --settings"},
         {{"--help"}, helpText(Command::Menu)},
         {{"-h"}, helpText(Command::Menu)},
         {{"render", "-t", "96", "--help"}, helpText(Command::Render)},

@@ -52,22 +52,23 @@ TEST_F(CommandLineRun, RenderWritesTheMenusBytesWhereItsGridIsExact) {
     const std::string slow = "rate\t48000\nbits\t16\ntempo\t30.02\nmeter\t3\nmeas\t5\nHz\t90\n";
     writeFile(file("slow.txt"), slow);
     writeFile(file("tmap.txt"), kExampleMap);
-    const RunResult plain = clicktrack({"render"});
+    // The classic click is the menu's; the command line's own default sound is another.
+    const RunResult plain = clicktrack({"render", "--sound", "classic"});
     EXPECT_EQ(plain.status, 0);
     EXPECT_EQ(plain.out,
               "click.wav: 48 measures of 4 at 120 bpm, 1:36.000, 44100 Hz 24-bit, 12700844 bytes\n");
     EXPECT_TRUE(readFile(file("click.wav")) == menuFile("", "w\n"));
     ASSERT_EQ(clicktrack({"render", "--settings", "slow.txt", "-o", "slow.wav"}).status, 0);
     EXPECT_FALSE(readFile(file("slow.wav")) == menuFile(slow, "w\n"));
-    ASSERT_EQ(clicktrack({"render", "--map", "tmap.txt", "-o", "map.wav", "-q"}).status, 0);
+    ASSERT_EQ(clicktrack({"render", "--map", "tmap.txt", "-o", "map.wav", "-q", "--sound", "classic"}).status, 0);
     EXPECT_TRUE(readFile(file("map.wav")) == menuFile("", "rtm\n"));
     // A map of the line format: the menu's `rtm` writes what `render` does.
     const std::string lineMap = "intro: 2 3/8 120-140 X.x 0.5\n  1 90,100,110,120\n";
     writeFile(file("song.txt"), lineMap);
-    ASSERT_EQ(clicktrack({"render", "--map", "song.txt", "-o", "song.wav", "-q"}).status, 0);
+    ASSERT_EQ(clicktrack({"render", "--map", "song.txt", "-o", "song.wav", "-q", "--sound", "classic"}).status, 0);
     EXPECT_TRUE(readFile(file("song.wav")) == menuFile("", "rtm\n", lineMap));
     // Standard output gets the same file; the summary goes to standard error.
-    const RunResult streamed = clicktrack({"render", "-o", "-"});
+    const RunResult streamed = clicktrack({"render", "-o", "-", "--sound", "classic"});
     EXPECT_TRUE(streamed.out == readFile(file("click.wav")));
     EXPECT_EQ(streamed.err.rfind("standard output: 48 measures of 4", 0), 0u);
     // With markers too, the summary counts every byte streamed.
@@ -88,13 +89,25 @@ TEST_F(CommandLineRun, StatusesAndMessagesFollowTheCommandLinesRules) {
     writeFile(file("tmap.txt"), "tmap\t120\t4\t1\n");
     for (const Row& row : {
              Row{{"render", "--bogus"}, 2, "clicktrack: unknown option '--bogus'.\n" + tryHelp},
+             Row{{"render", "-r", "7999"}, 2,
+                 "clicktrack: --rate 7999 is too low for the woodblock sound: it needs at least "
+                 "8000 samples a second.\n" + tryHelp},
+             Row{{"render", "--sound", "cowbell", "-r", "159783015"}, 2,
+                 "clicktrack: --rate 159783015 is too high for the cowbell sound: its 70 ms must "
+                 "fit 32 MiB, at most 159783014 samples a second.\n" + tryHelp},
+             Row{{"play", "--sound", "tick", "-f", "800"}, 2,
+                 "clicktrack: --freq shapes the classic sound only, not 'tick': give --sound "
+                 "classic or leave it out.\n" + tryHelp},
+             Row{{"show", "--sound", "beep", "--accent-freq", "800"}, 2,
+                 "clicktrack: --accent-freq shapes the classic sound only, not 'beep': give "
+                 "--sound classic or leave it out.\n" + tryHelp},
              Row{{"render", "-f", "30000"}, 2,
                  "clicktrack: --freq 30000: Frequency must be above 0 and below 22051 Hz (half "
                  "the sample rate).\n" + tryHelp},
              Row{{"play", "--seconds", "60000"}, 2,
                  "clicktrack: --seconds 60000: Audition length must be from 0 to 48695.76 "
                  "seconds at this sample rate.\n" + tryHelp},
-             Row{{"render", "-r", "5"}, 2,
+             Row{{"render", "-r", "5", "--sound", "classic"}, 2,
                  "clicktrack: --rate 5 does not suit the frequency 60 in force: Frequency must "
                  "be above 0 and below 3 Hz (half the sample rate).\n" + tryHelp},
              Row{{"render", "-m", "20000"}, 1,

@@ -12,18 +12,22 @@
 
 #include "support/audio_support.hpp"
 #include "support/background_run.hpp"
+#include "click/click_set.hpp"
+#include "click/sounds.hpp"
 
 namespace {
 
 // The first samples of a click, to tell the clicks apart.
 constexpr int kProbe = 8;
 
+// Where each click goes and which one it is: told apart by the classic
+// click, whose first samples differ between the accent and the normal click.
 class ClickOptions : public ::testing::Test {
 protected:
     TempDir dir;
     // The samples of a file `render` writes with these options (24 bits).
     Bytes render(const std::vector<std::string>& options) {
-        std::vector<std::string> args{"render", "-q", "-o", "out.wav"};
+        std::vector<std::string> args{"render", "-q", "--sound", "classic", "-o", "out.wav"};
         args.insert(args.end(), options.begin(), options.end());
         EXPECT_EQ(BackgroundRun(dir.path(), "", 0, args).wait().status, 0);
         return readBytes(dir.file("out.wav"));
@@ -39,7 +43,7 @@ protected:
     Bytes play(const std::vector<std::string>& options, size_t expectedBytes) {
         writeCaptureAsoundrc(dir.path(), dir.file("cap.raw"));
         std::filesystem::remove(dir.file("cap.raw"));
-        std::vector<std::string> args{"play", "-q", "-d", "cap"};
+        std::vector<std::string> args{"play", "-q", "--sound", "classic", "-d", "cap"};
         args.insert(args.end(), options.begin(), options.end());
         EXPECT_EQ(BackgroundRun(dir.path(), "", 0, args).wait().status, 0);
         return readCapture(dir.file("cap.raw"), expectedBytes);
@@ -168,6 +172,52 @@ TEST_F(ClickOptions, PatternsAndTheCountInChooseTheClickOfEachBeat) {
     }
 }
 
+// The command line's sound is the woodblock, but for scripts that shape
+// the classic click; each pattern letter lays its own click at its level.
+TEST_F(ClickOptions, TheSoundAndTheLevelsChooseEachClicksSamples) {
+    writeFile(dir.file("s.txt"), "tempo\t120\n");
+    const auto start = [](const std::string& sound) {
+        const std::vector<int32_t> s = designedSound(sound, SoundVersion::Normal, 44100);
+        return std::vector<int32_t>(s.begin(), s.begin() + kProbe);
+    };
+    const std::vector<int32_t> classic = clickAt("60", "44100");
+    struct Row {
+        std::vector<std::string> options;
+        std::vector<int32_t> first;
+    };
+    for (const Row& row : {Row{{}, start("woodblock")}, Row{{"--sound", "beep"}, start("beep")},
+                           Row{{"-f", "60"}, classic}, Row{{"--settings", "s.txt"}, classic},
+                           Row{{"--settings", "s.txt", "--sound", "tick"}, start("tick")}}) {
+        std::vector<std::string> options{"-m", "1"};
+        options.insert(options.end(), row.options.begin(), row.options.end());
+        // Without the fixture's classic sound.
+        std::vector<std::string> args{"render", "-q", "-o", "out.wav"};
+        args.insert(args.end(), options.begin(), options.end());
+        ASSERT_EQ(BackgroundRun(dir.path(), "", 0, args).wait().status, 0);
+        EXPECT_EQ(at(readBytes(dir.file("out.wav")), 0), row.first) << ::testing::PrintToString(options);
+    }
+    // X, x, o and . at 120 bpm, with subdivisions, at levels of their own.
+    ClickChoice choice;
+    choice.sound = "cowbell";
+    choice.volume = gainOfDecibels(-3);
+    choice.accent = gainOfDecibels(6);
+    choice.subdivision = gainOfDecibels(-20);
+    choice.soft = gainOfDecibels(-8);
+    const ClickSet set = makeClickSet(24, 60.0f, 44100, std::nullopt, {}, choice);
+    // The fixture names the classic sound first: the one given last wins.
+    const Bytes file = render({"--sound", "cowbell", "-m", "1", "--pattern", "Xxo.", "--subdivide", "2",
+                               "--volume", "-3", "--accent-level", "6", "--sub-level", "-20",
+                               "--soft-level", "-8"});
+    const auto probe = [](const std::vector<int32_t>& s) {
+        return std::vector<int32_t>(s.begin() + 100, s.begin() + 100 + kProbe);
+    };
+    const std::vector<int32_t> expected[] = {probe(set.accent.clickSamples), probe(set.subdivisionSamples),
+                                             probe(set.normal.clickSamples), probe(set.subdivisionSamples),
+                                             probe(set.softSamples),         probe(set.subdivisionSamples),
+                                             std::vector<int32_t>(kProbe, 0), std::vector<int32_t>(kProbe, 0)};
+    for (int k = 0; k < 8; ++k) EXPECT_EQ(at(file, 11025 * k + 100), expected[k]) << "half beat " << k;
+}
+
 // `play` sends the device the very frames `render` writes, in one stream:
 // one tempo, maps of both formats without a gap between their sections, a
 // count-in; --seconds cuts the stream, --loop plays the song again where it
@@ -175,6 +225,8 @@ TEST_F(ClickOptions, PatternsAndTheCountInChooseTheClickOfEachBeat) {
 TEST_F(ClickOptions, PlayingSendsTheDeviceTheFramesRenderWrites) {
     writeFile(dir.file("menu.txt"), "tmap\t97.3\t3\t2\ntmap\t160\t4\t1\n");
     writeFile(dir.file("line.txt"), "a: 1 7/8 140 XxXxXxx\nb: 1 3/4 90-120\n");
+    // Sounds at levels laid over the map's volumes; the tick at +9 dB held at full scale.
+    writeFile(dir.file("levels.txt"), "a: 1 4/4 250 Xoxo 0.5\nb: 2 3/4 300 xoX\nc: 1 5/4 200 oo.xX 0.25\n");
     const auto audio = [&](const std::vector<std::string>& options) {
         const Bytes file = render(options);
         return Bytes(file.begin() + 44, file.begin() + 44 + static_cast<long>((file.size() - 44) / 3 * 3));
@@ -183,7 +235,9 @@ TEST_F(ClickOptions, PlayingSendsTheDeviceTheFramesRenderWrites) {
          {std::vector<std::string>{"-t", "97.3", "-b", "3", "-m", "4"},
           {"--map", "menu.txt"},
           {"--map", "line.txt", "--subdivide", "2"},
-          {"-m", "1", "--count-in", "1", "--pattern", "X.xx"}}) {
+          {"-m", "1", "--count-in", "1", "--pattern", "X.xx"},
+          {"--map", "levels.txt", "--subdivide", "3", "--sound", "tick", "--volume", "9"},
+          {"--map", "levels.txt", "--sound", "woodblock", "--soft-level", "-20"}}) {
         SCOPED_TRACE(options.back());
         const Bytes expected = audio(options);
         EXPECT_TRUE(sameStream(play(options, expected.size()), expected, 3));

@@ -193,8 +193,8 @@ TEST_F(StudioFiles, LabelsNameSectionsAsTheMapWritesThem) {
     };
     for (const auto& [map, labels] : rows) {
         writeFile(file("map.txt"), map);
-        const RunResult r = clicktrack({"render", "-q", "-r", "1000", "--map", "map.txt",
-                                        "--labels", "labels.txt", "--markers"});
+        const RunResult r = clicktrack({"render", "-q", "-r", "1000", "--sound", "classic", "--map",
+                                        "map.txt", "--labels", "labels.txt", "--markers"});
         ASSERT_EQ(r.status, 0) << r.err;
         // Whole seconds, written without their decimals.
         std::string text = readFile(file("labels.txt"));

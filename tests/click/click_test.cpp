@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
+#include <limits>
 #include <ostream>
 #include <string>
 #include <tuple>
@@ -11,6 +13,8 @@
 #include <vector>
 
 #include "click/click.hpp"
+#include "click/click_set.hpp"
+#include "click/sounds.hpp"
 #include "core/sample_codec.hpp"
 #include "console/menu.hpp"
 #include "core/value_rules.hpp"
@@ -339,6 +343,180 @@ TEST(Encode, ConsecutiveSamplesFollowEachOtherAndNoLengthWritesNothing) {
     encode24(samples, untouched.data(), 0);
     encode16(samples, untouched.data(), -1);
     EXPECT_EQ(untouched, Bytes(6, 0xAA));
+}
+
+// ---------------------------------------------------------------- built-in sounds
+
+// FNV-1a over each sample's 32 bits, least significant byte first.
+uint64_t fingerprint(const std::vector<int32_t>& samples) {
+    uint64_t h = 14695981039346656037u;
+    for (const int32_t v : samples) {
+        const uint32_t u = static_cast<uint32_t>(v);
+        for (int b = 0; b < 32; b += 8) h = (h ^ ((u >> b) & 0xFF)) * 1099511628211u;
+    }
+    return h;
+}
+
+int32_t peakOf(const std::vector<int32_t>& s) {
+    int32_t peak = 0;
+    for (const int32_t v : s) peak = std::max(peak, v < 0 ? -v : v);
+    return peak;
+}
+
+// Sign changes, a rough measure of pitch and brightness.
+int crossings(const std::vector<int32_t>& s) {
+    int n = 0;
+    for (size_t i = 1; i < s.size(); ++i) n += (s[i - 1] < 0) != (s[i] < 0);
+    return n;
+}
+
+struct SoundCase {
+    const char* name;
+    int32_t milliseconds;
+    // Fingerprints at 48000 Hz of the normal, accent and subdivision versions:
+    // the same on every architecture the program is built for.
+    uint64_t normal, accent, subdivision;
+};
+
+class BuiltInSoundTest : public ::testing::TestWithParam<SoundCase> {};
+
+TEST_P(BuiltInSoundTest, HasItsLengthPeakAndThreeVersions) {
+    const SoundCase& c = GetParam();
+    for (const uint32_t rate : {44100u, 48000u, 96000u}) {
+        SCOPED_TRACE(rate);
+        const size_t length = static_cast<size_t>(c.milliseconds) * rate / 1000;
+        std::vector<std::vector<int32_t>> versions;
+        for (const SoundVersion v : {SoundVersion::Normal, SoundVersion::Accent, SoundVersion::Subdivision}) {
+            const std::vector<int32_t> s = designedSound(c.name, v, rate);
+            // The same length at every pitch, peaking at -4 dBFS, starting and ending silent.
+            ASSERT_EQ(s.size(), length);
+            EXPECT_NEAR(peakOf(s), 5292851, 1);
+            EXPECT_EQ(s.front(), 0);
+            EXPECT_EQ(s.back(), 0);
+            versions.push_back(s);
+        }
+        // The accent and the subdivision differ from the normal click in pitch or colour.
+        EXPECT_GT(std::abs(crossings(versions[1]) - crossings(versions[0])), 5) << "accent";
+        EXPECT_GT(std::abs(crossings(versions[2]) - crossings(versions[0])), 5) << "subdivision";
+        if (rate == 48000) {
+            EXPECT_EQ(fingerprint(versions[0]), c.normal);
+            EXPECT_EQ(fingerprint(versions[1]), c.accent);
+            EXPECT_EQ(fingerprint(versions[2]), c.subdivision);
+        }
+    }
+    EXPECT_EQ(findSound(c.name)->milliseconds, c.milliseconds);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Sounds, BuiltInSoundTest,
+    ::testing::Values(
+        SoundCase{"woodblock", 40, 3034209914731943222u, 8794276603231337002u,
+                  14978275433371914290u},
+        SoundCase{"beep", 30, 14868208248188132659u, 17238491155092622751u, 7238926681122628432u},
+        SoundCase{"tick", 25, 5690454680256609u, 15466394084834081328u, 7837735391492535757u},
+        SoundCase{"cowbell", 70, 2595191943976262452u, 18322059862642333852u,
+                  7654810748634625469u}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(BuiltInSounds, TheClassicClickAndUnknownNamesHaveNoDesignedSamples) {
+    EXPECT_TRUE(designedSound("classic", SoundVersion::Normal, 48000).empty());
+    EXPECT_TRUE(designedSound("bell", SoundVersion::Normal, 48000).empty());
+    EXPECT_TRUE(designedSound("woodblock", SoundVersion::Normal, 24).empty());  // under a sample
+    EXPECT_EQ(builtInSounds().front().name, std::string("classic"));
+    EXPECT_TRUE(findSound(kDefaultSound));
+}
+
+// ---------------------------------------------------------------- levels
+
+TEST(Levels, DecibelsGiveTheirGainAndZeroKeepsEverySample) {
+    EXPECT_EQ(gainOfDecibels(0.0), 1.0);
+    for (const double db : {-60.0, -12.0, -10.0, -6.0, -0.5, 3.0, 12.0}) {
+        EXPECT_NEAR(gainOfDecibels(db), std::pow(10.0, db / 20.0), 1e-15 * std::pow(10.0, db / 20.0))
+            << db;
+    }
+}
+
+// Every sample of `got` is `base` times 10^(dB / 20), truncated (one step either way for the
+// last bit of the gain).
+void expectLevel(const std::vector<int32_t>& got, const std::vector<int32_t>& base, double db) {
+    ASSERT_EQ(got.size(), base.size());
+    const double gain = std::pow(10.0, db / 20.0);
+    for (size_t i = 0; i < got.size(); ++i) {
+        ASSERT_NEAR(got[i], std::trunc(base[i] * gain), 1.0) << "sample " << i << " at " << db << " dB";
+    }
+}
+
+TEST(Levels, EachClickSoundsAtTheVolumeAndItsOwnLevel) {
+    const uint32_t rate = 48000;
+    const auto version = [&](SoundVersion v) { return designedSound("cowbell", v, rate); };
+    struct Case {
+        double volume, accent, subdivision, soft;
+        bool given;  // false: the defaults, +3, a quarter and -10 dB
+    };
+    for (const Case& c : {Case{0, 3, -12.0412, -10, false}, Case{-6, 0, -20, -3, true},
+                          Case{-60, 12, 0, -60, true}}) {
+        ClickChoice choice;
+        choice.sound = "cowbell";
+        if (c.given) {
+            choice.volume = gainOfDecibels(c.volume);
+            choice.accent = gainOfDecibels(c.accent);
+            choice.subdivision = gainOfDecibels(c.subdivision);
+            choice.soft = gainOfDecibels(c.soft);
+        }
+        const ClickSet set = makeClickSet(24, 60.0f, rate, std::nullopt, {0.5}, choice);
+        expectLevel(set.normal.clickSamples, version(SoundVersion::Normal), c.volume);
+        expectLevel(set.accent.clickSamples, version(SoundVersion::Accent), c.volume + c.accent);
+        expectLevel(set.subdivisionSamples, version(SoundVersion::Subdivision), c.volume + c.subdivision);
+        expectLevel(set.softSamples, version(SoundVersion::Normal), c.volume + c.soft);
+        // A map's volume on top: a voice made as it is laid, from the clicks above.
+        const std::vector<ClickVoice> voices = set.voices();
+        ASSERT_EQ(voices.size(), 2u);
+        std::vector<uint8_t> laid(set.soft.size());
+        encodeVoiceFrames(voices[1], ClickKind::Soft, 0, static_cast<int64_t>(set.softSamples.size()),
+                          laid.data(), 3);
+        std::vector<uint8_t> expected(laid.size());
+        encodeScaled(set.softSamples.data(), SampleScale{1, 0.5}, expected.data(),
+                     static_cast<int64_t>(set.softSamples.size()), 3);
+        EXPECT_EQ(laid, expected);
+    }
+}
+
+TEST(Levels, TheClassicClickKeepsItsSamplesWithoutLevels) {
+    ClickState alone;
+    initClickState(alone, 24);
+    makeClick(alone, 60.0f, 44100);
+    ClickState accent;
+    initClickState(accent, 24);
+    makeClick(accent, 90.0f, 44100);
+    const ClickSet set = makeClickSet(24, 60.0f, 44100, 90.0f, {});
+    EXPECT_EQ(set.normal.clickBytes, alone.clickBytes);
+    EXPECT_EQ(set.accent.clickBytes, accent.clickBytes);
+    std::vector<int32_t> quarter = alone.clickSamples;
+    for (int32_t& v : quarter) v /= 4;
+    EXPECT_EQ(set.subdivisionSamples, quarter);
+    expectLevel(set.softSamples, alone.clickSamples, -10.0);
+}
+
+TEST(Levels, PastFullScaleHoldsThereInsteadOfWrapping) {
+    ClickChoice loud;
+    loud.volume = gainOfDecibels(12.0);  // the classic click peaks at -6 dBFS
+    const ClickSet set = makeClickSet(24, 60.0f, 44100, 90.0f, {}, loud);
+    ClickState alone;
+    initClickState(alone, 24);
+    makeClick(alone, 60.0f, 44100);
+    int held = 0;
+    for (size_t i = 0; i < alone.clickSamples.size(); ++i) {
+        const int32_t was = alone.clickSamples[i], now = set.normal.clickSamples[i];
+        ASSERT_EQ(now < 0, was < 0) << "sample " << i << " wrapped";
+        ASSERT_GE(std::abs(static_cast<int64_t>(now)), std::abs(static_cast<int64_t>(was)));
+        held += now == 8388607 || now == -8388608;
+    }
+    EXPECT_GT(held, 100);
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    const std::pair<double, int32_t> edges[] = {
+        {8388607.9, 8388607}, {8388608.0, 8388607}, {1e300, 8388607},   {-8388608.9, -8388608},
+        {-8388609.0, -8388608}, {-1e300, -8388608}, {-0.9, 0},          {nan, -8388608}};
+    for (const auto& [in, out] : edges) EXPECT_EQ(saturated(in), out) << in;
 }
 
 }  // namespace
