@@ -172,7 +172,8 @@ std::optional<Exit> shapeSong(const CommandLine& line, Song& song) {
         if (line.pattern) s.pattern = *line.pattern;
         else if (line.accent) s.accentFirst = true;
     }
-    song.subdivide = line.subdivide.value_or(1);
+    song.subdivide = line.subdivide.value_or(line.swing ? 2 : 1);
+    if (line.swing) song.swing = decimalOf(*line.swing) / 100.0;
     song.shapedClicks = song.shapedClicks || line.shapesTheClicks();
     if (line.countIn.value_or(0) > 0 && !song.sections.empty()) {
         // The count-in is in the first section's meter, tempo and pattern.

@@ -40,7 +40,8 @@ enum : int {
     kVolume,
     kAccentLevel,
     kSubLevel,
-    kSoftLevel
+    kSoftLevel,
+    kSwing
 };
 
 // Which commands take an option: every one, render and play (Sound), one
@@ -94,6 +95,8 @@ const OptionInfo kOptions[] = {
      "lowest frequency of the accent click (default 1.5 x freq)"},
     {"subdivide", "N", kSubdivide, Scope::All, Block::Click,
      "N clicks a beat, the extra ones at --sub-level"},
+    {"swing", "R", kSwing, Scope::All, Block::Click,
+     "swing: every second subdivision at R % of its pair\n(50 straight, 66.7 triplet, 75 hard; --subdivide 2\nwhen none is given)"},
     {"count-in", "N", kCountIn, Scope::All, Block::Click,
      "N measures before the track, in the first section's\nmeter and pattern, its first beat accented"},
     {"count-in-pattern", "P", kCountInPattern, Scope::All, Block::Click,
@@ -390,6 +393,15 @@ Result takeOption(int val, const std::string& arg, CommandLine& line) {
             }
             line.subdivide = static_cast<int32_t>(n);
             break;
+        case kSwing: {
+            // "66.7" or "66.7%".
+            const std::string ratio = !arg.empty() && arg.back() == '%' ? arg.substr(0, arg.size() - 1) : arg;
+            if (!finiteNumber(ratio, x) || !(x >= 50.0f && x <= 75.0f)) {
+                return refuse(name, "a ratio in % from 50 (straight) to 75 (hard swing)", arg);
+            }
+            line.swing = x;
+            break;
+        }
         case kCountIn:
             if (!wholeNumber(arg, n) || n < 0 || n > 1000) {
                 return refuse(name, "a whole number of measures from 0 to 1000", arg);
@@ -453,6 +465,10 @@ Result checkCombinations(const CommandLine& line) {
     if (line.accent && line.pattern) {
         return usageError("--accent and --pattern cannot be used together: the pattern says "
                           "where the accents go.");
+    }
+    if (line.swing && line.subdivide && *line.subdivide % 2 != 0) {
+        return usageError("--swing needs subdivisions in pairs: --subdivide " +
+                          std::to_string(*line.subdivide) + " is odd.");
     }
     if (line.countInPattern && line.countIn.value_or(0) == 0) {
         return usageError("--count-in-pattern needs a count-in: give --count-in N as well.");

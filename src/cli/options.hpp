@@ -56,6 +56,7 @@ struct CommandLine {
     std::optional<std::string> pattern; // --pattern: X accent, x normal, o soft, . silent, a beat each (never with --map)
     std::optional<float> accentFreq;    // --accent-freq: above 0, finite
     std::optional<int32_t> subdivide;   // --subdivide: 1 to 16 clicks a beat
+    std::optional<float> swing;         // --swing: 50 (straight) to 75 % (never with an odd --subdivide)
     std::optional<int32_t> countIn;     // --count-in: 0 to 1000 measures
     std::optional<std::string> countInPattern;  // --count-in-pattern: as --pattern
     std::optional<std::string> sound;   // --sound: a built-in sound's name
@@ -68,7 +69,7 @@ struct CommandLine {
     // Whether any of the options above, or a change of tempo, is given: the
     // track is then laid with the accent, subdivision and silent clicks.
     bool shapesTheClicks() const {
-        return accent || pattern || accentFreq || subdivide || countIn || tempoRamp;
+        return accent || pattern || accentFreq || subdivide || swing || countIn || tempoRamp;
     }
 
     bool toStandardOutput() const { return output && *output == "-"; }

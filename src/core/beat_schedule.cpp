@@ -87,6 +87,12 @@ double exactTimeOfBeat(const ScheduledSection& s, int64_t k) {
 
 }  // namespace
 
+double subdivisionPoint(int32_t j, int32_t ways, double swing) {
+    if (ways % 2 != 0 || swing == 0.5) return static_cast<double>(j) / ways;
+    const int32_t pair = j / 2;
+    return (2.0 * pair + (j % 2 == 1 ? 2.0 * swing : 0.0)) / ways;
+}
+
 double tempoAtBeat(const ScheduledSection& s, int64_t k) {
     switch (s.rounding) {
         case BeatRounding::FileGrid: return static_cast<double>(s.tempo);
@@ -131,14 +137,15 @@ void BeatSchedule::addSubdivisions(const ScheduledSection& s, const BeatEvent& b
     // push it back. The beat's subdivisions are then spread evenly between
     // the two beats as they are laid.
     if (s.subdivide > 1 &&
-        std::llround(from + (to - from) * (s.subdivide - 1) / s.subdivide) >= nextBeat) {
+        std::llround(from + (to - from) * subdivisionPoint(s.subdivide - 1, s.subdivide, s.swing)) >=
+            nextBeat) {
         from = static_cast<double>(beat.frame);
         to = static_cast<double>(nextBeat);
     }
     for (int32_t j = 1; j < s.subdivide; ++j) {
         BeatEvent sub = beat;
         sub.kind = ClickKind::Subdivision;
-        const double at = from + (to - from) * j / s.subdivide;
+        const double at = from + (to - from) * subdivisionPoint(j, s.subdivide, s.swing);
         sub.frame = std::llround(at);
         sub.time = at / static_cast<double>(s.rate);
         // A subdivision never lands on or before its own beat, or on the one

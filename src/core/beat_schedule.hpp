@@ -26,7 +26,8 @@
 //               ends where its beat n would start.
 //
 // Subdivision clicks fall j/N of the way from a beat's exact time to the
-// next beat's, rounded to the nearest frame; a silent beat has none. They
+// next beat's (under swing the second of each pair later), rounded to the
+// nearest frame; a silent beat has none. They
 // never reach the next beat: where the grid runs ahead of the exact times,
 // they are spread evenly between the beats as laid.
 #pragma once
@@ -61,6 +62,10 @@ struct ScheduledSection {
     std::string pattern;           // X accent, x normal, o soft, . silent, beat by beat; empty: all normal
     bool accentFirst = false;      // with no pattern: the first beat of each measure accented
     int32_t subdivide = 1;         // clicks a beat
+    // Swing: of each pair of subdivisions (beat and first extra click, second
+    // and third extra ...), the second falls this far into the pair; 0.5 is
+    // straight, 2/3 a triplet feel. Only with an even `subdivide`.
+    double swing = 0.5;
     size_t voice = 0;              // which set of clicks sounds (a section's own level)
 };
 
@@ -113,6 +118,10 @@ private:
     int64_t lastFrame_ = 0;
     std::vector<int64_t> starts_;
 };
+
+// Where subdivision j of `ways` falls in its beat, as a fraction of it:
+// j / ways, but for the second of each pair under swing.
+double subdivisionPoint(int32_t j, int32_t ways, double swing);
 
 // Quarter notes a minute at beat k (from 0) of the section: a change of
 // tempo from A to B over n beats is at A + (B - A) k / n.

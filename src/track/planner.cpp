@@ -66,6 +66,7 @@ ScheduledSection withClicks(ScheduledSection e, const SongSection& s, const Song
     e.pattern = s.pattern;
     e.accentFirst = s.accentFirst;
     e.subdivide = song.subdivide;
+    e.swing = song.swing;
     e.voice = voiceOf(levels, s.level);
     return e;
 }

@@ -53,6 +53,7 @@ struct Song {
     Rounding rounding = Rounding::Exact;
     bool fromMap = false;               // a map gave the sections
     int32_t subdivide = 1;              // clicks a beat
+    double swing = 0.5;                 // where the second of each pair of subdivisions falls in it
     // Accents, subdivisions or silent beats sound: each click is cut where
     // the next starts, and the accent and subdivision clicks are made.
     bool shapedClicks = false;

@@ -118,13 +118,30 @@ TEST_F(ClickOptions, OneTempoPutsEveryBeatAtItsExactFrame) {
 
 TEST_F(ClickOptions, SubdivisionsFallEvenlyBetweenTheBeatsAtAQuarterOfTheLevel) {
     const std::vector<int32_t> normal = clickAt("60", "44100");
-    for (const int parts : {3, 4}) {
-        const Bytes file = render({"-m", "1", "--subdivide", std::to_string(parts)});
+    // Swing R puts the second of each pair of subdivisions R of the way
+    // into the pair: eighths by default, sixteenths with --subdivide 4.
+    const struct {
+        std::vector<std::string> options;
+        std::vector<double> points;  // of the extra clicks, as fractions of a beat
+    } table[] = {
+        {{"--subdivide", "3"}, {1.0 / 3, 2.0 / 3}},
+        {{"--subdivide", "4"}, {0.25, 0.5, 0.75}},
+        {{"--swing", "50"}, {0.5}},
+        {{"--swing", "66.7%"}, {0.667}},
+        {{"--swing", "75"}, {0.75}},
+        {{"--swing", "66.7", "--subdivide", "4"}, {0.3335, 0.5, 0.8335}},
+    };
+    for (const auto& row : table) {
+        std::vector<std::string> options{"-m", "1", "--sound", "classic"};
+        options.insert(options.end(), row.options.begin(), row.options.end());
+        const Bytes file = render(options);
+        SCOPED_TRACE(row.options.back());
         for (int k = 0; k < 4; ++k) {
             ASSERT_EQ(at(file, 22050 * k), normal) << "beat " << k;
-            for (int j = 1; j < parts; ++j) {
-                const int64_t frame = std::llround(22050.0 * k + 22050.0 * j / parts);
-                ASSERT_EQ(at(file, frame), quarter(normal)) << k << "." << j << " of " << parts;
+            for (size_t j = 0; j < row.points.size(); ++j) {
+                const int64_t frame = std::llround(22050.0 * k + 22050.0 * row.points[j]);
+                ASSERT_EQ(at(file, frame), quarter(normal)) << k << "." << j + 1;
+                ASSERT_EQ(sampleAt(file, 44, static_cast<size_t>(frame - 1), 3), 0) << k << "." << j + 1;
             }
         }
     }
