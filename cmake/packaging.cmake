@@ -20,7 +20,7 @@ install(FILES ${CMAKE_CURRENT_BINARY_DIR}/doc/clicktrack.1.gz
         DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 install(FILES ${CMAKE_CURRENT_BINARY_DIR}/doc/changelog.gz docs/copyright
         DESTINATION ${CMAKE_INSTALL_DOCDIR})
-install(FILES examples/tmap.txt DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples)
+install(FILES examples/tmap.txt examples/groove.txt DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples)
 # Bash completion, where bash-completion loads it when clicktrack is first completed.
 install(FILES completion/clicktrack DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions)
 
