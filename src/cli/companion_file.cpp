@@ -27,15 +27,27 @@ Result CompanionFile::startMidi(const std::vector<ScheduledSection>& sections,
     return midiOutcome();
 }
 
-Result CompanionFile::midiOutcome() const {
-    const Outcome& stop = midi_->stop();
+Result CompanionFile::midiOutcome() const { return said(midi_->stop()); }
+
+Result CompanionFile::startSound(SoundFileOutput& encoder, AudioFormat format, uint32_t rate) {
+    if (Result r = open()) return r;
+    return said(encoder.open(file_.fd(), format, rate, path_));
+}
+
+Result CompanionFile::soundOutcome(const Outcome& stop) const { return said(stop); }
+
+Result CompanionFile::said(const Outcome& stop) const {
     if (!stop) return std::nullopt;
     switch (stop->kind) {
         case Failure::Kind::Interrupted:
             return commandLineFailure(interruption(stop->signal, "Interrupted; nothing was written."));
         case Failure::Kind::Refused:
             return commandLineFailure(refusal(stop->detail + "; nothing was written."));
-        default: return failed(std::strerror(stop->error), "nothing was written.");
+        default:
+            if (stop->error == 0 && !stop->detail.empty()) {
+                return commandLineFailure(fileFailure(path_, 0, stop->detail + "; nothing was written."));
+            }
+            return failed(std::strerror(stop->error), "nothing was written.");
     }
 }
 
@@ -54,6 +66,7 @@ Result CompanionFile::finish() {
 
 Result CompanionFile::commit(const std::string& wave) {
     if (const int error = file_.commit()) {
+        if (wave.empty()) return failed(std::strerror(error), "nothing was written.");
         return failed(std::strerror(error), "'" + path_ + "' is unchanged, but " + wave + " was written.");
     }
     return std::nullopt;

@@ -11,6 +11,7 @@
 #include "core/beat_schedule.hpp"
 #include "cli/exit.hpp"
 #include "core/outcome.hpp"
+#include "audio/sound_file.hpp"
 #include "io/kept_file.hpp"
 #include "midi/midi_file.hpp"
 
@@ -26,18 +27,26 @@ public:
     // Why the MIDI file could not be written, once the walk is over.
     Result midiOutcome() const;
 
+    // Starts `encoder` on the file in `format` at `rate`: the track in a
+    // format other than WAV, written as the track is walked.
+    Result startSound(SoundFileOutput& encoder, AudioFormat format, uint32_t rate);
+    // Why the encoder stopped, if it did, said the command line's way.
+    Result soundOutcome(const Outcome& stop) const;
+
     // Writes `text`.
     Result writeText(const std::string& text);
 
     // Puts its data on disk: all that can fail but putting it in place.
     Result finish();
 
-    // Puts the file in place, once the wave file `wave` is in place.
+    // Puts the file in place, once the wave file `wave` is in place; the
+    // track's own file with `wave` empty.
     Result commit(const std::string& wave);
 
 private:
     Result open();
     Result failed(const std::string& problem, const std::string& outcome) const;
+    Result said(const Outcome& stop) const;
 
     std::string path_;
     KeptFile file_;

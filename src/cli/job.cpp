@@ -188,6 +188,22 @@ std::optional<Exit> shapeSong(const CommandLine& line, Song& song) {
     return std::nullopt;
 }
 
+// --sample's files read at the rate in force; any that cannot be laid
+// refuses the whole job.
+std::optional<Exit> loadSamples(const CommandLine& line, Job& job) {
+    if (line.samples.empty()) return std::nullopt;
+    const char* tail = line.command == Command::Show ? "." : "; nothing was written or played.";
+    SoundSamples clicks;
+    std::vector<int32_t>* slots[] = {&clicks.normal, &clicks.accent, &clicks.subdivision};
+    for (size_t i = 0; i < line.samples.size(); ++i) {
+        auto read = readSample(line.samples[i], job.settings.rate);
+        if (const Failure* f = std::get_if<Failure>(&read)) return fileFailure(f->detail + tail);
+        *slots[i] = std::move(std::get<std::vector<int32_t>>(read));
+    }
+    job.samples = std::move(clicks);
+    return std::nullopt;
+}
+
 // The whole song checked at the rate in force: its frames within 31 bits.
 std::optional<Exit> checkLength(const Song& song, uint32_t rate, bool writesNothing) {
     if (!(exactSeconds(song) * rate < kFrameCountLimitDouble)) {
@@ -206,14 +222,15 @@ std::variant<Job, Exit> prepareJob(const CommandLine& line) {
         if (std::optional<Exit> r = loadSettingsFile(*line.settings, job)) return *r;
     }
     const SongSound sound = soundOf(line);
-    const bool classic = sound.name == kClassicSound;
+    const bool classic = sound.name == kClassicSound && line.samples.empty();
     if (!classic && (line.freq || line.accentFreq)) {
         return usageError(std::string(line.freq ? "--freq" : "--accent-freq") +
                           " shapes the classic sound only, not '" + sound.name +
                           "': give --sound classic or leave it out.");
     }
     if (std::optional<Exit> r = applyOptions(line, job.settings, classic)) return *r;
-    if (!classic) {
+    // A sample brings its own sound, at any rate up to its own limit.
+    if (!classic && line.samples.empty()) {
         if (std::optional<Exit> r = checkSoundRate(sound.name, job.settings.rate)) return *r;
     }
     if (classic && line.shapesTheClicks()) {
@@ -224,6 +241,7 @@ std::variant<Job, Exit> prepareJob(const CommandLine& line) {
                               (line.accentFreq ? "" : " (1.5 x --freq)") + ": " + rule->detail + ".");
         }
     }
+    if (std::optional<Exit> r = loadSamples(line, job)) return *r;
     if (line.map) {
         if (std::optional<Exit> r = loadMap(*line.map, job)) return *r;
     } else {
@@ -256,5 +274,6 @@ ClickSet clickSetFor(const CommandLine& line, const Job& job) {
     if (sound.accent) choice.accent = gain(*sound.accent);
     if (sound.subdivision) choice.subdivision = gain(*sound.subdivision);
     if (sound.soft) choice.soft = gain(*sound.soft);
+    if (job.samples) choice.samples = &*job.samples;
     return makeClickSet(s.bits, s.hz, s.rate, accentHz, quieterLevels(job.song), choice);
 }

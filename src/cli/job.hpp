@@ -8,6 +8,7 @@
 #include <variant>
 #include <vector>
 
+#include "audio/sample_file.hpp"
 #include "cli/options.hpp"
 #include "click/click_set.hpp"
 #include "core/settings.hpp"
@@ -17,6 +18,7 @@ struct Job {
     Settings settings;
     Song song;                          // the track to write or play
     std::vector<std::string> warnings;  // lines about the settings file's refused values
+    std::optional<SoundSamples> samples;  // --sample's clicks, at the rate in force
 };
 
 // The job, or why it cannot be done: a usage error (status 2) for a value
@@ -27,8 +29,8 @@ std::variant<Job, Exit> prepareJob(const CommandLine& line);
 // standard error after "clicktrack: ", with status 1 (a signal keeps its status).
 Exit commandLineFailure(const Failure& failure);
 
-// The clicks the job's song sounds, in its sound at its levels: for the
+// The clicks the job's song sounds: --sample's, or its sound's; for the
 // classic click, the accent (at --accent-freq, or a fifth above --freq), the
 // subdivision, the soft click and the quieter levels only when it shapes its
-// clicks.
+// clicks. The levels apply to every sound.
 ClickSet clickSetFor(const CommandLine& line, const Job& job);

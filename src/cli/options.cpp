@@ -41,7 +41,9 @@ enum : int {
     kAccentLevel,
     kSubLevel,
     kSoftLevel,
-    kSwing
+    kSwing,
+    kSample,
+    kFormat
 };
 
 // Which commands take an option: every one, render and play (Sound), one
@@ -112,8 +114,14 @@ const OptionInfo kOptions[] = {
      "the subdivisions' level, -60 to 12 dB (default a\nquarter of the volume, -12.04)"},
     {"soft-level", "DB", kSoftLevel, Scope::All, Block::Click,
      "the level of the soft beats (o), -60 to 12 dB\n(default -10)"},
+    {"sample", "FILES", kSample, Scope::All, Block::Click,
+     "NORMAL[,ACCENT[,SUBDIVISION]]: sound files (WAV, FLAC,\n"
+     "Ogg, AIFF, ...) of at most 2 s laid as the clicks"},
     {"output", "FILE", 'o', Scope::Render, Block::Own,
-     "the wave file (default click.wav); - writes to\nstandard output"},
+     "the audio file (default click.wav); its extension\n"
+     "chooses the format; - writes WAV to standard output"},
+    {"format", "F", kFormat, Scope::Render, Block::Own,
+     "wav, flac, ogg or aiff, whatever the file's extension"},
     {"append", nullptr, 'a', Scope::Render, Block::Own, "add to the end of an existing file"},
     {"markers", nullptr, kMarkers, Scope::Render, Block::Own,
      "mark where each section starts: a cue point named by\n"
@@ -426,6 +434,30 @@ Result takeOption(int val, const std::string& arg, CommandLine& line) {
             level = x;
             break;
         }
+        case kSample: {
+            // Names are split at commas: up to three, none empty.
+            std::vector<std::string> names;
+            size_t start = 0;
+            for (;;) {
+                const size_t comma = arg.find(',', start);
+                names.push_back(arg.substr(start, comma == std::string::npos ? comma : comma - start));
+                if (comma == std::string::npos) break;
+                start = comma + 1;
+            }
+            const bool empty = std::any_of(names.begin(), names.end(),
+                                           [](const std::string& n) { return n.empty(); });
+            if (empty || names.size() > 3) {
+                return refuse(name, "NORMAL[,ACCENT[,SUBDIVISION]], one to three file names", arg);
+            }
+            line.samples = std::move(names);
+            break;
+        }
+        case kFormat: {
+            const std::optional<AudioFormat> format = formatNamed(arg);
+            if (!format) return refuse(name, "wav, flac, ogg or aiff", arg);
+            line.format = format;
+            break;
+        }
         case 'a': line.append = true; break;
         case kMarkers: line.markers = true; break;
         case kLoop: line.loop = true; break;
@@ -475,6 +507,18 @@ Result checkCombinations(const CommandLine& line) {
     }
     if (line.append && line.toStandardOutput()) {
         return usageError("--append cannot be used with '-o -' (standard output).");
+    }
+    if (line.toStandardOutput() && line.format.value_or(AudioFormat::Wav) != AudioFormat::Wav) {
+        return usageError(std::string("--format ") + formatName(*line.format) +
+                          " cannot be used with '-o -': standard output carries WAV only.");
+    }
+    if (!line.samples.empty() && line.sound) {
+        return usageError("--sample and --sound cannot be used together: the sample is the "
+                          "click's sound.");
+    }
+    if (!line.samples.empty() && (line.freq || line.accentFreq)) {
+        return usageError(std::string(line.freq ? "--freq" : "--accent-freq") +
+                          " cannot be used with --sample: the sample is the click.");
     }
     if (line.append && line.midi) {
         return usageError("--midi cannot be used with --append: the audio already in the file "

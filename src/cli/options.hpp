@@ -9,6 +9,7 @@
 #include <variant>
 #include <vector>
 
+#include "audio/sound_file.hpp"
 #include "cli/exit.hpp"
 #include "core/outcome.hpp"
 
@@ -40,6 +41,7 @@ struct CommandLine {
     bool markers = false;               // --markers: a cue point at every section
     std::optional<std::string> midi;    // --midi FILE: the tempo map and clicks (never with -a)
     std::optional<std::string> labels;  // --labels FILE: the sections as a label track
+    std::optional<AudioFormat> format;  // --format: wav, flac, ogg or aiff (else the name's extension)
 
     // play only
     std::optional<std::string> device;  // -d, --device NAME
@@ -65,6 +67,10 @@ struct CommandLine {
     std::optional<float> accentLevel;
     std::optional<float> subLevel;
     std::optional<float> softLevel;
+    // --sample NORMAL[,ACCENT[,SUBDIVISION]]: one to three sound files
+    // laid as the clicks instead of a sound (never with --sound,
+    // --freq or --accent-freq)
+    std::vector<std::string> samples;
 
     // Whether any of the options above, or a change of tempo, is given: the
     // track is then laid with the accent, subdivision and silent clicks.

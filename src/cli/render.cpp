@@ -3,12 +3,15 @@
 #include <sys/stat.h>
 
 #include <cinttypes>
+#include <variant>
 
+#include "audio/sound_file.hpp"
 #include "cli/companion_file.hpp"
 #include "io/file_paths.hpp"
 #include "click/click_set.hpp"
 #include "core/interrupt.hpp"
 #include "core/timing.hpp"
+#include "core/user_text.hpp"
 #include "files/label_track.hpp"
 #include "track/planner.hpp"
 #include "wave/cue_chunks.hpp"
@@ -114,6 +117,49 @@ Result checkOutputsDiffer(const CommandLine& line, const std::string& wave, int 
     return std::nullopt;
 }
 
+// The output file's format: --format, else its name's extension; standard
+// output carries WAV. Only a WAV file is added to or takes cue points.
+std::variant<AudioFormat, Exit> outputFormat(const CommandLine& line, const std::string& name) {
+    if (line.toStandardOutput()) return AudioFormat::Wav;
+    const std::optional<AudioFormat> format = line.format ? line.format : formatOfFileName(name);
+    const std::string shown = shownText(name, kShowQuoted | kShowControlsAsQuestion);
+    if (!format) {
+        return usageError("the output file " + shown + " has an extension clicktrack does not "
+                          "write: name a .wav, .flac, .ogg or .aiff file, or give --format.");
+    }
+    if (*format != AudioFormat::Wav && (line.append || line.markers)) {
+        return usageError(std::string(line.append ? "--append" : "--markers") +
+                          " works on WAV files only, and " + shown + " is to be " +
+                          formatName(*format) + ".");
+    }
+    return *format;
+}
+
+// Puts the companions in place once the track's file `wave` is: each even
+// when another could not be, so that only the one the message names is left
+// as it was.
+Result commitCompanions(std::optional<CompanionFile>& midi, std::optional<CompanionFile>& labels,
+                        const std::string& wave) {
+    Result failed;
+    for (std::optional<CompanionFile>* companion : {&midi, &labels}) {
+        if (*companion) {
+            Result r = (*companion)->commit(wave);
+            if (r && !failed) failed = r;
+        }
+    }
+    return failed;
+}
+
+// Everything that can fail but putting them in place.
+Result finishCompanions(std::optional<CompanionFile>& midi, std::optional<CompanionFile>& labels) {
+    for (std::optional<CompanionFile>* companion : {&midi, &labels}) {
+        if (*companion) {
+            if (Result r = (*companion)->finish()) return r;
+        }
+    }
+    return std::nullopt;
+}
+
 }  // namespace
 
 Result renderTrack(const CommandLine& line, const Job& job, int audioOut, FILE* summaryOut,
@@ -129,7 +175,12 @@ Result renderTrack(const CommandLine& line, const Job& job, int audioOut, FILE* 
     const std::string name = line.toStandardOutput() ? "standard output" : s.save;
     const char* outcome = line.append ? "added" : "written";
     if (Result r = checkOutputsDiffer(line, s.save, audioOut)) return r;
-    {
+    const std::variant<AudioFormat, Exit> chosen = outputFormat(line, s.save);
+    if (const Exit* refused = std::get_if<Exit>(&chosen)) return *refused;
+    const AudioFormat format = std::get<AudioFormat>(chosen);
+    // FLAC and Ogg hold their sizes in more than 32 bits.
+    const bool sized = limitedToFourGiB(format);
+    if (sized) {
         // Known up front: a track far too large is refused before it is laid out.
         const double frames = exactSeconds(song) * s.rate;
         if (!fitsWaveSize(kHeaderBytes + paddedBytes(static_cast<uint64_t>(frames) *
@@ -151,7 +202,7 @@ Result renderTrack(const CommandLine& line, const Job& job, int audioOut, FILE* 
     const std::vector<TrackMark> cues = line.markers ? marks : std::vector<TrackMark>{};
     const uint64_t audioBytes = static_cast<uint64_t>(frames) * bytesPerSample(bits);
     const uint64_t streamBytes = kHeaderBytes + markerChunkBytes(cues) + paddedBytes(audioBytes);
-    if (!fitsWaveSize(streamBytes)) return tooLarge(name, outcome);
+    if (sized && !fitsWaveSize(streamBytes)) return tooLarge(name, outcome);
 
     // Ctrl-C while the files are written leaves every file as it was.
     InterruptGuard guard;
@@ -162,6 +213,31 @@ Result renderTrack(const CommandLine& line, const Job& job, int audioOut, FILE* 
         midi.emplace(*line.midi);
         if (Result r = midi->startMidi(sections, markers, extent.beats)) return r;
         alongside.push_back(midi->midi());
+    }
+    if (format != AudioFormat::Wav) {
+        // The same walk, its frames encoded into a new file beside the old one.
+        CompanionFile sound(s.save);
+        SoundFileOutput encoder(laid, bits);
+        if (Result r = sound.startSound(encoder, format, s.rate)) return r;
+        if (line.labels) {
+            labels.emplace(*line.labels);
+            if (Result r = labels->writeText(labelTrackText(marks, frames, s.rate, 0))) return r;
+        }
+        std::vector<TrackOutput*> outputs{&encoder};
+        outputs.insert(outputs.end(), alongside.begin(), alongside.end());
+        BeatSchedule schedule(sections);
+        walkTrack(schedule, clickLengths(laid, bytesPerSample(bits)), laid.cutAtNextClick, outputs);
+        if (Result r = sound.soundOutcome(encoder.stop())) return r;
+        if (midi) {
+            if (Result r = midi->midiOutcome()) return r;
+        }
+        if (Result r = sound.soundOutcome(encoder.close())) return r;
+        if (Result r = sound.finish()) return r;
+        if (Result r = finishCompanions(midi, labels)) return r;
+        if (Result r = sound.commit("")) return r;
+        if (Result r = commitCompanions(midi, labels, "'" + s.save + "'")) return r;
+        if (!line.quiet) writeSummary(summaryOut, name, line, job, frames, sizeOf(s.save), false);
+        return std::nullopt;
     }
     WaveFile file(name, s.rate, bits);
     file.sayWhyOpeningFails();
@@ -189,23 +265,10 @@ Result renderTrack(const CommandLine& line, const Job& job, int audioOut, FILE* 
     if (written) return commandLineFailure(*written);
     // Everything that can fail is done before the first file is put in
     // place; then the wave file, then the others.
-    for (std::optional<CompanionFile>* companion : {&midi, &labels}) {
-        if (*companion) {
-            if (Result r = (*companion)->finish()) return r;
-        }
-    }
+    if (Result r = finishCompanions(midi, labels)) return r;
     if (Outcome r = file.commit()) return commandLineFailure(*r);
     const std::string wave = line.toStandardOutput() ? "the wave file" : "'" + s.save + "'";
-    // Each companion is put in place even when another could not be, so that
-    // only the one the message names is left as it was.
-    Result failed;
-    for (std::optional<CompanionFile>* companion : {&midi, &labels}) {
-        if (*companion) {
-            Result r = (*companion)->commit(wave);
-            if (r && !failed) failed = r;
-        }
-    }
-    if (failed) return failed;
+    if (Result r = commitCompanions(midi, labels, wave)) return r;
     if (!line.quiet) {
         const uint64_t bytes = line.toStandardOutput() ? streamBytes : sizeOf(s.save);
         writeSummary(summaryOut, name, line, job, frames, bytes, line.append);

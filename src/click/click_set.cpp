@@ -55,11 +55,16 @@ ClickSet makeClickSet(int32_t bits, float hz, uint32_t rate, std::optional<float
     initClickState(set.accent, bits);
     const int32_t bytes = set.normal.bytesPerSample;
     const std::optional<BuiltInSound> sound = findSound(choice.sound);
-    const double accentGain =
-        choice.volume * choice.accent.value_or(gainOfDecibels(sound ? sound->accentDecibels : 0.0));
+    const double ownAccent = sound && !choice.samples ? sound->accentDecibels : 0.0;
+    const double accentGain = choice.volume * choice.accent.value_or(gainOfDecibels(ownAccent));
     std::vector<int32_t> normal;
     std::vector<int32_t> subdivision;
-    if (sound && sound->milliseconds > 0) {
+    if (const SoundSamples* own = choice.samples) {
+        normal = own->normal;
+        subdivision = own->subdivision.empty() ? own->normal : own->subdivision;
+        fill(set.normal, normal, choice.volume);
+        fill(set.accent, own->accent.empty() ? own->normal : own->accent, accentGain);
+    } else if (sound && sound->milliseconds > 0) {
         normal = designedSound(choice.sound, SoundVersion::Normal, rate);
         subdivision = designedSound(choice.sound, SoundVersion::Subdivision, rate);
         fill(set.normal, normal, choice.volume);

@@ -27,6 +27,15 @@ constexpr float kAccentRatio = 1.5f;
 constexpr double kSubdivisionGain = 0.25;
 constexpr double kSoftDecibels = -10.0;
 
+// A sound of the user's own (a sample), on the 24-bit scale at the track's
+// rate: the normal click, the accent and the subdivision, each the normal
+// one when empty.
+struct SoundSamples {
+    std::vector<int32_t> normal;
+    std::vector<int32_t> accent;
+    std::vector<int32_t> subdivision;
+};
+
 // Which sound, and the levels laid over it, as gains. `accent` is relative
 // to the volume; none: the sound's own (see BuiltInSound). `subdivision`
 // and `soft` are relative to the volume too.
@@ -36,6 +45,9 @@ struct ClickChoice {
     std::optional<double> accent;
     double subdivision = kSubdivisionGain;
     double soft = gainOfDecibels(kSoftDecibels);
+    // The user's own sound instead of the named one, its accent at the
+    // volume unless `accent` says otherwise; held elsewhere.
+    const SoundSamples* samples = nullptr;
 };
 
 struct ClickSet {
@@ -57,6 +69,6 @@ struct ClickSet {
 // The normal click at `hz` (the classic click's lowest frequency); with
 // `accentHz`, the accent click at that frequency, the subdivision, the soft
 // click and the quieter `levels` too. A designed sound ignores both
-// frequencies and always has every click.
+// frequencies and always has every click, and so does the user's own.
 ClickSet makeClickSet(int32_t bits, float hz, uint32_t rate, std::optional<float> accentHz,
                       std::vector<double> levels, const ClickChoice& choice = {});
