@@ -194,7 +194,7 @@ std::string programHelp() {
     const Command menu = Command::Menu;
     return std::string(
                "Usage: clicktrack                   the interactive menu\n"
-               "       clicktrack render [OPTIONS]  write a click track to a wave file\n"
+               "       clicktrack render [OPTIONS]  write a click track to an audio file\n"
                "       clicktrack play [OPTIONS]    play it on an ALSA device\n"
                "       clicktrack show [OPTIONS]    print its plan, section by section,\n"
                "                                    writing nothing\n"
@@ -551,7 +551,7 @@ Exit usageError(const std::string& sentence) {
 const char* helpText(Command command) {
     static const std::string program = programHelp();
     static const std::string render = commandHelp(
-        Command::Render, "Usage: clicktrack render [OPTIONS]\nWrite a click track to a wave file.\n");
+        Command::Render, "Usage: clicktrack render [OPTIONS]\nWrite a click track to an audio file.\n");
     static const std::string play = commandHelp(
         Command::Play, "Usage: clicktrack play [OPTIONS]\nPlay a click track on an ALSA device.\n");
     static const std::string show = commandHelp(

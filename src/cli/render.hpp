@@ -1,4 +1,4 @@
-// `clicktrack render`: one click track, or a tempo map, into a wave file.
+// `clicktrack render`: one click track, or a tempo map, into a WAV, FLAC, Ogg or AIFF file.
 #pragma once
 
 #include <cstdio>
