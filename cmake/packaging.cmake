@@ -34,9 +34,10 @@ set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "console metronome and click-track writer"
 set(CPACK_PACKAGE_DESCRIPTION
 "clicktrack synthesises a short percussive click, plays it as a running beat
 on an ALSA sound device while announcing each measure, and writes click
-tracks as one-channel 16- or 24-bit PCM wave files. A plain-text tempo map of
-sections with their own tempo and meter can be rendered into one wave file
-or played section after section. It is driven by one-word commands at a
+tracks as one-channel 16- or 24-bit PCM wave files, and from its command
+line also as FLAC, Ogg Vorbis or AIFF files, with its own click or the user's
+samples. A plain-text tempo map of sections with their own tempo and meter
+can be rendered into one file or played section after section. It is driven by one-word commands at a
 console menu.")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
