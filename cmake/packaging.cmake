@@ -37,8 +37,8 @@ on an ALSA sound device while announcing each measure, and writes click
 tracks as one-channel 16- or 24-bit PCM wave files, and from its command
 line also as FLAC, Ogg Vorbis or AIFF files, with its own click or the user's
 samples. A plain-text tempo map of sections with their own tempo and meter
-can be rendered into one file or played section after section. It is driven by one-word commands at a
-console menu.")
+can be rendered into one file or played section after section. It is driven
+by one-word commands at a console menu.")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
