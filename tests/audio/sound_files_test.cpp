@@ -159,6 +159,7 @@ TEST_F(SoundFiles, FormatRulesAreUsageErrorsBeforeAnythingIsWritten) {
         {{"-o", "-", "--format", "flac"}, "--format flac cannot be used with '-o -'"},
         {{"--format", "mp3"}, "--format must be wav, flac, ogg or aiff, not 'mp3'."},
         {{"--sample", "k.wav", "-f", "800"}, "--freq cannot be used with --sample"},
+        {{"--sample", "k.wav", "--sound", "beep"}, "--sample and --sound cannot be used together"},
         {{"--sample", "a,b,c,d"}, "--sample must be NORMAL[,ACCENT[,SUBDIVISION]]"},
         {{"--sample", "k.wav,"}, "--sample must be NORMAL[,ACCENT[,SUBDIVISION]]"},
     };
@@ -176,12 +177,13 @@ TEST_F(SoundFiles, FormatRulesAreUsageErrorsBeforeAnythingIsWritten) {
 }
 
 TEST_F(SoundFiles, AQuieterSectionLaysTheSubdivisionSampleOfItsOwn) {
-    // A subdivision longer than the normal click, in a section at half volume.
+    // A subdivision longer than the normal click, at the volume's level, in
+    // a section at half volume.
     makeTone("short.wav", 44100, 1, 0.01, 1000);
     makeTone("long.wav", 44100, 1, 0.2, 500);
     writeFile(file("half.txt"), "1 120 0.5\n");
     ASSERT_EQ(clicktrack({"render", "--map", "half.txt", "--subdivide", "2", "-q", "--sample",
-                          "short.wav,short.wav,long.wav", "-o", "half.wav"})
+                          "short.wav,short.wav,long.wav", "--sub-level", "0", "-o", "half.wav"})
                   .status,
               0);
     const Bytes wave = readBytes(file("half.wav"));
