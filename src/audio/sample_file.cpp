@@ -7,6 +7,8 @@
 #include <cmath>
 #include <memory>
 
+#include "audio/library_text.hpp"
+
 
 namespace {
 
@@ -20,17 +22,6 @@ using SoundFile = std::unique_ptr<SNDFILE, SoundFileCloser>;
 
 Failure refused(const std::string& path, const std::string& why) {
     return refusal("the sample '" + path + "' " + why);
-}
-
-// libsndfile's sentence, without the full stop it may end with.
-std::string libraryText(SNDFILE* file) {
-    std::string text = sf_strerror(file);
-    const std::string system = "System error : ";
-    if (text.compare(0, system.size(), system) == 0) text.erase(0, system.size());
-    while (!text.empty() && (text.back() == '.' || text.back() == '\n' || text.back() == ' ')) {
-        text.pop_back();
-    }
-    return text;
 }
 
 std::string secondsText(double seconds) {

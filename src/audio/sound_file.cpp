@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cctype>
 
+#include "audio/library_text.hpp"
 #include "core/interrupt.hpp"
 
 namespace {
@@ -34,17 +35,6 @@ int libraryFormat(AudioFormat format, uint32_t bits) {
         case AudioFormat::Wav: break;
     }
     return SF_FORMAT_WAV | pcm;
-}
-
-// libsndfile's sentence, without the full stop it may end with.
-std::string libraryText(SNDFILE* file) {
-    std::string text = sf_strerror(file);
-    const std::string system = "System error : ";
-    if (text.compare(0, system.size(), system) == 0) text.erase(0, system.size());
-    while (!text.empty() && (text.back() == '.' || text.back() == '\n' || text.back() == ' ')) {
-        text.pop_back();
-    }
-    return text;
 }
 
 // One encoded sample (little-endian, 2 or 3 bytes) on the full 32-bit
@@ -210,4 +200,14 @@ Outcome SoundFileOutput::close() {
         result_ = fileFailure(path_, 0, "Can't write '" + path_ + "': " + sf_error_number(error));
     }
     return result_;
+}
+
+std::string libraryText(SNDFILE* file) {
+    std::string text = sf_strerror(file);
+    const std::string system = "System error : ";
+    if (text.compare(0, system.size(), system) == 0) text.erase(0, system.size());
+    while (!text.empty() && (text.back() == '.' || text.back() == '\n' || text.back() == ' ')) {
+        text.pop_back();
+    }
+    return text;
 }
