@@ -160,6 +160,12 @@ Song oneTempoSong(const CommandLine& line, const Settings& s) {
     } else {
         only.tempos = {decimalOf(s.tempo)};
     }
+    if (line.tempoNote) {
+        // The beat is the note the tempo counts; the tempos count quarters.
+        only.noteValue = line.tempoNote->noteValue;
+        only.dotted = line.tempoNote->dotted;
+        for (double& t : only.tempos) t *= line.tempoNote->quarters();
+    }
     song.sections.push_back(only);
     return song;
 }

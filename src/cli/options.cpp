@@ -76,7 +76,7 @@ struct OptionInfo {
 const OptionInfo kOptions[] = {
     {"rate", "N", 'r', Scope::All, Block::Values, "sample rate (default 44100)"},
     {"bits", "16|24", kBits, Scope::All, Block::Values, "sample size (default 24)"},
-    {"tempo", "BPM", 't', Scope::All, Block::Values, "tempo in beats per minute (default 120)",
+    {"tempo", "BPM", 't', Scope::All, Block::Values, "tempo in beats per minute (default 120); q=, e=,\nh=, q.= ... before it name the note it counts,\nwhich is then the beat (q.=52: dotted quarters)",
      nullptr, nullptr, nullptr, "A-B", "a change of tempo across the whole track, from A to B"},
     {"beats", "N", 'b', Scope::All, Block::Values, "beats per measure (default 4)"},
     {"measures", "N", 'm', Scope::All, Block::Values, "number of measures (default 48)"},
@@ -273,7 +273,11 @@ bool finiteNumber(std::string_view text, float& value) {
 }
 
 // A tempo: one number, or two joined by '-' for a ramp; each above 0.
-bool tempoValue(const std::string& text, CommandLine& line) {
+bool tempoValue(const std::string& given, CommandLine& line) {
+    // The note the tempo counts may come first: "q.=52".
+    std::string_view numbers = given;
+    const std::optional<CountedNote> counted = takeCountedNote(numbers);
+    const std::string text(numbers);
     const std::optional<LeadingFloat> first = readLeadingFloat(text);
     if (!first) return false;
     const float from = first->value;
@@ -284,6 +288,7 @@ bool tempoValue(const std::string& text, CommandLine& line) {
     line.tempoFrom = from;
     line.tempoTo = to;
     line.tempoRamp = ramp;
+    line.tempoNote = counted;
     return true;
 }
 

@@ -11,6 +11,7 @@
 
 #include "audio/sound_file.hpp"
 #include "cli/exit.hpp"
+#include "core/user_text.hpp"
 #include "core/outcome.hpp"
 
 enum class Command { Menu, Render, Play, Show };
@@ -29,6 +30,9 @@ struct CommandLine {
     std::optional<float> tempoFrom;
     std::optional<float> tempoTo;
     bool tempoRamp = false;
+    // The note -t names before its number (q=, e=, h=, q.= ...): the beat
+    // then is that note, and -b counts them. None: quarter notes.
+    std::optional<CountedNote> tempoNote;
     std::optional<int32_t> beats;       // -b, --beats: 0 to 2147483647
     std::optional<int32_t> measures;    // -m, --measures: 0 to 2147483647
     std::optional<float> freq;          // -f, --freq: above 0, finite

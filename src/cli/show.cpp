@@ -41,12 +41,29 @@ std::string tempoNumber(double tempo) {
 
 // "120", "120-90" for a change of tempo, the lowest and the highest
 // "90..130" for a tempo for each beat.
+// A dotted beat's tempo counts its note: "q.=52".
 std::string tempoText(const SongSection& s) {
     if (s.tempos.empty()) return "-";
-    if (s.ramp) return tempoNumber(s.tempos.front()) + "-" + tempoNumber(s.tempos.back());
+    std::string note;
+    double scale = 1.0;
+    if (s.dotted) {
+        const char* letters = "whqes";
+        for (int i = 0; i < 5; ++i) {
+            if (s.noteValue == (int64_t{1} << i)) note = std::string(1, letters[i]) + ".=";
+        }
+        scale = s.noteValue > 0 ? 4.0 / static_cast<double>(s.noteValue) * 1.5 : 1.0;
+    }
+    const auto number = [&](double t) { return tempoNumber(t / scale); };
+    if (s.ramp) return note + number(s.tempos.front()) + "-" + number(s.tempos.back());
     const auto [low, high] = std::minmax_element(s.tempos.begin(), s.tempos.end());
-    if (*low == *high) return tempoNumber(*low);
-    return tempoNumber(*low) + ".." + tempoNumber(*high);
+    if (*low == *high) return note + number(*low);
+    return note + number(*low) + ".." + number(*high);
+}
+
+// beats/note as written: a bar of two dotted quarters is 6/8.
+std::string meterText(const SongSection& s) {
+    if (s.dotted) return std::to_string(s.beatsPerMeasure * 3) + "/" + std::to_string(s.noteValue * 2);
+    return std::to_string(s.beatsPerMeasure) + "/" + std::to_string(s.noteValue);
 }
 
 std::string counted(int64_t count, const char* one, const char* many) {
@@ -105,7 +122,7 @@ Result showTrack(const CommandLine& line, const Job& job, FILE* out, FILE* err) 
         const SongSection& s = song.sections[i];
         const int64_t end = i + 1 < starts.size() ? starts[i + 1] : extent.end;
         rows.push_back({timeText(starts[i], rate), s.countIn ? "-" : std::to_string(bar),
-                        std::to_string(s.beatsPerMeasure) + "/" + std::to_string(s.noteValue),
+                        meterText(s),
                         tempoText(s), s.pattern.empty() ? "-" : s.pattern,
                         markers[i].empty() ? "-" : markers[i], timeText(end - starts[i], rate)});
         // The measures its beats start; a measure that never ends is one.

@@ -57,6 +57,7 @@ struct ScheduledSection {
     std::vector<double> tempos;
     bool ramp = false;
     double noteValue = 4.0;
+    bool dotted = false;           // the beat is a dotted note (noteValue is then 2/3 of its note's)
     int64_t beatCount = 0;         // Exact: beats in the section
 
     std::string pattern;           // X accent, x normal, o soft, . silent, beat by beat; empty: all normal

@@ -132,3 +132,20 @@ double decimalOf(float value) {
     }
     return static_cast<double>(value);
 }
+
+std::optional<CountedNote> takeCountedNote(std::string_view& text) {
+    static const struct {
+        char letter;
+        int noteValue;
+    } kNotes[] = {{'w', 1}, {'h', 2}, {'q', 4}, {'e', 8}, {'s', 16}};
+    if (text.size() < 2) return std::nullopt;
+    for (const auto& n : kNotes) {
+        if (text[0] != n.letter) continue;
+        const bool dotted = text[1] == '.';
+        const size_t equals = dotted ? 2 : 1;
+        if (text.size() <= equals || text[equals] != '=') return std::nullopt;
+        text.remove_prefix(equals + 1);
+        return CountedNote{n.noteValue, dotted};
+    }
+    return std::nullopt;
+}

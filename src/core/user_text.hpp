@@ -33,6 +33,21 @@ std::optional<long long> readWholeNumber(std::string_view text, NumberForm form)
 std::optional<double> readDouble(std::string_view text, NumberForm form);
 std::optional<float> readFloat(std::string_view text, NumberForm form);
 
+// The note a tempo counts, written before it: w, h, q, e or s (whole, half,
+// quarter, eighth, sixteenth), a dot for a dotted note, then '='; "q.=52"
+// counts dotted quarters.
+struct CountedNote {
+    int noteValue = 4;    // the note is a 1/noteValue note
+    bool dotted = false;  // and half as long again
+
+    // Quarter notes in one counted note: 0.5 for an eighth, 1.5 for q.
+    double quarters() const { return 4.0 / noteValue * (dotted ? 1.5 : 1.0); }
+};
+
+// Takes the note from the front of `text` when one is written there; none,
+// and `text` as it was, otherwise.
+std::optional<CountedNote> takeCountedNote(std::string_view& text);
+
 // The number a person most likely wrote for a value read at single
 // precision: the shortest decimal that reads back as `value`, at double
 // precision. A tempo of 97.3 is 97.3, not the float's 97.30000305.

@@ -117,7 +117,25 @@ std::optional<std::string> readSection(std::string_view text, size_t line, LineM
         field = fields.next(" \t");
     }
     if (!field) return refusal(line, kTempo, "");
-    if (auto why = readTempos(*field, line, s)) return why;
+    std::string_view tempoField = *field;
+    const std::optional<CountedNote> counted = takeCountedNote(tempoField);
+    if (counted) {
+        // The tempo counts its own note, and that note is the beat: a 6/8
+        // measure at q.=52 has two beats of three eighths.
+        const int64_t top = s.beats * counted->noteValue * 2;
+        const int64_t bottom = s.noteValue * (counted->dotted ? 3 : 2);
+        if (top % bottom != 0 || top / bottom > kMaxLineMapBeats) {
+            return refusal(line, "a note the measure holds a whole number of (up to 64) times",
+                           *field);
+        }
+        s.beats = top / bottom;
+        s.noteValue = counted->noteValue;
+        s.dotted = counted->dotted;
+    }
+    if (auto why = readTempos(tempoField, line, s)) return why;
+    if (counted) {
+        for (double& t : s.tempos) t *= counted->quarters();
+    }
 
     field = fields.next(" \t");
     if (field && allOf(*field, "Xxo.")) {

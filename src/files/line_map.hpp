@@ -39,6 +39,7 @@ struct LineMapSection {
     std::string pattern;         // X accent, x normal, o soft, . silent; `beats` long, or empty
     double volume = 1.0;         // above 0, at most 1.0
     size_t line = 0;             // line number in the text, from 1
+    bool dotted = false;         // a beat is a dotted 1/noteValue note (the tempo counted q. or e.)
 };
 
 struct LineMap {

@@ -273,10 +273,14 @@ Outcome surveySections(const std::vector<ScheduledSection>& sections,
     for (size_t i = 0; i < sections.size(); ++i) {
         const ScheduledSection& s = sections[i];
         SectionFacts& f = facts[i];
+        // A dotted beat is three notes of twice its note's value: a bar of
+        // two dotted quarters is 6/8.
+        const double note = s.dotted ? s.noteValue * 1.5 : s.noteValue;
         for (int shift = 0; shift <= 6 && f.beatTicks == 0; ++shift) {
-            if (s.noteValue == static_cast<double>(1 << shift)) {
-                f.beatTicks = kWholeNoteTicks >> shift;
-                f.noteShift = shift;
+            if (note == static_cast<double>(1 << shift)) {
+                f.beatTicks = s.dotted ? (kWholeNoteTicks >> shift) * 3 / 2 : kWholeNoteTicks >> shift;
+                f.noteShift = s.dotted ? shift + 1 : shift;
+                f.meterFactor = s.dotted ? 3 : 1;
             }
         }
         if (f.beatTicks == 0) return midiError(EINVAL);
@@ -323,12 +327,12 @@ void ConductorTrack::beat(const BeatEvent& e) {
         // more beats a measure, or none, cannot state its own.
         const int64_t perMeasure = s.beatsPerMeasure;
         shortMeasureAt_ = -1;
-        if (perMeasure < 1 || perMeasure > 255) {
+        if (perMeasure < 1 || perMeasure * f.meterFactor > 255) {
             // A bar of one beat keeps the bar lines on the beats, so that
             // the next section still starts on one.
-            conductor.meter(tick_, 1, f.noteShift);
+            conductor.meter(tick_, f.meterFactor, f.noteShift);
         } else {
-            conductor.meter(tick_, std::min(f.beats, perMeasure), f.noteShift);
+            conductor.meter(tick_, std::min(f.beats, perMeasure) * f.meterFactor, f.noteShift);
             // The last measure, when short, states its own length, so that
             // the recorder's next bar line falls on the next section.
             if (f.beats > perMeasure && f.beats % perMeasure != 0) {
@@ -341,7 +345,7 @@ void ConductorTrack::beat(const BeatEvent& e) {
         b.forced = f.changing;
     }
     if (inSection_ == shortMeasureAt_) {
-        conductor.meter(tick_, f.beats % s.beatsPerMeasure, f.noteShift);
+        conductor.meter(tick_, f.beats % s.beatsPerMeasure * f.meterFactor, f.noteShift);
     }
     conductor.beat(b);
     tick_ += f.beatTicks;

@@ -32,7 +32,8 @@ constexpr int64_t kEventsBetweenSignalChecks = 4096;
 struct SectionFacts {
     int64_t beats = 0;          // beats of the grid (a silent beat counts, a subdivision does not)
     int64_t beatTicks = 0;      // ticks of one beat
-    int noteShift = 2;          // log2 of the note value
+    int noteShift = 2;          // log2 of the time signature's note
+    int meterFactor = 1;        // its notes in a beat: 3 for a dotted beat
     bool changing = false;      // the tempo changes across the section
     bool exactTimes = false;    // its beats are laid at their exact times
     double quarterMicros = 0.0; // microseconds a quarter at the section's tempo (its first)

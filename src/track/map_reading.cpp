@@ -29,7 +29,7 @@ void readLineMap(const std::string& path, const LineMap& parsed, uint32_t rate,
                                      [](const LineMapSection& k) { return !k.label.empty(); });
     for (LineMapSection& k : map.sections) {
         for (const double t : k.tempos) {
-            if (240.0 / (t * static_cast<double>(k.noteValue)) * rate < 1.0) {
+            if (240.0 / (t * static_cast<double>(k.noteValue)) * (k.dotted ? 1.5 : 1.0) * rate < 1.0) {
                 reading.problems.push_back(path + ": line " + std::to_string(k.line) +
                                            ": a beat would be shorter than one sample at this "
                                            "rate.");
@@ -43,6 +43,7 @@ void readLineMap(const std::string& path, const LineMap& parsed, uint32_t rate,
         s.measures = k.measures;
         s.beatsPerMeasure = k.beats;
         s.noteValue = k.noteValue;
+        s.dotted = k.dotted;
         s.tempos = std::move(k.tempos);
         s.ramp = k.ramp;
         // A section without a pattern accents its first beat.

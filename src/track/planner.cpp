@@ -65,7 +65,8 @@ ScheduledSection withClicks(ScheduledSection e, const SongSection& s, const Song
     e.beatsPerMeasure = s.beatsPerMeasure;
     e.pattern = s.pattern;
     e.accentFirst = s.accentFirst;
-    e.subdivide = song.subdivide;
+    // A dotted beat splits into its three notes.
+    e.subdivide = s.dotted && song.subdivide > 1 ? 3 : song.subdivide;
     e.swing = song.swing;
     e.voice = voiceOf(levels, s.level);
     return e;
@@ -78,7 +79,9 @@ ScheduledSection exactSection(const SongSection& s, uint32_t rate) {
     e.beatCount = s.measures * s.beatsPerMeasure;
     e.tempos = s.tempos;
     e.ramp = s.ramp;
-    e.noteValue = static_cast<double>(s.noteValue);
+    // A dotted beat lasts as 2/3 of a note of twice the value.
+    e.noteValue = static_cast<double>(s.noteValue) / (s.dotted ? 1.5 : 1.0);
+    e.dotted = s.dotted;
     return e;
 }
 

@@ -26,6 +26,7 @@ struct SongSection {
     int64_t measures = 0;
     int64_t beatsPerMeasure = 4;  // 0 or below: the first measure never ends
     int64_t noteValue = 4;        // a beat is a 1/noteValue note (exact rounding)
+    bool dotted = false;          // and half as long again: a compound beat of three
     // Quarter notes a minute: one tempo; {A, B} with `ramp` for a change
     // from A to B across the section; or one for each beat.
     std::vector<double> tempos;

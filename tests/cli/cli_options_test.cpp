@@ -90,6 +90,8 @@ TEST(CliOptions, RefusesWithALineNamingTheOption) {
         {{"render", "-m", " 4"},
          "--measures must be a whole number from 0 to 2147483647, not ' 4'."},
         {{"render", "-t", "0"}, "--tempo must be a number of beats per minute above 0, not '0'."},
+        {{"render", "-t", "x=90"}, "--tempo must be a number of beats per minute above 0, not 'x=90'."},
+        {{"render", "-t", "q.=0"}, "--tempo must be a number of beats per minute above 0, not 'q.=0'."},
         {{"render", "-t", "1e39"},
          "--tempo must be a number of beats per minute above 0, not '1e39'."},
         {{"render", "-t", "inf"},

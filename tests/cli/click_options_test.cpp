@@ -147,6 +147,45 @@ TEST_F(ClickOptions, SubdivisionsFallEvenlyBetweenTheBeatsAtAQuarterOfTheLevel) 
     }
 }
 
+// A tempo that names its note makes that note the beat: a 6/8 bar at
+// q.=52 has two beats of 60/52 s, each split in three eighths, and its MIDI
+// time signature is 6/8; e=240 in 4/4 clicks eighths; h=60 halves.
+TEST_F(ClickOptions, ATempoThatNamesItsNoteMakesThatNoteTheBeat) {
+    writeFile(dir.file("ballad.txt"), "ballad: 2 6/8 q.=52 Xx\n");
+    const struct {
+        std::vector<std::string> options;
+        double beat;     // seconds
+        int beats;
+        int subdivide;   // clicks a beat
+    } table[] = {
+        {{"--map", "ballad.txt", "--subdivide", "2"}, 60.0 / 52, 4, 3},
+        {{"-t", "q.=52", "-b", "2", "-m", "2", "--subdivide", "2"}, 60.0 / 52, 4, 3},
+        {{"-t", "e=240", "-b", "8", "-m", "1"}, 0.25, 8, 1},
+        {{"-t", "h=60", "-b", "2", "-m", "2"}, 1.0, 4, 1},
+    };
+    for (const auto& row : table) {
+        SCOPED_TRACE(row.options[1]);
+        std::vector<std::string> options = row.options;
+        options.insert(options.end(), {"--midi", "out.mid"});
+        const Bytes file = render(options);
+        for (int k = 0; k < row.beats; ++k) {
+            for (int j = 0; j < row.subdivide; ++j) {
+                const int64_t frame = std::llround((k + static_cast<double>(j) / row.subdivide) * row.beat * 44100);
+                ASSERT_NE(at(file, frame), std::vector<int32_t>(kProbe, 0)) << k << "." << j;
+                if (frame > 0) {
+                    ASSERT_EQ(sampleAt(file, 44, static_cast<size_t>(frame - 1), 3), 0) << k << "." << j;
+                }
+            }
+        }
+        EXPECT_EQ(file.size(), 44 + 3 * static_cast<size_t>(std::llround(row.beats * row.beat * 44100)));
+        if (row.subdivide == 3) {
+            const Bytes midi = readBytes(dir.file("out.mid"));
+            const Bytes sixEight{0xFF, 0x58, 0x04, 6, 3};
+            EXPECT_NE(std::search(midi.begin(), midi.end(), sixEight.begin(), sixEight.end()), midi.end());
+        }
+    }
+}
+
 TEST_F(ClickOptions, PatternsAndTheCountInChooseTheClickOfEachBeat) {
     const std::vector<int32_t> normal = clickAt("60", "44100");
     const std::vector<int32_t> accent = clickAt("90", "44100");  // a fifth above

@@ -26,7 +26,7 @@ void expectSections(const std::string& text, const std::vector<LineMapSection>& 
     ASSERT_EQ(map.sections.size(), expected.size());
     const auto fields = [](const LineMapSection& s) {
         return std::tie(s.label, s.measures, s.beats, s.noteValue, s.tempos, s.ramp, s.pattern,
-                        s.volume, s.line);
+                        s.volume, s.line, s.dotted);
     };
     for (size_t i = 0; i < expected.size(); ++i) {
         EXPECT_EQ(fields(map.sections[i]), fields(expected[i])) << "section " << i + 1;
@@ -47,6 +47,12 @@ TEST(LineMap, ReadsEveryFieldOfGoodLines) {
         {"1 2/2 100,110 .x 0.25#c", {"", 1, 2, 2, {100, 110}, false, ".x", 0.25, 1}},
         {"010 64/64 10000 1", {"", 10, 64, 64, {10000}, false, "", 1.0, 1}},
         {"2147483647 1/1 .5-1. x", {"", 2147483647, 1, 1, {0.5, 1}, true, "x", 1.0, 1}},
+        // A tempo that names its note: that note is the beat, the tempos
+        // count quarters.
+        {"2 6/8 q.=52 Xx", {"", 2, 2, 4, {78}, false, "Xx", 1.0, 1, true}},
+        {"1 4/4 e=240-200", {"", 1, 8, 8, {120, 100}, true, "", 1.0, 1}},
+        {"1 h=60,30", {"", 1, 2, 2, {120, 60}, false, "", 1.0, 1}},
+        {"1 12/8 e.=100", {"", 1, 8, 8, {75}, false, "", 1.0, 1, true}},
     };
     for (const auto& [text, section] : rows) expectSections(text, {section});
 }
@@ -77,6 +83,8 @@ TEST(LineMap, RefusesTheFirstBadLineWithWhatWasExpected) {
         {"1 120 0", "line 1: volume must be above 0 and at most 1.0, not '0'."},
         {"1 120 0.5 X...", "line 1: the end of the line or a # comment, not 'X...'."},
         {"1 120\r\r\n", "line 1: " + tempo + ", not '120?'."},
+        {"1 7/8 q.=52", "line 1: a note the measure holds a whole number of (up to 64) times, not 'q.=52'."},
+        {"1 q=", "line 1: " + tempo + ", not ''."},
         {"1 " + std::string(50, '9'),
          "line 1: " + tempo + ", not '" + std::string(40, '9') + "...'."},
     };
