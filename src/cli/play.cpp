@@ -55,6 +55,7 @@ public:
             countIn_.push_back(s.countIn);
             if (!s.countIn) bars += s.measures;
         }
+        for (const ScheduledSection& s : sections_) trackSeconds_ += exactSectionSeconds(s);
         if (shown && !sections_.empty()) thread_ = std::thread([this] { run(); });
     }
 
@@ -117,7 +118,7 @@ private:
         char elapsed[32], left[32] = "";
         formatTime(elapsed, sizeof elapsed, now);
         if (total_ || !loop_) {
-            const double end = total_ ? static_cast<double>(*total_) / rate_ : trackSeconds();
+            const double end = total_ ? static_cast<double>(*total_) / rate_ : trackSeconds_;
             char rest[24];
             formatTime(rest, sizeof rest, end - now);
             std::snprintf(left, sizeof left, ", %s left", rest);
@@ -125,12 +126,6 @@ private:
         std::fprintf(err_, "\r%s  %s  beat %" PRId64 "/%" PRId64 "  %.5g bpm  %s%s\033[K",
                      names_[section].c_str(), place, beat, perMeasure, tempo, elapsed, left);
         std::fflush(err_);
-    }
-
-    double trackSeconds() const {
-        double seconds = 0.0;
-        for (const ScheduledSection& s : sections_) seconds += exactSectionSeconds(s);
-        return seconds;
     }
 
     static constexpr uint64_t kNothingYet = ~uint64_t{0} - 1;
@@ -143,6 +138,7 @@ private:
     double rate_;
     std::optional<int64_t> total_;
     bool loop_;
+    double trackSeconds_ = 0.0;  // the track once through
     std::atomic<int64_t> frame_{0};
     std::atomic<uint64_t> where_{kNothingYet};
     std::mutex mutex_;
