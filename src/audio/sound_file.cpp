@@ -106,7 +106,11 @@ private:
 };
 
 SoundFileOutput::SoundFileOutput(const TrackClicks& clicks, uint32_t bits)
-    : clicks_(clicks), bits_(bits), block_(kBlockFrames) {}
+    : clicks_(clicks),
+      bits_(bits),
+      mix_(clicks.voices, bits == 16 ? 2 : 3, clicks.overlap),
+      block_(kBlockFrames),
+      made_(kBlockFrames * (bits == 16 ? 2u : 3u)) {}
 
 SoundFileOutput::~SoundFileOutput() = default;
 
@@ -144,33 +148,15 @@ bool SoundFileOutput::flush() {
     return true;
 }
 
-bool SoundFileOutput::addSilence(int64_t frames) {
-    while (frames > 0) {
-        const auto piece = static_cast<size_t>(std::min<int64_t>(frames, static_cast<int64_t>(block_.size() - used_)));
-        std::fill_n(block_.begin() + static_cast<std::ptrdiff_t>(used_), piece, 0);
-        used_ += piece;
-        frames -= static_cast<int64_t>(piece);
-        if (used_ == block_.size() && !flush()) return false;
-    }
-    return true;
-}
-
-bool SoundFileOutput::addClick(const ClickVoice& voice, const LaidClick& click) {
+bool SoundFileOutput::layUpTo(int64_t to) {
     const uint32_t bytesPerSample = bits_ == 16 ? 2 : 3;
-    if (voice.madeAsLaid() && made_.empty()) made_.resize(block_.size() * bytesPerSample);
-    const ClickBytes& whole = clickOf(voice, click.kind);
-    for (int64_t done = 0; done < click.frames;) {
-        const auto piece = std::min<int64_t>(click.frames - done, static_cast<int64_t>(block_.size() - used_));
-        const uint8_t* bytes = whole.data + static_cast<size_t>(done) * bytesPerSample;
-        if (voice.madeAsLaid()) {
-            encodeVoiceFrames(voice, click.kind, done, piece, made_.data(),
-                              static_cast<int32_t>(bytesPerSample));
-            bytes = made_.data();
-        }
+    while (at_ < to) {
+        const auto piece = std::min<int64_t>(to - at_, static_cast<int64_t>(block_.size() - used_));
+        mix_.lay(at_, piece, made_.data());
         for (int64_t i = 0; i < piece; ++i) {
-            block_[used_++] = decodeSample(bytes + static_cast<size_t>(i) * bytesPerSample, bytesPerSample);
+            block_[used_++] = decodeSample(made_.data() + static_cast<size_t>(i) * bytesPerSample, bytesPerSample);
         }
-        done += piece;
+        at_ += piece;
         if (used_ == block_.size() && !flush()) return false;
     }
     return true;
@@ -178,19 +164,15 @@ bool SoundFileOutput::addClick(const ClickVoice& voice, const LaidClick& click) 
 
 bool SoundFileOutput::take(const TrackEvent& event) {
     if (result_) return false;
-    if (event.frames <= 0) return true;
-    const LaidClick click = event.click();
-    if (!addSilence(click.frame - at_)) return false;
-    if (!addClick(clicks_.voices.at(click.voice), click)) return false;
-    at_ = click.frame + click.frames;
+    if (!layUpTo(event.beat.frame)) return false;
+    mix_.take(event.click());
     return true;
 }
 
 bool SoundFileOutput::finish(const TrackEnd& end) {
     if (result_) return false;
-    if (!addSilence(end.audio - at_) || !flush()) return false;
-    at_ = std::max(at_, end.audio);
-    return true;
+    if (clicks_.overlap == ClickOverlap::Sum) mix_.cutAt(end.audio);
+    return layUpTo(end.audio) && flush();
 }
 
 Outcome SoundFileOutput::close() {

@@ -57,17 +57,18 @@ public:
     const Outcome& stop() const { return result_; }
 
 private:
-    bool addSilence(int64_t frames);
-    bool addClick(const ClickVoice& voice, const LaidClick& click);
+    // Hands every frame up to `to` to the encoder.
+    bool layUpTo(int64_t to);
     bool flush();
 
     const TrackClicks& clicks_;
     uint32_t bits_;
+    ClickMix mix_;
     std::unique_ptr<SoundEncoder> encoder_;
     std::string path_;
     std::vector<int32_t> block_;   // frames waiting for the encoder
     size_t used_ = 0;
-    std::vector<uint8_t> made_;    // a piece of a click made as it is laid
+    std::vector<uint8_t> made_;    // a piece of the track as the mix lays it
     int64_t at_ = 0;               // frames handed over so far
     Outcome result_;
 };

@@ -194,9 +194,9 @@ Result renderTrack(const CommandLine& line, const Job& job, int audioOut, FILE* 
     const std::vector<std::string> markers = markerNames(song);
     // Exact beats may come closer than a click lasts: each click is cut where
     // the next starts, the last where the beats end.
-    const TrackClicks laid{clicks.voices(), true};
+    const TrackClicks laid{clicks.voices(), ClickOverlap::Sum};
     const TrackExtent extent =
-        measureTrack(sections, clickLengths(laid, bytesPerSample(bits)), laid.cutAtNextClick);
+        measureTrack(sections, clickLengths(laid, bytesPerSample(bits)), laid.overlap);
     const int64_t frames = extent.end;
     const std::vector<TrackMark> marks = sectionMarks(markers, extent.sectionStarts);
     const std::vector<TrackMark> cues = line.markers ? marks : std::vector<TrackMark>{};
@@ -226,7 +226,7 @@ Result renderTrack(const CommandLine& line, const Job& job, int audioOut, FILE* 
         std::vector<TrackOutput*> outputs{&encoder};
         outputs.insert(outputs.end(), alongside.begin(), alongside.end());
         BeatSchedule schedule(sections);
-        walkTrack(schedule, clickLengths(laid, bytesPerSample(bits)), laid.cutAtNextClick, outputs);
+        walkTrack(schedule, clickLengths(laid, bytesPerSample(bits)), laid.overlap, outputs);
         if (Result r = sound.soundOutcome(encoder.stop())) return r;
         if (midi) {
             if (Result r = midi->midiOutcome()) return r;

@@ -164,7 +164,7 @@ Ending renderTempoMap(Session& s) {
     const int64_t clickLength = s.click.clickLength;
     const std::vector<ScheduledSection> sections = planFile(song, st.rate, clickLength);
     const TrackClicks clicks =
-        shaped ? TrackClicks{shaped->voices(), true} : menuClicks(s.click.clickBytes);
+        shaped ? TrackClicks{shaped->voices(), ClickOverlap::Cut} : menuClicks(s.click.clickBytes);
     if (const std::optional<size_t> past = firstSectionPastSizeLimit(
             sections, static_cast<uint32_t>(s.click.bytesPerSample), kHeaderBytes)) {
         reportUnusedTempoMap(s.io.out,

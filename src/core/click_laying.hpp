@@ -92,14 +92,23 @@ public:
     virtual bool finish(const TrackEnd& end) = 0;
 };
 
+// How the clicks of a track meet.
+//   Whole  each click laid whole: the menu's files, whose grid keeps them apart.
+//   Cut    each click cut where the next click or silent beat starts, the
+//          last where the beats end.
+//   Sum    clicks that overlap (a click longer than a subdivision) sound
+//          together, their samples summed and held at full scale; a silent
+//          beat silences whatever sounds, and the track's end cuts them all.
+enum class ClickOverlap { Whole, Cut, Sum };
+
 // Walks the schedule once, laying its clicks, and hands every event to each
-// of `outputs`; gives where the track ends, the last click whole, or -1 when
-// an output stopped the walk. Clicks are laid whole (the menu's files, whose
-// grid already keeps them apart) or, with `cutAtNextClick`, cut where the
-// next click or silent beat starts, the last where the beats end; then an
-// event reaches the outputs once the next one is known.
+// of `outputs`; gives where the track ends (the last click whole under
+// Whole, where the beats end otherwise), or -1 when an output stopped the
+// walk. Under Cut and Sum an event reaches the outputs once the next one is
+// known, its frames cut where that one starts (Cut), or only where a silent
+// beat starts (Sum); the last one's where the beats end.
 int64_t walkTrack(BeatSchedule& schedule, const std::vector<ClickLengths>& lengths,
-                  bool cutAtNextClick, const std::vector<TrackOutput*>& outputs);
+                  ClickOverlap overlap, const std::vector<TrackOutput*>& outputs);
 
 // What the planner learns of a track by walking it without output.
 struct TrackExtent {
@@ -109,4 +118,54 @@ struct TrackExtent {
 };
 
 TrackExtent measureTrack(const std::vector<ScheduledSection>& sections,
-                         const std::vector<ClickLengths>& lengths, bool cutAtNextClick);
+                         const std::vector<ClickLengths>& lengths, ClickOverlap overlap);
+
+// The clicks sounding at a point of a track, and the frames they make
+// together: what an output lays once clicks may overlap. An output lays
+// every frame before an event's, then hands the event over; what sounds
+// then started at or before the frame it lays next.
+//
+// Under Sum the samples of the clicks sounding together are added in the
+// track's sample size and held within it; a silent beat silences every
+// click, and cutAt() ends them all. Under Cut and Whole each click ends
+// where the next event starts. At most kMostSounding clicks sound at once:
+// past that the oldest is cut where a new one starts. Memory is taken when
+// the mix is made, never while it lays.
+class ClickMix {
+public:
+    static constexpr size_t kMostSounding = 256;
+
+    ClickMix(const std::vector<ClickVoice>& voices, int32_t bytesPerSample, ClickOverlap overlap);
+
+    // A click starts sounding at `click.frame` for `click.frames` frames (a
+    // silent beat: none).
+    void take(const LaidClick& click);
+    // Every click sounding stops at `frame`.
+    void cutAt(int64_t frame);
+
+    // How many frames from `at` (up to `limit`) make one piece, and how many
+    // clicks sound in it: 0 (silence), 1 (the one click, at `*only`) or more.
+    struct Piece {
+        int64_t frames = 0;
+        size_t sounding = 0;
+        const LaidClick* only = nullptr;
+    };
+    Piece pieceAt(int64_t at, int64_t limit) const;
+
+    // Encodes `count` frames from `at`: every click sounding there summed,
+    // silence where none does.
+    void lay(int64_t at, int64_t count, uint8_t* bytes);
+
+    const std::vector<ClickVoice>& voices() const { return voices_; }
+    int32_t bytesPerSample() const { return bytesPerSample_; }
+
+private:
+    void layPiece(int64_t at, int64_t count, uint8_t* bytes);
+
+    std::vector<ClickVoice> voices_;
+    int32_t bytesPerSample_;
+    ClickOverlap overlap_;
+    std::vector<LaidClick> sounding_;  // in order of their start
+    std::vector<int64_t> sum_;         // a block of summed samples
+    std::vector<uint8_t> scratch_;     // a block of one click's bytes
+};

@@ -89,5 +89,5 @@ ScheduledSection fileSection(uint32_t rate, float tempo, int64_t frames, int64_t
 }
 
 int64_t trackLength(const std::vector<ScheduledSection>& sections) {
-    return measureTrack(sections, {}, false).end;
+    return measureTrack(sections, {}, ClickOverlap::Whole).end;
 }

@@ -20,6 +20,7 @@ constexpr int64_t kNoteTicks = kTicksPerQuarter / 4;  // a sixteenth
 constexpr uint8_t kAccentKey = 76;     // high wood block
 constexpr uint8_t kNormalKey = 77;     // low wood block
 constexpr uint8_t kBeatVelocity = 100;
+constexpr uint8_t kSoftVelocity = 80;
 constexpr uint8_t kSubdivisionVelocity = 60;
 constexpr uint8_t kReleaseVelocity = 0x40;
 constexpr uint8_t kNoteOn = 0x99;      // channel 10
@@ -94,7 +95,8 @@ public:
         beatTicks_ = facts_[e.section].beatTicks;
         ways_ = std::max<int64_t>(sections_[e.section].subdivide, 1);
         if (e.kind != ClickKind::Silent) {
-            notes_.note(tick_, e.kind == ClickKind::Accent ? kAccentKey : kNormalKey, kBeatVelocity);
+            notes_.note(tick_, e.kind == ClickKind::Accent ? kAccentKey : kNormalKey,
+                        e.kind == ClickKind::Soft ? kSoftVelocity : kBeatVelocity);
         }
         tick_ += beatTicks_;
     }
@@ -223,9 +225,9 @@ bool MidiFileOutput::finish(const TrackEnd& end) {
 Outcome writeMidiFile(int fd, const std::string& spoolFolder,
                                       const std::vector<ScheduledSection>& sections,
                                       const std::vector<std::string>& names) {
-    const TrackExtent extent = measureTrack(sections, {}, false);
+    const TrackExtent extent = measureTrack(sections, {}, ClickOverlap::Whole);
     MidiFileOutput output(fd, spoolFolder, sections, names, extent.beats);
     BeatSchedule schedule(sections);
-    walkTrack(schedule, {}, false, {&output});
+    walkTrack(schedule, {}, ClickOverlap::Whole, {&output});
     return output.stop();
 }

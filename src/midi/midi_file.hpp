@@ -4,8 +4,9 @@
 // Format 1, 960 ticks a quarter note, two tracks:
 //   1. the conductor: Set Tempo, Time Signature and a Marker for each section;
 //   2. the clicks as notes on channel 10 (General MIDI percussion): 76 for an
-//      accent, 77 for a normal beat, both at velocity 100, 77 at velocity 60
-//      for a subdivision; each a sixteenth long, or up to the next note.
+//      accent, 77 for a normal beat, both at velocity 100, 77 at velocity 80
+//      for a soft beat and 60 for a subdivision; none for a silent beat; each
+//      a sixteenth long, or up to the next note.
 //
 // The conductor's tempos keep every beat within one sample of its click
 // (tempo_fit.hpp says how); smf_writer.hpp lays out the bytes.

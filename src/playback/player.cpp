@@ -10,14 +10,15 @@
 
 namespace {
 
-// Fills periods with the clicks the walk lays, each cut where the next
-// starts, hands each full period to the device, and tells of each beat as a
-// period reaches it. Hands over at most `limit` frames, the last period
-// perhaps short; stops the walk once they are handed over.
+// Fills periods with the clicks the walk lays, cut where the next starts or
+// summed as `overlap` says, hands each full period to the device, and tells
+// of each beat as a period reaches it. Hands over at most `limit` frames,
+// the last period perhaps short; stops the walk once they are handed over.
 class DeviceFeed : public TrackOutput {
 public:
     DeviceFeed(PcmDevice& device, std::vector<uint8_t>& period, int64_t limit,
-               const PlayClicks& clicks, const EventListener& onEvent, PlayTally* tally)
+               const PlayClicks& clicks, ClickOverlap overlap, const EventListener& onEvent,
+               PlayTally* tally)
         : device_(device),
           period_(period),
           periodFrames_(device.periodFrames()),
@@ -25,6 +26,8 @@ public:
           onNewSection_(tally && tally->onNewSection ? &tally->onNewSection : nullptr),
           tally_(tally),
           clicks_(clicks),
+          overlap_(overlap),
+          mix_(clicks.voices, clicks.frameBytes, overlap),
           onEvent_(onEvent) {}
 
     // Event frames of the next walk count from `offset`: a track played again.
@@ -41,9 +44,12 @@ public:
             if (onNewSection_ && next.section != current_.section) (*onNewSection_)(next.section);
             onEvent_(next);
         }
-        // A silent beat silences the click before it.
+        // A cut click sounds whole up to the next event, where the mix ends it;
+        // a summed one as far as the walk lets it.
+        const int64_t frames =
+            overlap_ == ClickOverlap::Sum ? event.frames : std::numeric_limits<int64_t>::max() / 4;
+        mix_.take(LaidClick{next.frame, frames, next.kind, next.voice});
         current_ = next;
-        hasCurrent_ = true;
         told_ = true;
         return true;
     }
@@ -52,6 +58,7 @@ public:
     // where the beats end.
     bool finish(const TrackEnd& end) override {
         ends_ = offset_ + end.beats;
+        if (overlap_ == ClickOverlap::Sum) mix_.cutAt(ends_);
         return fillUpTo(pad_ ? limit_ : std::min(ends_, limit_));
     }
 
@@ -83,7 +90,8 @@ private:
             if (at_ - handed_ == periodFrames_ && !handOver(periodFrames_)) return false;
             const int64_t periodEnd = handed_ + periodFrames_;
             const int64_t runEnd = std::min(to, periodEnd);
-            copyClick(at_, runEnd - at_, period_.data() + static_cast<size_t>(at_ - handed_) * fb);
+            // Arithmetic only, nothing allocated: the mix holds all it needs.
+            mix_.lay(at_, runEnd - at_, period_.data() + static_cast<size_t>(at_ - handed_) * fb);
             at_ = runEnd;
         }
         if (frame > limit_) {
@@ -105,27 +113,6 @@ private:
         return true;
     }
 
-    // `count` frames from `at` of the current click, then silence.
-    void copyClick(int64_t at, int64_t count, uint8_t* dest) const {
-        const size_t fb = static_cast<size_t>(clicks_.frameBytes);
-        static const ClickBytes none;
-        static const ClickVoice silent;
-        const ClickVoice& voice = hasCurrent_ ? clicks_.voices.at(current_.voice) : silent;
-        const ClickBytes& click = hasCurrent_ ? clickOf(voice, current_.kind) : none;
-        const int64_t clickFrames = static_cast<int64_t>(click.size / fb);
-        const int64_t offset = at - current_.frame;
-        const int64_t fromClick = std::max<int64_t>(0, std::min(clickFrames - offset, count));
-        if (fromClick > 0 && voice.madeAsLaid()) {
-            // A quieter voice is made as it plays: arithmetic only, nothing allocated.
-            encodeVoiceFrames(voice, current_.kind, offset, fromClick, dest, clicks_.frameBytes);
-        } else if (fromClick > 0) {
-            std::memcpy(dest, click.data + static_cast<size_t>(offset) * fb,
-                        static_cast<size_t>(fromClick) * fb);
-        }
-        std::memset(dest + static_cast<size_t>(fromClick) * fb, 0,
-                    static_cast<size_t>(count - fromClick) * fb);
-    }
-
     PcmDevice& device_;
     std::vector<uint8_t>& period_;
     int64_t periodFrames_;
@@ -133,9 +120,10 @@ private:
     const std::function<void(size_t)>* onNewSection_;
     PlayTally* tally_;
     const PlayClicks& clicks_;
+    ClickOverlap overlap_;
+    ClickMix mix_;
     const EventListener& onEvent_;
     BeatEvent current_;
-    bool hasCurrent_ = false;
     bool told_ = true;
     bool pad_ = true;
     int64_t offset_ = 0;
@@ -145,6 +133,18 @@ private:
     Outcome result_;
     int signal_ = 0;
 };
+
+// Frames of each click of every voice.
+std::vector<ClickLengths> clickLengthsOf(const PlayClicks& clicks) {
+    const auto frames = [&](const ClickBytes& c) {
+        return static_cast<int64_t>(c.size / static_cast<size_t>(clicks.frameBytes));
+    };
+    std::vector<ClickLengths> lengths;
+    for (const ClickVoice& v : clicks.voices) {
+        lengths.push_back({frames(v.normal), frames(v.accent), frames(v.subdivision), frames(v.soft)});
+    }
+    return lengths;
+}
 
 // How a play ended, the device closed.
 Outcome ended(PcmDevice& device, const DeviceFeed& feed) {
@@ -189,12 +189,12 @@ Outcome playSchedule(PcmDevice& device, std::vector<ScheduledSection> sections,
     const EventListener onEvent = [&onBeat, offset](const BeatEvent& e) {
         onBeat(e.measure + offset, e.beat);
     };
-    DeviceFeed feed(device, period, periods * p, clicks, onEvent, tally);
+    DeviceFeed feed(device, period, periods * p, clicks, ClickOverlap::Cut, onEvent, tally);
     feed.firstToldAlready();
     const std::vector<TrackOutput*> outputs{&feed};
     BeatSchedule schedule(std::move(sections));
     // Every click is cut where the next starts; the device plays them all.
-    walkTrack(schedule, {}, true, outputs);
+    walkTrack(schedule, {}, ClickOverlap::Cut, outputs);
     if (!feed.result() && !feed.signal()) feed.flush();
     return ended(device, feed);
 }
@@ -208,17 +208,17 @@ Outcome playStream(PcmDevice& device, const DeviceStream& stream, const PlayClic
         return std::nullopt;
     }
     std::vector<uint8_t> period(static_cast<size_t>(p) * static_cast<size_t>(clicks.frameBytes));
-    DeviceFeed feed(device, period, limit, clicks, onEvent, tally);
+    DeviceFeed feed(device, period, limit, clicks, ClickOverlap::Sum, onEvent, tally);
     feed.padToLimit(false);
     const std::vector<TrackOutput*> outputs{&feed};
     BeatSchedule first(stream.track);
-    walkTrack(first, {}, true, outputs);
+    walkTrack(first, clickLengthsOf(clicks), ClickOverlap::Sum, outputs);
     // Round after round, each starting where the last one's beats end.
     while (!stream.again.empty() && !feed.full() && !feed.result() && !feed.signal()) {
         const int64_t from = feed.ends();
         feed.startAt(from);
         BeatSchedule again(stream.again);
-        walkTrack(again, {}, true, outputs);
+        walkTrack(again, clickLengthsOf(clicks), ClickOverlap::Sum, outputs);
         if (feed.ends() == from) break;  // a round of no frames would never end
     }
     if (!feed.result() && !feed.signal()) feed.flush();

@@ -26,10 +26,10 @@ class GatherWriter {
 public:
     explicit GatherWriter(int fd) : fd_(fd), zeros_(kSilenceBlock) {}
 
-    // Adds `frames` frames of a click that is made as it is laid, encoded
-    // piece by piece into a buffer of its own that each flush empties.
-    WriteResult addMade(const ClickVoice& voice, ClickKind kind, int64_t frames,
-                        uint32_t bytesPerSample) {
+    // Adds `frames` frames from `from` that the mix makes (a quieter click,
+    // or clicks summed), encoded piece by piece into a buffer of its own
+    // that each flush empties.
+    WriteResult addLaid(ClickMix& mix, int64_t from, int64_t frames, uint32_t bytesPerSample) {
         if (made_.empty()) made_.resize(kGatherBytes);
         const int64_t room = static_cast<int64_t>(made_.size() / bytesPerSample);
         for (int64_t done = 0; done < frames;) {
@@ -39,7 +39,7 @@ public:
                 if (WriteResult r = flush()) return r;
             }
             uint8_t* at = made_.data() + madeUsed_;
-            encodeVoiceFrames(voice, kind, done, piece, at, static_cast<int32_t>(bytesPerSample));
+            mix.lay(from + done, piece, at);
             madeUsed_ += size;
             pieces_[count_++] = iovec{at, size};
             queued_ += size;
@@ -113,7 +113,7 @@ private:
 
 TrackClicks menuClicks(const std::vector<uint8_t>& click) {
     return TrackClicks{{ClickVoice{bytesOf(click), bytesOf(click), bytesOf(click), bytesOf(click)}},
-                       false};
+                       ClickOverlap::Whole};
 }
 
 std::vector<ClickLengths> clickLengths(const TrackClicks& clicks, uint32_t bytesPerSample) {
@@ -128,34 +128,41 @@ std::vector<ClickLengths> clickLengths(const TrackClicks& clicks, uint32_t bytes
 }
 
 TrackSamples::TrackSamples(int fd, const TrackClicks& clicks, uint32_t bytesPerSample)
-    : writer_(std::make_unique<GatherWriter>(fd)), clicks_(clicks), bytesPerSample_(bytesPerSample) {}
+    : writer_(std::make_unique<GatherWriter>(fd)),
+      clicks_(clicks),
+      mix_(clicks.voices, static_cast<int32_t>(bytesPerSample), clicks.overlap),
+      bytesPerSample_(bytesPerSample) {}
 
 TrackSamples::~TrackSamples() = default;
 
 uint64_t TrackSamples::written() const { return writer_->written(); }
 
-bool TrackSamples::take(const TrackEvent& event) {
-    if (event.frames <= 0) return true;
-    const LaidClick click = event.click();
-    // A silence sample is all zero bytes: runs of it come from one block of zeros.
-    result_ = writer_->addZeros(static_cast<uint64_t>(click.frame - at_) * bytesPerSample_);
-    const ClickVoice& voice = clicks_.voices.at(click.voice);
-    if (!result_ && voice.madeAsLaid()) {
-        result_ = writer_->addMade(voice, click.kind, click.frames,
-                                   static_cast<uint32_t>(bytesPerSample_));
-    } else if (!result_) {
-        const ClickBytes& bytes = clickOf(voice, click.kind);
-        result_ = writer_->add(bytes.data, static_cast<size_t>(click.frames) * bytesPerSample_);
+bool TrackSamples::layUpTo(int64_t to) {
+    while (!result_ && at_ < to) {
+        const ClickMix::Piece piece = mix_.pieceAt(at_, to);
+        if (piece.sounding == 0) {
+            // A silence sample is all zero bytes: runs of it come from one block of zeros.
+            result_ = writer_->addZeros(static_cast<uint64_t>(piece.frames) * bytesPerSample_);
+        } else if (piece.only && !clicks_.voices.at(piece.only->voice).madeAsLaid()) {
+            const ClickBytes& bytes = clickOf(clicks_.voices.at(piece.only->voice), piece.only->kind);
+            result_ = writer_->add(bytes.data + static_cast<uint64_t>(at_ - piece.only->frame) * bytesPerSample_,
+                                   static_cast<size_t>(piece.frames) * bytesPerSample_);
+        } else {
+            result_ = writer_->addLaid(mix_, at_, piece.frames, static_cast<uint32_t>(bytesPerSample_));
+        }
+        at_ += piece.frames;
     }
-    at_ = click.frame + click.frames;
     return !result_;
 }
 
+bool TrackSamples::take(const TrackEvent& event) {
+    if (!layUpTo(event.beat.frame)) return false;
+    mix_.take(event.click());
+    return true;
+}
+
 bool TrackSamples::finish(const TrackEnd& end) {
-    if (!result_ && end.audio > at_) {
-        result_ = writer_->addZeros(static_cast<uint64_t>(end.audio - at_) * bytesPerSample_);
-    }
-    if (!result_) result_ = writer_->flush();
-    at_ = std::max(at_, end.audio);
+    if (clicks_.overlap == ClickOverlap::Sum) mix_.cutAt(end.audio);
+    if (layUpTo(end.audio)) result_ = writer_->flush();
     return !result_;
 }

@@ -15,11 +15,11 @@
 // caught signal.
 using WriteResult = Outcome;
 
-// The encoded clicks a track lays, and how: whole (the menu's files) or cut
-// where the next click starts.
+// The encoded clicks a track lays, and how they meet: whole (the menu's
+// files), cut where the next click starts, or summed.
 struct TrackClicks {
     std::vector<ClickVoice> voices;  // at least one; a section names its own
-    bool cutAtNextClick = false;
+    ClickOverlap overlap = ClickOverlap::Whole;
 };
 
 // The menu's track: the one click at every beat, laid whole.
@@ -32,7 +32,9 @@ class GatherWriter;
 
 // The samples of a track, written at the descriptor's current offset as the
 // walk lays its clicks: silence between and after them, up to the track's
-// end. Looks for a stop signal between writes.
+// end. A stretch where one full-level click sounds alone is written from the
+// click itself, silence from one block of zeros. Looks for a stop signal
+// between writes.
 class TrackSamples : public TrackOutput {
 public:
     TrackSamples(int fd, const TrackClicks& clicks, uint32_t bytesPerSample);
@@ -47,8 +49,12 @@ public:
     uint64_t written() const;
 
 private:
+    // Writes every frame up to `to`.
+    bool layUpTo(int64_t to);
+
     std::unique_ptr<GatherWriter> writer_;
     const TrackClicks& clicks_;
+    ClickMix mix_;
     uint64_t bytesPerSample_;
     int64_t at_ = 0;  // frames written
     WriteResult result_;

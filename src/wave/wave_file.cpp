@@ -321,7 +321,7 @@ Outcome WaveFile::writeTrack(BeatSchedule schedule, const TrackClicks& clicks,
     TrackSamples samples(writeFd_, clicks, bytesPerSample(bits_));
     std::vector<TrackOutput*> outputs{&samples};
     outputs.insert(outputs.end(), alongside.begin(), alongside.end());
-    walkTrack(schedule, clickLengths(clicks, bytesPerSample(bits_)), clicks.cutAtNextClick, outputs);
+    walkTrack(schedule, clickLengths(clicks, bytesPerSample(bits_)), clicks.overlap, outputs);
     writeAt_ += samples.written();
     if (samples.stop()) return stopped(*samples.stop());
     return std::nullopt;

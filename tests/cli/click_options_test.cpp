@@ -157,11 +157,15 @@ TEST_F(ClickOptions, ATempoThatNamesItsNoteMakesThatNoteTheBeat) {
         double beat;     // seconds
         int beats;
         int subdivide;   // clicks a beat
+        double swing = 0.5;  // the second eighth of a dotted beat swings in the first pair
     } table[] = {
         {{"--map", "ballad.txt", "--subdivide", "2"}, 60.0 / 52, 4, 3},
         {{"-t", "q.=52", "-b", "2", "-m", "2", "--subdivide", "2"}, 60.0 / 52, 4, 3},
         {{"-t", "e=240", "-b", "8", "-m", "1"}, 0.25, 8, 1},
         {{"-t", "h=60", "-b", "2", "-m", "2"}, 1.0, 4, 1},
+        {{"-t", "q.=52", "-b", "2", "-m", "2", "--swing", "66.7"}, 60.0 / 52, 4, 3, 0.667},
+        {{"-t", "q.=52", "-b", "2", "-m", "2", "--subdivide", "3", "--swing", "75"}, 60.0 / 52, 4, 3, 0.75},
+        {{"--map", "ballad.txt", "--swing", "50"}, 60.0 / 52, 4, 3},
     };
     for (const auto& row : table) {
         SCOPED_TRACE(row.options[1]);
@@ -170,7 +174,8 @@ TEST_F(ClickOptions, ATempoThatNamesItsNoteMakesThatNoteTheBeat) {
         const Bytes file = render(options);
         for (int k = 0; k < row.beats; ++k) {
             for (int j = 0; j < row.subdivide; ++j) {
-                const int64_t frame = std::llround((k + static_cast<double>(j) / row.subdivide) * row.beat * 44100);
+                const double point = j == 1 ? 2.0 * row.swing / row.subdivide : static_cast<double>(j) / row.subdivide;
+                const int64_t frame = std::llround((k + point) * row.beat * 44100);
                 ASSERT_NE(at(file, frame), std::vector<int32_t>(kProbe, 0)) << k << "." << j;
                 if (frame > 0) {
                     ASSERT_EQ(sampleAt(file, 44, static_cast<size_t>(frame - 1), 3), 0) << k << "." << j;
@@ -272,6 +277,45 @@ TEST_F(ClickOptions, TheSoundAndTheLevelsChooseEachClicksSamples) {
                                              probe(set.softSamples),         probe(set.subdivisionSamples),
                                              std::vector<int32_t>(kProbe, 0), std::vector<int32_t>(kProbe, 0)};
     for (int k = 0; k < 8; ++k) EXPECT_EQ(at(file, 11025 * k + 100), expected[k]) << "half beat " << k;
+}
+
+// A click longer than the gap to the next sounds on under it: a sample of
+// half a second at 240 bpm overlaps the next beat's by a quarter second, the
+// two summed, held at full scale, and cut where the track ends; play sends
+// the device the same frames.
+TEST_F(ClickOptions, OverlappingClicksSoundTogetherHeldAtFullScale) {
+    const auto dc = [&](const std::string& name, int32_t value) {
+        std::string samples;
+        for (int i = 0; i < 22050; ++i) putLE(samples, static_cast<uint32_t>(value), 3);
+        writeFile(dir.file(name), waveHeader(44100, 24, 1, static_cast<uint32_t>(samples.size())) + samples);
+    };
+    dc("eighth.wav", 1 << 20);  // an eighth of full scale
+    dc("half.wav", 1 << 22);    // half
+    writeCaptureAsoundrc(dir.path(), dir.file("cap.raw"));
+    const struct {
+        const char* sample;
+        const char* volume;
+        int32_t alone, together;
+    } table[] = {{"eighth.wav", "0", 1 << 20, 1 << 21}, {"half.wav", "0", 1 << 22, 8388607},
+                 {"eighth.wav", "12", 4174456, 2 * 4174456}};  // 2^20 x 10^(12/20), cut
+    for (const auto& row : table) {
+        SCOPED_TRACE(std::string(row.sample) + " " + row.volume);
+        const std::vector<std::string> options{"--sample", row.sample, "-t", "240", "-m", "1", "--volume", row.volume};
+        std::vector<std::string> args{"render", "-q", "-o", "out.wav"};
+        args.insert(args.end(), options.begin(), options.end());
+        ASSERT_EQ(BackgroundRun(dir.path(), "", 0, args).wait().status, 0);
+        const Bytes file = readBytes(dir.file("out.wav"));
+        ASSERT_EQ(file.size(), 44u + 44100u * 3);
+        for (const int64_t frame : {0, 11024}) EXPECT_EQ(sampleAt(file, 44, static_cast<size_t>(frame), 3), row.alone) << frame;
+        for (const int64_t frame : {11025, 22050, 44099}) {
+            EXPECT_EQ(sampleAt(file, 44, static_cast<size_t>(frame), 3), row.together) << frame;
+        }
+        std::filesystem::remove(dir.file("cap.raw"));
+        args = {"play", "-q", "-d", "cap"};
+        args.insert(args.end(), options.begin(), options.end());
+        ASSERT_EQ(BackgroundRun(dir.path(), "", 0, args).wait().status, 0);
+        EXPECT_TRUE(sameStream(readCapture(dir.file("cap.raw"), 44100 * 3), Bytes(file.begin() + 44, file.end()), 3));
+    }
 }
 
 // `play` sends the device the very frames `render` writes, in one stream:

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "core/beat_schedule.hpp"
+#include "core/click_laying.hpp"
 #include "core/timing.hpp"
 
 namespace {
@@ -90,6 +91,122 @@ TEST(BeatSchedule, SubdivisionsNeverMoveABeatFarIntoALongTrack) {
         }
         EXPECT_EQ(beat, beats.size());
         EXPECT_EQ(subdivisions, beats.size() * static_cast<size_t>(ways - 1));
+    }
+}
+
+TEST(BeatSchedule, SwingDelaysTheSecondOfEachPairAndLeavesALoneThirdInPlace) {
+    const struct {
+        int32_t j, ways;
+        double swing, point;
+    } table[] = {
+        {1, 2, 0.5, 0.5}, {1, 2, 2.0 / 3, 2.0 / 3}, {1, 2, 0.75, 0.75},
+        {1, 4, 0.75, 0.375}, {2, 4, 0.75, 0.5}, {3, 4, 0.75, 0.875},
+        // A dotted beat's three eighths: the second swings within the first
+        // two, the third stays on its eighth.
+        {1, 3, 0.5, 1.0 / 3}, {1, 3, 2.0 / 3, 4.0 / 9}, {1, 3, 0.75, 0.5}, {2, 3, 0.75, 2.0 / 3},
+    };
+    for (const auto& row : table) {
+        EXPECT_DOUBLE_EQ(subdivisionPoint(row.j, row.ways, row.swing), row.point)
+            << row.j << " of " << row.ways << " at " << row.swing;
+    }
+}
+
+// Clicks that overlap, laid by the mix: 24-bit (or 16-bit) samples of a few
+// frames, so that every sum can be read off by hand.
+std::vector<uint8_t> encoded(const std::vector<int32_t>& samples, int32_t bytesPerSample) {
+    std::vector<uint8_t> bytes;
+    for (int32_t v : samples) {
+        for (int32_t b = 0; b < bytesPerSample; ++b) bytes.push_back(static_cast<uint8_t>(static_cast<uint32_t>(v) >> (8 * b)));
+    }
+    return bytes;
+}
+
+std::vector<int32_t> decoded(const std::vector<uint8_t>& bytes, int32_t bytesPerSample) {
+    std::vector<int32_t> samples;
+    for (size_t i = 0; i < bytes.size(); i += static_cast<size_t>(bytesPerSample)) {
+        uint32_t v = 0;
+        for (int32_t b = 0; b < bytesPerSample; ++b) v |= uint32_t{bytes[i + static_cast<size_t>(b)]} << (8 * b);
+        const int shift = 32 - 8 * bytesPerSample;
+        samples.push_back(static_cast<int32_t>(v << shift) >> shift);
+    }
+    return samples;
+}
+
+TEST(ClickMix, OverlappingClicksAreSummedAndHeldAtFullScale) {
+    const int32_t top24 = 8388607, top16 = 32767;
+    const struct {
+        const char* name;
+        ClickOverlap overlap;
+        int32_t bytesPerSample;
+        std::vector<int32_t> normal, accent;
+        std::vector<LaidClick> clicks;  // in order; frames as the walk gives them
+        int64_t cutAt;                  // -1: none
+        std::vector<int32_t> frames;    // the first frames laid
+    } table[] = {
+        {"summed", ClickOverlap::Sum, 3, {100, 200, 300, 400}, {-1000, 5, 5, 5},
+         {{0, 4, ClickKind::Normal, 0}, {2, 4, ClickKind::Accent, 0}},
+         -1, {100, 200, 300 - 1000, 405, 5, 5, 0}},
+        {"three at once", ClickOverlap::Sum, 3, {1, 2, 3, 4}, {10, 20, 30, 40},
+         {{0, 4, ClickKind::Normal, 0}, {1, 4, ClickKind::Normal, 0}, {2, 4, ClickKind::Accent, 0}},
+         -1, {1, 3, 15, 27, 34, 40, 0}},
+        {"held at the top", ClickOverlap::Sum, 3, {top24 - 5, top24, 0, -top24}, {10, 10, -top24, -10},
+         {{0, 4, ClickKind::Normal, 0}, {1, 4, ClickKind::Accent, 0}},
+         -1, {top24 - 5, top24, 10, -top24 - 1, -10, 0}},
+        {"16 bits held", ClickOverlap::Sum, 2, {30000, 30000, -30000}, {30000, -30000, -30000},
+         {{0, 3, ClickKind::Normal, 0}, {1, 3, ClickKind::Accent, 0}},
+         -1, {30000, top16, -top16 - 1, -30000, 0}},
+        {"a silent beat silences them all", ClickOverlap::Sum, 3, {1, 2, 3, 4}, {10, 20, 30, 40},
+         {{0, 4, ClickKind::Normal, 0}, {1, 4, ClickKind::Accent, 0}, {3, 0, ClickKind::Silent, 0}},
+         -1, {1, 12, 23, 0, 0}},
+        {"the end cuts them all", ClickOverlap::Sum, 3, {1, 2, 3, 4}, {10, 20, 30, 40},
+         {{0, 4, ClickKind::Normal, 0}, {1, 4, ClickKind::Accent, 0}},
+         2, {1, 12, 0, 0}},
+        {"a walk's own cut", ClickOverlap::Sum, 3, {1, 2, 3, 4}, {10, 20, 30, 40},
+         {{0, 2, ClickKind::Normal, 0}, {1, 4, ClickKind::Accent, 0}},
+         -1, {1, 12, 20, 30, 40, 0}},
+        {"cut where the next starts", ClickOverlap::Cut, 3, {1, 2, 3, 4}, {10, 20, 30, 40},
+         {{0, 4, ClickKind::Normal, 0}, {2, 4, ClickKind::Accent, 0}},
+         -1, {1, 2, 10, 20, 30, 40, 0}},
+        {"a quieter voice made as it sounds", ClickOverlap::Sum, 3, {1000, 1000}, {2000, 2000},
+         {{0, 2, ClickKind::Normal, 1}, {1, 2, ClickKind::Accent, 0}},
+         -1, {500, 2500, 2000, 0}},
+    };
+    for (const auto& row : table) {
+        SCOPED_TRACE(row.name);
+        const std::vector<uint8_t> normal = encoded(row.normal, row.bytesPerSample);
+        const std::vector<uint8_t> accent = encoded(row.accent, row.bytesPerSample);
+        std::vector<ClickVoice> voices(2);
+        voices[0] = ClickVoice{bytesOf(normal), bytesOf(accent), {}, {}};
+        voices[1] = voices[0];
+        voices[1].normalSamples = row.normal.data();  // made at half the level as it is laid
+        voices[1].accentSamples = row.accent.data();
+        voices[1].level = 0.5;
+        ClickMix mix(voices, row.bytesPerSample, row.overlap);
+        // Laid as an output lays them: every frame before a click, then the click.
+        const auto frames = static_cast<int64_t>(row.frames.size());
+        std::vector<uint8_t> laid(row.frames.size() * static_cast<size_t>(row.bytesPerSample));
+        int64_t at = 0;
+        const auto layUpTo = [&](int64_t to) {
+            for (; at < std::min(to, frames); ++at) {
+                mix.lay(at, 1, laid.data() + static_cast<size_t>(at * row.bytesPerSample));
+            }
+        };
+        for (const LaidClick& click : row.clicks) {
+            layUpTo(click.frame);
+            mix.take(click);
+        }
+        if (row.cutAt >= 0) {
+            layUpTo(row.cutAt);
+            mix.cutAt(row.cutAt);
+        }
+        layUpTo(frames);
+        EXPECT_EQ(decoded(laid, row.bytesPerSample), row.frames);
+        // Laid in one go from the start, the same frames.
+        if (row.cutAt < 0 && row.clicks.back().frame == 0) {
+            std::vector<uint8_t> whole(laid.size());
+            mix.lay(0, frames, whole.data());
+            EXPECT_EQ(whole, laid);
+        }
     }
 }
 

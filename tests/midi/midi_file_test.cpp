@@ -98,9 +98,9 @@ std::pair<Outcome, Bytes> writeToMemory(const std::vector<ScheduledSection>& sec
     if (clicks) {
         const std::vector<ClickLengths> lengths{{*clicks, *clicks, *clicks}};
         MidiFileOutput output(fd, ::testing::TempDir(), sections, names,
-                              measureTrack(sections, lengths, true).beats);
+                              measureTrack(sections, lengths, ClickOverlap::Cut).beats);
         BeatSchedule schedule(sections);
-        walkTrack(schedule, lengths, true, {&output});
+        walkTrack(schedule, lengths, ClickOverlap::Cut, {&output});
         stop = output.stop();
     } else {
         stop = writeMidiFile(fd, ::testing::TempDir(), sections, names);
@@ -287,6 +287,16 @@ TEST(MidiFile, BarLinesAndSubdivisionsFollowTheAudio) {
     }
     EXPECT_EQ(ticks, (std::vector<int64_t>{0, 128, 256, 960, 1088, 1216, 1920, 2048, 2176, 2880,
                                            3008, 3136}));
+
+    // Each beat of a pattern as its click sounds: accent, normal, soft, none.
+    ScheduledSection shaped = exact({120}, 4);
+    shaped.pattern = "Xxo.";
+    std::vector<Bytes> struck;
+    const Midi beats = parseMidi(writeToMemory({shaped}, {"a"}).second);
+    for (const Event& e : beats.tracks[1]) {
+        if (e.second[0] == 0x99) struck.push_back(e.second);
+    }
+    EXPECT_EQ(struck, (std::vector<Bytes>{{0x99, 76, 100}, {0x99, 77, 100}, {0x99, 77, 80}}));
 }
 
 // Microseconds of every note's start, from the conductor's tempos.
