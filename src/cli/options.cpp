@@ -503,7 +503,9 @@ Result checkCombinations(const CommandLine& line) {
         return usageError("--accent and --pattern cannot be used together: the pattern says "
                           "where the accents go.");
     }
-    if (line.swing && line.subdivide && *line.subdivide % 2 != 0) {
+    // A dotted beat splits in its three eighths whatever the count: those swing in pairs.
+    const bool dottedBeat = line.tempoNote && line.tempoNote->dotted;
+    if (line.swing && line.subdivide && *line.subdivide % 2 != 0 && !dottedBeat) {
         return usageError("--swing needs subdivisions in pairs: --subdivide " +
                           std::to_string(*line.subdivide) + " is odd.");
     }

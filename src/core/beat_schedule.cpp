@@ -88,9 +88,10 @@ double exactTimeOfBeat(const ScheduledSection& s, int64_t k) {
 }  // namespace
 
 double subdivisionPoint(int32_t j, int32_t ways, double swing) {
-    if (ways % 2 != 0 || swing == 0.5) return static_cast<double>(j) / ways;
-    const int32_t pair = j / 2;
-    return (2.0 * pair + (j % 2 == 1 ? 2.0 * swing : 0.0)) / ways;
+    if (j % 2 == 0 || swing == 0.5) return static_cast<double>(j) / ways;
+    // The second of the pair j - 1, j: with an odd number of ways (the three
+    // eighths of a dotted beat) the last one stands alone, unswung.
+    return (j - 1 + 2.0 * swing) / ways;
 }
 
 double tempoAtBeat(const ScheduledSection& s, int64_t k) {

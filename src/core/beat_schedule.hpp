@@ -65,7 +65,7 @@ struct ScheduledSection {
     int32_t subdivide = 1;         // clicks a beat
     // Swing: of each pair of subdivisions (beat and first extra click, second
     // and third extra ...), the second falls this far into the pair; 0.5 is
-    // straight, 2/3 a triplet feel. Only with an even `subdivide`.
+    // straight, 2/3 a triplet feel. Of an odd `subdivide` the last stands alone.
     double swing = 0.5;
     size_t voice = 0;              // which set of clicks sounds (a section's own level)
 };
@@ -121,7 +121,9 @@ private:
 };
 
 // Where subdivision j of `ways` falls in its beat, as a fraction of it:
-// j / ways, but for the second of each pair under swing.
+// j / ways, but for the second of each pair under swing (j odd), which falls
+// `swing` of the way through its pair. Of an odd number of ways (a dotted
+// beat's three eighths) the last stands alone.
 double subdivisionPoint(int32_t j, int32_t ways, double swing);
 
 // Quarter notes a minute at beat k (from 0) of the section: a change of
