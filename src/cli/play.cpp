@@ -106,7 +106,10 @@ private:
         const int64_t beat = static_cast<int64_t>(where & 0xFFFF);
         const ScheduledSection& s = sections_[section];
         const int64_t perMeasure = s.beatsPerMeasure;
-        const double tempo = tempoAtBeat(s, (measure - 1) * std::max<int64_t>(perMeasure, 1) + beat - 1);
+        // A dotted beat's tempo as the map wrote it: q.=52, not 78 quarters.
+        const CountedTempo tempo = countedTempo(
+            tempoAtBeat(s, (measure - 1) * std::max<int64_t>(perMeasure, 1) + beat - 1),
+            CountedNote{static_cast<int>(std::lround(s.dotted ? s.noteValue * 1.5 : s.noteValue)), s.dotted});
         const double now = static_cast<double>(frame_.load(std::memory_order_relaxed)) / rate_;
         char place[96];
         if (countIn_[section]) {
@@ -123,8 +126,9 @@ private:
             formatTime(rest, sizeof rest, end - now);
             std::snprintf(left, sizeof left, ", %s left", rest);
         }
-        std::fprintf(err_, "\r%s  %s  beat %" PRId64 "/%" PRId64 "  %.5g bpm  %s%s\033[K",
-                     names_[section].c_str(), place, beat, perMeasure, tempo, elapsed, left);
+        std::fprintf(err_, "\r%s  %s  beat %" PRId64 "/%" PRId64 "  %s%.5g bpm  %s%s\033[K",
+                     names_[section].c_str(), place, beat, perMeasure, tempo.prefix.c_str(),
+                     tempo.tempo, elapsed, left);
         std::fflush(err_);
     }
 

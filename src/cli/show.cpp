@@ -44,16 +44,9 @@ std::string tempoNumber(double tempo) {
 // A dotted beat's tempo counts its note: "q.=52".
 std::string tempoText(const SongSection& s) {
     if (s.tempos.empty()) return "-";
-    std::string note;
-    double scale = 1.0;
-    if (s.dotted) {
-        const char* letters = "whqes";
-        for (int i = 0; i < 5; ++i) {
-            if (s.noteValue == (int64_t{1} << i)) note = std::string(1, letters[i]) + ".=";
-        }
-        scale = s.noteValue > 0 ? 4.0 / static_cast<double>(s.noteValue) * 1.5 : 1.0;
-    }
-    const auto number = [&](double t) { return tempoNumber(t / scale); };
+    const CountedNote beat{static_cast<int>(s.noteValue), s.dotted};
+    const std::string note = countedTempo(0.0, beat).prefix;
+    const auto number = [&](double t) { return tempoNumber(countedTempo(t, beat).tempo); };
     if (s.ramp) return note + number(s.tempos.front()) + "-" + number(s.tempos.back());
     const auto [low, high] = std::minmax_element(s.tempos.begin(), s.tempos.end());
     if (*low == *high) return note + number(*low);
@@ -64,6 +57,47 @@ std::string tempoText(const SongSection& s) {
 std::string meterText(const SongSection& s) {
     if (s.dotted) return std::to_string(s.beatsPerMeasure * 3) + "/" + std::to_string(s.noteValue * 2);
     return std::to_string(s.beatsPerMeasure) + "/" + std::to_string(s.noteValue);
+}
+
+// "-6", "+3", "0" dB.
+std::string decibelText(double db) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%+.4g dB", db);
+    return db == 0.0 ? std::string("0 dB") : std::string(text);
+}
+
+// What sounds: the sound's name or the samples, the levels given, and how
+// the beats split; a phrase each.
+std::vector<std::string> soundFacts(const CommandLine& line, const Song& song) {
+    std::vector<std::string> facts;
+    if (line.samples.empty()) {
+        facts.push_back(song.sound.name);
+    } else {
+        std::string files = "samples ";
+        for (size_t i = 0; i < line.samples.size(); ++i) files += (i ? "," : "") + line.samples[i];
+        facts.push_back(files);
+    }
+    const SongSound& s = song.sound;
+    if (s.volume) facts.push_back("volume " + decibelText(*s.volume));
+    if (s.accent) facts.push_back("accent " + decibelText(*s.accent));
+    if (s.subdivision) facts.push_back("subdivisions " + decibelText(*s.subdivision));
+    if (s.soft) facts.push_back("soft beats " + decibelText(*s.soft));
+    if (song.subdivide > 1) {
+        // A dotted beat splits in its three eighths, whatever the count.
+        size_t dotted = 0, all = 0;
+        for (const SongSection* section : songSections(song)) {
+            ++all;
+            if (section->dotted) ++dotted;
+        }
+        if (dotted > 0 && dotted == all) {
+            facts.push_back("3 clicks a beat");
+        } else {
+            facts.push_back(std::to_string(song.subdivide) + " clicks a beat" +
+                            (dotted > 0 ? " (3 a dotted beat)" : ""));
+        }
+    }
+    if (song.swing != 0.5) facts.push_back("swing " + tempoNumber(song.swing * 100.0) + " %");
+    return facts;
 }
 
 std::string counted(int64_t count, const char* one, const char* many) {
@@ -109,10 +143,10 @@ Result showTrack(const CommandLine& line, const Job& job, FILE* out, FILE* err) 
     // render lays them.
     const std::vector<ScheduledSection> sections =
         planFile(song, rate, clicks.normal.clickLength);
-    const TrackClicks laid{clicks.voices(), true};
+    const TrackClicks laid{clicks.voices(), ClickOverlap::Sum};
     const TrackExtent extent = measureTrack(
         sections, clickLengths(laid, bytesPerSample(static_cast<uint32_t>(job.settings.bits))),
-        laid.cutAtNextClick);
+        laid.overlap);
     const std::vector<int64_t>& starts = extent.sectionStarts;
 
     const std::vector<std::string> markers = markerNames(song);
@@ -141,10 +175,16 @@ Result showTrack(const CommandLine& line, const Job& job, FILE* out, FILE* err) 
     if (line.tsv) {
         text += "total\t" + timeText(extent.end, rate) + "\t" + std::to_string(bar - 1) + "\t" +
                 std::to_string(songBeats) + "\n";
+        text += "sound";
+        for (const std::string& fact : soundFacts(line, song)) text += "\t" + fact;
+        text += "\n";
     } else {
         text += "total " + timeText(extent.end, rate) + ", " + counted(bar - 1, "bar", "bars") +
                 ", " + counted(songBeats, "beat", "beats");
         if (countInBars > 0) text += " after a count-in of " + counted(countInBars, "bar", "bars");
+        text += "\nsound";
+        const std::vector<std::string> facts = soundFacts(line, song);
+        for (size_t i = 0; i < facts.size(); ++i) text += (i ? ", " : " ") + facts[i];
         text += "\n";
     }
     std::fputs(text.c_str(), out);

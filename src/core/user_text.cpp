@@ -133,11 +133,16 @@ double decimalOf(float value) {
     return static_cast<double>(value);
 }
 
+namespace {
+
+const struct {
+    char letter;
+    int noteValue;
+} kNotes[] = {{'w', 1}, {'h', 2}, {'q', 4}, {'e', 8}, {'s', 16}};
+
+}  // namespace
+
 std::optional<CountedNote> takeCountedNote(std::string_view& text) {
-    static const struct {
-        char letter;
-        int noteValue;
-    } kNotes[] = {{'w', 1}, {'h', 2}, {'q', 4}, {'e', 8}, {'s', 16}};
     if (text.size() < 2) return std::nullopt;
     for (const auto& n : kNotes) {
         if (text[0] != n.letter) continue;
@@ -148,4 +153,14 @@ std::optional<CountedNote> takeCountedNote(std::string_view& text) {
         return CountedNote{n.noteValue, dotted};
     }
     return std::nullopt;
+}
+
+CountedTempo countedTempo(double quartersPerMinute, const CountedNote& beat) {
+    if (!beat.dotted) return {"", quartersPerMinute};
+    for (const auto& n : kNotes) {
+        if (n.noteValue == beat.noteValue) {
+            return {std::string(1, n.letter) + ".=", quartersPerMinute / beat.quarters()};
+        }
+    }
+    return {"", quartersPerMinute};
 }

@@ -48,6 +48,15 @@ struct CountedNote {
 // and `text` as it was, otherwise.
 std::optional<CountedNote> takeCountedNote(std::string_view& text);
 
+// A tempo as a dotted beat counts it, for people to read: "q.=" and the
+// dotted notes a minute; a tempo of any other beat stays in quarter notes,
+// with no prefix, as plain numbers are written.
+struct CountedTempo {
+    std::string prefix;
+    double tempo = 0.0;
+};
+CountedTempo countedTempo(double quartersPerMinute, const CountedNote& beat);
+
 // The number a person most likely wrote for a value read at single
 // precision: the shortest decimal that reads back as `value`, at double
 // precision. A tempo of 97.3 is 97.3, not the float's 97.30000305.

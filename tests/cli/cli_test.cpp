@@ -179,20 +179,38 @@ TEST_F(CommandLineRun, ShowPrintsThePlanOfATrackAndWritesNothing) {
          "0:02.000  1    4/4    120     -        Verse 1   0:04.000\n"
          "0:06.000  3    7/8    120     XxXxXxx  -         0:01.750\n"
          "0:07.750  4    4/4    120-90  -        Chorus    0:04.602\n"
-         "total 0:12.352, 5 bars, 23 beats after a count-in of 1 bar\n"},
+         "total 0:12.352, 5 bars, 23 beats after a count-in of 1 bar\n"
+         "sound woodblock\n"},
         {{"--map", "song.txt", "--count-in", "1", "--tsv"},
          "start\tbar\tmeter\ttempo\tpattern\tlabel\tlength\n"
          "0:00.000\t-\t4/4\t120\t-\tCount-in\t0:02.000\n"
          "0:02.000\t1\t4/4\t120\t-\tVerse 1\t0:04.000\n"
          "0:06.000\t3\t7/8\t120\tXxXxXxx\t-\t0:01.750\n"
          "0:07.750\t4\t4/4\t120-90\t-\tChorus\t0:04.602\n"
-         "total\t0:12.352\t5\t23\n"},
+         "total\t0:12.352\t5\t23\n"
+         "sound\twoodblock\n"},
         // An hour on, h:mm:ss.mmm; a tempo for each beat, its lowest and highest.
         {{"--map", "long.txt", "--tsv"},
          "start\tbar\tmeter\ttempo\tpattern\tlabel\tlength\n"
          "0:00.000\t1\t3/8\t90..120\t-\tSection 1\t0:00.883\n"
          "0:00.883\t2\t4/4\t120\t-\tLong one\t1:00:00.000\n"
-         "total\t1:00:00.883\t1801\t7203\n"},
+         "total\t1:00:00.883\t1801\t7203\n"
+         "sound\twoodblock\n"},
+        // What sounds: the sound or the samples, the levels given, the
+        // subdivisions (three eighths on a dotted beat) and the swing.
+        {{"-t", "q.=52", "-b", "2", "-m", "1", "--sound", "cowbell", "--volume", "-6",
+          "--accent-level", "4.5", "--swing", "66.7"},
+         "start     bar  meter  tempo  pattern  label      length\n"
+         "0:00.000  1    6/8    q.=52  -        Section 1  0:02.307\n"
+         "total 0:02.307, 1 bar, 2 beats\n"
+         "sound cowbell, volume -6 dB, accent +4.5 dB, 3 clicks a beat, swing 66.7 %\n"},
+        {{"--map", "song.txt", "--subdivide", "4", "-f", "800", "--sub-level", "0", "--tsv"},
+         "start\tbar\tmeter\ttempo\tpattern\tlabel\tlength\n"
+         "0:00.000\t1\t4/4\t120\t-\tVerse 1\t0:04.000\n"
+         "0:04.000\t3\t7/8\t120\tXxXxXxx\t-\t0:01.750\n"
+         "0:05.750\t4\t4/4\t120-90\t-\tChorus\t0:04.602\n"
+         "total\t0:10.352\t5\t23\n"
+         "sound\tclassic\tsubdivisions 0 dB\t4 clicks a beat\n"},
     };
     for (const auto& [options, table] : rows) {
         std::vector<std::string> args{"show"};
