@@ -225,7 +225,9 @@ TEST_F(CommandLineRun, ShowPrintsThePlanOfATrackAndWritesNothing) {
 
 TEST_F(CommandLineRun, CtrlCStopsPlayingAndWritingCleanly) {
     BackgroundRun loop(dir.path(), "", 0, {"play", "-d", "null", "--loop", "-q"});
+    // A loaded machine may take longer than that to start it.
     ::usleep(300000);
+    ASSERT_TRUE(waitFor([&] { return loop.catches(SIGINT); }));
     loop.signal(SIGINT);
     EXPECT_EQ(loop.wait().status, 130);
 

@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
+#include <fstream>
 #include <filesystem>
 #include <stdexcept>
 #include <vector>
@@ -59,6 +60,18 @@ BackgroundRun::~BackgroundRun() {
 }
 
 void BackgroundRun::signal(int number) const { ::kill(pid_, number); }
+
+bool BackgroundRun::catches(int number) const {
+    // The mask of caught signals, in hexadecimal, on the SigCgt line.
+    std::ifstream status("/proc/" + std::to_string(pid_) + "/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.rfind("SigCgt:", 0) != 0) continue;
+        const unsigned long long mask = std::stoull(line.substr(7), nullptr, 16);
+        return (mask >> (number - 1) & 1u) != 0;
+    }
+    return false;
+}
 
 Preload::Preload(const std::string& library,
                  const std::vector<std::pair<std::string, std::string>>& variables) {

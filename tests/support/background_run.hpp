@@ -25,6 +25,9 @@ public:
     BackgroundRun& operator=(const BackgroundRun&) = delete;
 
     void signal(int number) const;
+    // Whether the program has a handler of its own for signal `number` by
+    // now: a test that stops it with a signal waits for that first.
+    bool catches(int number) const;
     RunResult wait();  // standard output, standard error and the exit status
 
 private:
