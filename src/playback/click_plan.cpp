@@ -122,14 +122,22 @@ Outcome planClicks(const DeviceStream& stream, const PlayClicks& clicks, ClickPl
             plan.sounds.push_back(floatsOf(voice, kind, clicks.frameBytes));
         }
     }
+    // Each click sounds whole, or up to where the next starts.
+    std::vector<ClickLengths> lengths;
+    for (size_t v = 0; v < clicks.voices.size(); ++v) {
+        const auto frames = [&](uint32_t slot) {
+            return static_cast<int64_t>(plan.sounds[v * 4 + slot].size());
+        };
+        lengths.push_back(ClickLengths{frames(0), frames(1), frames(2), frames(3)});
+    }
     Collector first(plan.track, kMostPlannedClicks);
     BeatSchedule track(stream.track);
-    walkTrack(track, {}, true, {&first});
+    walkTrack(track, lengths, true, {&first});
     if (first.tooMany) return tooManyClicks();
     if (!stream.again.empty()) {
         Collector again(plan.again, kMostPlannedClicks - plan.track.clicks.size());
         BeatSchedule rounds(stream.again);
-        walkTrack(rounds, {}, true, {&again});
+        walkTrack(rounds, lengths, true, {&again});
         if (again.tooMany) return tooManyClicks();
     }
     // A round of no frames would never end: the track then plays once.

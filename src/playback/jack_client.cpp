@@ -64,6 +64,15 @@ private:
         if (jack_activate(client_) != 0) return deviceFailure("JACK did not activate the client.");
         active_ = true;
         if (Outcome r = connect(how)) return r;
+        // The graph takes new connections at a cycle's start: the track
+        // starts once they are made, so that its first frames are heard.
+        const int64_t connected = cycles_.load(std::memory_order_relaxed);
+        for (int waits = 0; cycles_.load(std::memory_order_relaxed) < connected + 2 && waits < 200;
+             ++waits) {
+            if (gone_.load(std::memory_order_acquire)) break;
+            const timespec pause{0, kPollNanos / 5};
+            nanosleep(&pause, nullptr);
+        }
         go_.store(true, std::memory_order_release);
         for (;;) {
             if (gone_.load(std::memory_order_acquire)) {
@@ -147,6 +156,7 @@ private:
     void fill(jack_nframes_t frames) {
         float* out = static_cast<float*>(jack_port_get_buffer(port_, frames));
         std::fill(out, out + frames, 0.0f);
+        cycles_.store(cycles_.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
         if (!go_.load(std::memory_order_acquire)) return;
         const int64_t count = frames;
         if (mode_ == TransportMode::Free) {
@@ -213,6 +223,7 @@ private:
     std::atomic<bool> done_{false};
     std::atomic<bool> gone_{false};
     std::atomic<int64_t> processed_{0};
+    std::atomic<int64_t> cycles_{0};
     std::atomic<int64_t> xruns_{0};
     char reason_[256] = {};
 };
