@@ -190,7 +190,8 @@ protected:
     }
 
     JackServer server;
-    JackCapture capture{kRate * 120};
+    // Without a server no client is opened.
+    JackCapture capture{server.whyNot().empty() ? kRate * 120 : 0};
 };
 
 // Every cycle's frames are the track's at the transport frame from `origin`

@@ -82,6 +82,7 @@ void JackServer::stop() {
 }
 
 JackCapture::JackCapture(size_t frames) : samples_(frames), cycles_(frames / 16 + 16) {
+    if (frames == 0) return;
     client_ = jack_client_open("capture", JackNoStartServer, nullptr);
     if (!client_) return;
     in_ = jack_port_register(client_, "in_1", JACK_DEFAULT_AUDIO_TYPE, JackPortIsInput, 0);

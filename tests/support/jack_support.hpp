@@ -45,8 +45,8 @@ struct CaptureCycle {
     bool connected = false;      // something fed the input port
 };
 
-// A client "capture" with one input port, in_1, recording into memory laid
-// out beforehand while recording is on. Its process callback can also act
+// A client "capture" with one input port, in_1, recording up to `frames`
+// into memory laid out beforehand while recording is on (none: no client). Its process callback can also act
 // as the timebase master of a recorder whose tempo changes every cycle.
 class JackCapture {
 public:
