@@ -83,7 +83,10 @@ void JackServer::stop() {
 
 JackCapture::JackCapture(size_t frames) : samples_(frames), cycles_(frames / 16 + 16) {
     if (frames == 0) return;
-    client_ = jack_client_open("capture", JackNoStartServer, nullptr);
+    // A server that has just taken its first client may refuse the next
+    // for a moment while it is busy: try again for a while.
+    waitFor([this] { return (client_ = jack_client_open("capture", JackNoStartServer, nullptr)); },
+            10.0);
     if (!client_) return;
     in_ = jack_port_register(client_, "in_1", JACK_DEFAULT_AUDIO_TYPE, JackPortIsInput, 0);
     jack_set_process_callback(client_, &JackCapture::process, this);
