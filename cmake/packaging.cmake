@@ -33,7 +33,8 @@ set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "console metronome and click-track writer")
 set(CPACK_PACKAGE_DESCRIPTION
 "clicktrack synthesises a short percussive click, plays it as a running beat
-on an ALSA sound device while announcing each measure, and writes click
+on an ALSA sound device while announcing each measure, or as a JACK client
+that follows or leads the JACK transport, and writes click
 tracks as one-channel 16- or 24-bit PCM wave files, and from its command
 line also as FLAC, Ogg Vorbis or AIFF files, with its own click or the user's
 samples. A plain-text tempo map of sections with their own tempo and meter

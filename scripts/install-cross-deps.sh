@@ -1,6 +1,6 @@
 #!/bin/sh
 # Installs what a cross build of clicktrack for armhf or arm64 needs on a
-# Debian 12 host (root or sudo): the cross compiler, the target's ALSA,
+# Debian 12 host (root or sudo): the cross compiler, the target's ALSA, JACK,
 # libsndfile and libsamplerate libraries and run-time libraries through
 # multiarch, qemu-user to run the results, and GoogleTest's sources.
 # Usage: scripts/install-cross-deps.sh armhf|arm64
@@ -17,4 +17,4 @@ if ! dpkg --print-foreign-architectures | grep -qx "$arch"; then
   $sudo_cmd dpkg --add-architecture "$arch"
 fi
 "$(dirname "$0")/apt-install-missing.sh" "g++-$triplet" "libasound2-dev:$arch" "libstdc++6:$arch" \
-  "libsndfile1-dev:$arch" "libsamplerate0-dev:$arch" qemu-user googletest
+  "libsndfile1-dev:$arch" "libsamplerate0-dev:$arch" "libjack-jackd2-dev:$arch" qemu-user googletest

@@ -43,7 +43,10 @@ enum : int {
     kSoftLevel,
     kSwing,
     kSample,
-    kFormat
+    kFormat,
+    kJack,
+    kConnect,
+    kTransport
 };
 
 // Which commands take an option: every one, render and play (Sound), one
@@ -134,6 +137,12 @@ const OptionInfo kOptions[] = {
     {"seconds", "S", kSeconds, Scope::Play, Block::Own,
      "stop after S seconds (default: when the track ends)"},
     {"loop", nullptr, kLoop, Scope::Play, Block::Own, "play the song again where it ends, without its\ncount-in, until stopped"},
+    {"jack", "[=NAME]", kJack, Scope::Play, Block::Own,
+     "play as a JACK client named NAME (default clicktrack;\n-d jack is the same), at the server's rate"},
+    {"connect", "PORTS", kConnect, Scope::Play, Block::Own,
+     "PORT[,PORT...]: the JACK ports to feed (default the\nsystem's first two playback ports); none: no port"},
+    {"transport", "MODE", kTransport, Scope::Play, Block::Own,
+     "follow: play with the JACK transport, its frame 0 the\nfirst bar after the count-in; lead: that, and publish\nbar, beat and tempo as the timebase master"},
     {"tsv", nullptr, kTsv, Scope::Show, Block::Own,
      "print the table tab-separated, for scripts"},
     {"help", nullptr, 'h', Scope::All, Block::Help, "this text"},
@@ -161,7 +170,7 @@ std::string helpLine(const OptionInfo& o, const char* argument, const char* help
     std::string line = "      --";
     if (hasLetter(o)) line = std::string("  -") + static_cast<char>(o.val) + ", --";
     line += o.name;
-    if (argument) line += std::string(" ") + argument;
+    if (argument) line += std::string(argument[0] == '[' ? "" : " ") + argument;
     line.resize(std::max(line.size() + 1, kHelpColumn), ' ');
     for (const char* c = help; *c; ++c) {
         line += *c;
@@ -376,6 +385,10 @@ Result takeOption(int val, const std::string& arg, CommandLine& line) {
         case 'o':
         case 'd': {
             if (arg.empty()) return refuse(name, val == 'd' ? "a device name" : "a file name", arg);
+            if (val == 'd' && arg == "jack") {
+                line.jack = "clicktrack";
+                break;
+            }
             std::optional<std::string>& field = val == kMap        ? line.map
                                                 : val == kSettings ? line.settings
                                                 : val == 'o'       ? line.output
@@ -463,6 +476,28 @@ Result takeOption(int val, const std::string& arg, CommandLine& line) {
             line.format = format;
             break;
         }
+        case kJack:
+            line.jack = arg.empty() ? "clicktrack" : arg;
+            break;
+        case kConnect: {
+            line.connect.clear();
+            line.connectNone = arg == "none";
+            size_t start = 0;
+            while (!line.connectNone) {
+                const size_t comma = arg.find(',', start);
+                line.connect.push_back(arg.substr(start, comma == std::string::npos ? comma : comma - start));
+                if (line.connect.back().empty()) {
+                    return refuse(name, "PORT[,PORT...] (JACK port names) or none", arg);
+                }
+                if (comma == std::string::npos) break;
+                start = comma + 1;
+            }
+            break;
+        }
+        case kTransport:
+            if (arg != "follow" && arg != "lead") return refuse(name, "follow or lead", arg);
+            line.transport = arg;
+            break;
         case 'a': line.append = true; break;
         case kMarkers: line.markers = true; break;
         case kLoop: line.loop = true; break;
@@ -531,6 +566,10 @@ Result checkCombinations(const CommandLine& line) {
         return usageError("--midi cannot be used with --append: the audio already in the file "
                           "has no tempo map to continue.");
     }
+    if ((!line.connect.empty() || line.connectNone || line.transport) && !line.jack) {
+        return usageError(std::string(line.transport ? "--transport" : "--connect") +
+                          " is for JACK: give --jack or -d jack as well.");
+    }
     if (line.map) {
         const char* other = line.tempoFrom  ? "--tempo"
                             : line.beats    ? "--beats"
@@ -560,7 +599,7 @@ const char* helpText(Command command) {
     static const std::string render = commandHelp(
         Command::Render, "Usage: clicktrack render [OPTIONS]\nWrite a click track to an audio file.\n");
     static const std::string play = commandHelp(
-        Command::Play, "Usage: clicktrack play [OPTIONS]\nPlay a click track on an ALSA device.\n");
+        Command::Play, "Usage: clicktrack play [OPTIONS]\nPlay a click track on an ALSA device, or as a JACK client.\n");
     static const std::string show = commandHelp(
         Command::Show, "Usage: clicktrack show [OPTIONS]\nPrint the plan of a click track: where "
                        "each section starts, its first\nbar, meter, tempo, pattern, label and "
@@ -602,7 +641,10 @@ ParsedArguments parseArguments(const std::vector<std::string>& args) {
     argv.push_back(nullptr);
     std::vector<option> longOptions;
     for (const OptionInfo& o : kOptions) {
-        longOptions.push_back({o.name, o.argument ? required_argument : no_argument, nullptr, o.val});
+        const int has = !o.argument ? no_argument
+                        : o.argument[0] == '[' ? optional_argument
+                                               : required_argument;
+        longOptions.push_back({o.name, has, nullptr, o.val});
     }
     longOptions.push_back({nullptr, 0, nullptr, 0});
 
@@ -632,7 +674,10 @@ ParsedArguments parseArguments(const std::vector<std::string>& args) {
             return Exit{0, soundList(), false};
         }
         if (!takes(scope, line.command)) return notTaken(val, scope, line.command);
-        if (Result stop = takeOption(val, optarg ? optarg : "", line)) return *stop;
+        std::string value = optarg ? optarg : "";
+        // --jack NAME as well as --jack=NAME: the command line has no other words.
+        if (val == kJack && !optarg && optind < argc && argv[optind][0] != '-') value = argv[optind++];
+        if (Result stop = takeOption(val, value, line)) return *stop;
     }
     if (optind < argc) {
         const std::string extra = argv[optind];

@@ -51,6 +51,14 @@ struct CommandLine {
     std::optional<std::string> device;  // -d, --device NAME
     std::optional<float> seconds;       // --seconds: 0 or more, finite
     bool loop = false;                  // --loop
+    // JACK (play only): the client's name (--jack [NAME], or -d jack:
+    // "clicktrack"); the ports to connect to (--connect, none given: the
+    // system's playback ports), or none at all (--connect none); and
+    // --transport follow or lead.
+    std::optional<std::string> jack;
+    std::vector<std::string> connect;
+    bool connectNone = false;
+    std::optional<std::string> transport;
 
     // show only
     bool tsv = false;                   // --tsv: the table tab-separated

@@ -6,6 +6,7 @@
 #include "cli/play.hpp"
 #include "cli/render.hpp"
 #include "cli/show.hpp"
+#include "cli/studio_play.hpp"
 
 Exit runCommandLine(const CommandLine& line, FILE* out, FILE* err) {
     std::variant<Job, Exit> prepared = prepareJob(line);
@@ -24,6 +25,8 @@ Exit runCommandLine(const CommandLine& line, FILE* out, FILE* err) {
         // With the wave file on standard output, the summary goes to standard error.
         std::fflush(out);
         result = renderTrack(line, job, STDOUT_FILENO, line.toStandardOutput() ? err : out, err);
+    } else if (line.jack) {
+        result = playOnJack(line, job, out, err);
     } else {
         result = playTrack(line, job, out, err);
     }

@@ -58,6 +58,18 @@ TEST(CliOptions, ReadsEveryOption) {
     EXPECT_TRUE(p.loop);
     EXPECT_EQ(p.rate, 1u);
     EXPECT_EQ(accepted({"play", "-b", "2147483647"}).beats, 2147483647);
+    // JACK: a name after --jack, joined or not; -d jack is the default name.
+    const CommandLine j = accepted({"play", "--jack", "studio", "--connect", "a:in_1,b:in_2",
+                                    "--transport", "lead", "-q"});
+    EXPECT_EQ(j.jack, "studio");
+    EXPECT_EQ(j.connect, (std::vector<std::string>{"a:in_1", "b:in_2"}));
+    EXPECT_EQ(j.transport, "lead");
+    EXPECT_TRUE(j.quiet);
+    EXPECT_EQ(accepted({"play", "--jack=x", "--loop"}).jack, "x");
+    const CommandLine d = accepted({"play", "-d", "jack", "--connect", "none", "--transport=follow"});
+    EXPECT_EQ(d.jack, "clicktrack");
+    EXPECT_TRUE(d.connectNone && d.connect.empty());
+    EXPECT_EQ(accepted({"play", "--jack", "-t", "90"}).jack, "clicktrack");
 
     const CommandLine s = accepted({"show", "--sound", "cowbell", "--volume", "-60", "--accent-level",
                                     "12", "--sub-level=-3.5", "--soft-level", "0", "--pattern", "Xo.x"});
@@ -162,6 +174,12 @@ TEST(CliOptions, RefusesWithALineNamingTheOption) {
         {{"render", "--pattern", "XoO."},
          "--pattern must be a pattern of X (accent), x (normal), o (soft) and . (silent), not 'XoO.'."},
         {{"render", "--list-sounds"}, "unknown option '--list-sounds'."},
+        {{"play", "--transport", "follow"}, "--transport is for JACK: give --jack or -d jack as well."},
+        {{"play", "--connect", "none"}, "--connect is for JACK: give --jack or -d jack as well."},
+        {{"play", "--jack", "--transport", "chase"}, "--transport must be follow or lead, not 'chase'."},
+        {{"play", "--jack", "--connect", "a:in,"},
+         "--connect must be PORT[,PORT...] (JACK port names) or none, not 'a:in,'."},
+        {{"render", "--jack"}, "--jack is an option of 'clicktrack play', not of 'clicktrack render'."},
     };
     for (const auto& [args, line] : cases) {
         SCOPED_TRACE(::testing::PrintToString(args));
