@@ -53,6 +53,8 @@ class Collector : public TrackOutput {
 public:
     Collector(PlannedRound& round, size_t room) : round_(round), room_(room) {}
     bool take(const TrackEvent& e) override {
+        // A silent beat silences whatever sounds.
+        if (e.beat.kind == ClickKind::Silent) cutAt(e.beat.frame);
         if (e.frames <= 0) return true;
         if (round_.clicks.size() >= room_) {
             tooMany = true;
@@ -65,12 +67,22 @@ public:
         return true;
     }
     bool finish(const TrackEnd& end) override {
+        // The end cuts every click that would sound past it.
+        cutAt(end.beats);
         round_.length = end.beats;
         return true;
     }
     bool tooMany = false;
 
 private:
+    void cutAt(int64_t frame) {
+        for (size_t i = round_.clicks.size(); i > 0; --i) {
+            PlannedClick& c = round_.clicks[i - 1];
+            if (c.frame + round_.longestClick <= frame) break;  // none before it reaches `frame`
+            if (c.frame + c.frames > frame) c.frames = static_cast<int32_t>(std::max<int64_t>(frame - c.frame, 0));
+        }
+    }
+
     PlannedRound& round_;
     size_t room_;
 };
@@ -117,12 +129,14 @@ void renderRound(const PlannedRound& round, const ClickPlan& plan, int64_t from,
 
 Outcome planClicks(const DeviceStream& stream, const PlayClicks& clicks, ClickPlan& plan) {
     plan = ClickPlan{};
+    plan.top = clicks.frameBytes == 2 ? 32767.0f / 32768.0f : 8388607.0f / 8388608.0f;
     for (const ClickVoice& voice : clicks.voices) {
         for (const ClickKind kind : kSlotKinds) {
             plan.sounds.push_back(floatsOf(voice, kind, clicks.frameBytes));
         }
     }
-    // Each click sounds whole, or up to where the next starts.
+    // Each click sounds whole, summed with those it overlaps, up to a silent
+    // beat or the end.
     std::vector<ClickLengths> lengths;
     for (size_t v = 0; v < clicks.voices.size(); ++v) {
         const auto frames = [&](uint32_t slot) {
@@ -132,12 +146,12 @@ Outcome planClicks(const DeviceStream& stream, const PlayClicks& clicks, ClickPl
     }
     Collector first(plan.track, kMostPlannedClicks);
     BeatSchedule track(stream.track);
-    walkTrack(track, lengths, true, {&first});
+    walkTrack(track, lengths, ClickOverlap::Sum, {&first});
     if (first.tooMany) return tooManyClicks();
     if (!stream.again.empty()) {
         Collector again(plan.again, kMostPlannedClicks - plan.track.clicks.size());
         BeatSchedule rounds(stream.again);
-        walkTrack(rounds, lengths, true, {&again});
+        walkTrack(rounds, lengths, ClickOverlap::Sum, {&again});
         if (again.tooMany) return tooManyClicks();
     }
     // A round of no frames would never end: the track then plays once.
@@ -156,8 +170,10 @@ Outcome planClicks(const DeviceStream& stream, const PlayClicks& clicks, ClickPl
     return std::nullopt;
 }
 
-void renderClicks(const ClickPlan& plan, int64_t from, int64_t count, float* out,
-                  RenderCursor& cursor) {
+namespace {
+
+// Adds the clicks of [from, from + count) to `out`, unheld.
+void layClicks(const ClickPlan& plan, int64_t from, int64_t count, float* out, RenderCursor& cursor) {
     int64_t to = from + count;
     if (!plan.endless) to = std::min(to, plan.end);
     int64_t at = std::max<int64_t>(from, 0);
@@ -176,6 +192,15 @@ void renderClicks(const ClickPlan& plan, int64_t from, int64_t count, float* out
         renderRound(plan.again, plan, local, n, out + (at - from), cursor);
         at += n;
     }
+}
+
+}  // namespace
+
+void renderClicks(const ClickPlan& plan, int64_t from, int64_t count, float* out,
+                  RenderCursor& cursor) {
+    layClicks(plan, from, count, out, cursor);
+    // Clicks that overlap are held at full scale, as the files hold them.
+    for (int64_t i = 0; i < count; ++i) out[i] = std::clamp(out[i], -1.0f, plan.top);
 }
 
 Outcome planBeats(const std::vector<ScheduledSection>& track, const std::vector<bool>& countIn,

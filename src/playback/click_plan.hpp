@@ -40,10 +40,11 @@ struct ClickPlan {
     // (normal, accent, subdivision, soft), on the scale of the click's
     // bits: a 24-bit sample s is s x 2^-23 exactly.
     std::vector<std::vector<float>> sounds;
+    float top = 8388607.0f / 8388608.0f;  // full scale: the highest sample of the click's bits
 };
 
-// Plans the stream's clicks exactly as playStream lays them: each cut where
-// the next starts and the last where the beats end. A refusal when there
+// Plans the stream's clicks exactly as playStream lays them: clicks that
+// overlap summed, a silent beat and the end of the beats cutting them. A refusal when there
 // are more than kMostPlannedClicks.
 Outcome planClicks(const DeviceStream& stream, const PlayClicks& clicks, ClickPlan& plan);
 
@@ -54,9 +55,13 @@ struct RenderCursor {
     size_t index = 0;   // the first click that may still sound there
 };
 
-// Adds the plan's frames [from, from + count) of the stream to `out` (which
-// the caller zeroed): any range, a jump (binary search) or the next one
-// (carrying on from the cursor). Frames before 0 or from `end` on are silent.
+// Lays the plan's frames [from, from + count) of the stream into `out`
+// (which the caller zeroed): any range, a jump (binary search) or the next
+// one (carrying on from the cursor). Frames before 0 or from `end` on are
+// silent. Clicks that overlap are summed and held within [-1, top], as the
+// wave file holds them: the same samples as long as at most two overlap
+// (a sum of two is exact in single precision), within a step of the last
+// bit otherwise.
 void renderClicks(const ClickPlan& plan, int64_t from, int64_t count, float* out,
                   RenderCursor& cursor);
 

@@ -37,10 +37,11 @@ public:
 
 // Clicks whose samples all differ, longer than some beats so that the cut shows.
 struct TestClicks {
-    TestClicks() {
+    // `step` sets the level: kind k's samples lie around (k + 1) x step.
+    explicit TestClicks(int32_t step = 100000) {
         for (int kind = 0; kind < 4; ++kind) {
             for (int i = 0; i < 700; ++i) {
-                const int32_t s = (kind + 1) * 100000 + (i % 2 ? -i : i) * 37;
+                const int32_t s = (kind + 1) * step + (i % 2 ? -i : i) * 37;
                 bytes[kind].push_back(static_cast<uint8_t>(s & 0xFF));
                 bytes[kind].push_back(static_cast<uint8_t>(s >> 8 & 0xFF));
                 bytes[kind].push_back(static_cast<uint8_t>(s >> 16 & 0xFF));
@@ -126,6 +127,14 @@ TEST(ClickPlan, RendersWhatTheDeviceIsHandedInAnyPiecesAndJumps) {
         renderClicks(plan, static_cast<int64_t>(expected.size()), 64, after.data(), cursor);
         EXPECT_EQ(after, std::vector<float>(64, 0.0f)) << c.what;
     }
+    // Loud clicks five deep, summed past full scale: held there, as the device gets them.
+    const TestClicks loud(1500000);
+    const DeviceStream dense{{exactSection({900.0}, 16, 4, "Xx.o")}, {}, std::nullopt};
+    const std::vector<float> expected = devicePlays(dense, loud.clicks());
+    ClickPlan plan;
+    ASSERT_FALSE(planClicks(dense, loud.clicks(), plan));
+    EXPECT_EQ(rendered(plan, static_cast<int64_t>(expected.size()), 64), expected);
+    EXPECT_EQ(*std::max_element(expected.begin(), expected.end()), 8388607.0f / 8388608.0f);
 }
 
 TEST(ClickPlan, BarsBeatsAndTempoCountFromTheFirstBarAfterTheCountIn) {
