@@ -7,6 +7,7 @@
 
 #include "core/beat_schedule.hpp"
 #include "core/interrupt.hpp"
+#include "playback/live_link.hpp"
 
 namespace {
 
@@ -32,8 +33,11 @@ public:
     // Whether a walk's end plays on to the limit (the menu's whole periods)
     // or stops the filling where its beats end.
     void padToLimit(bool pad) { pad_ = pad; }
+    // Asked before each beat is laid whether a new plan takes over there.
+    void liveFrom(LiveLink* link) { link_ = link; }
 
     bool take(const TrackEvent& event) override {
+        if (stopsBeforeCurrent()) return false;
         BeatEvent next = event.beat;
         next.frame += offset_;
         if (!fillUpTo(next.frame)) return false;
@@ -45,12 +49,14 @@ public:
         current_ = next;
         hasCurrent_ = true;
         told_ = true;
+        asked_ = false;
         return true;
     }
 
     // The rest of the last click, then silence: up to the limit, or to
     // where the beats end.
     bool finish(const TrackEnd& end) override {
+        if (stopsBeforeCurrent()) return false;
         ends_ = offset_ + end.beats;
         return fillUpTo(pad_ ? limit_ : std::min(ends_, limit_));
     }
@@ -70,8 +76,17 @@ public:
     const Outcome& result() const { return result_; }
     // A stop signal ended the play: the device dropped what waited.
     int signal() const { return signal_; }
+    // A key ended the play.
+    bool quit() const { return quit_; }
 
 private:
+    // The beat taken last, none of its click laid yet, is asked about once.
+    bool stopsBeforeCurrent() {
+        if (!link_ || asked_ || !hasCurrent_ || current_.kind == ClickKind::Subdivision) return false;
+        asked_ = true;
+        return link_->stopBefore(current_);
+    }
+
     // Fills up to frame `frame`; false, once all up to the limit is handed
     // over, for a frame beyond it. A full period waits to be handed over
     // until a frame of the next is filled, so that a beat on its first frame
@@ -96,6 +111,10 @@ private:
     bool handOver(int64_t count) {
         if (const int signal = interruptSignal()) {
             signal_ = signal;
+            return false;
+        }
+        if (link_ && link_->quitting()) {
+            quit_ = true;
             return false;
         }
         result_ = device_.writePeriod(period_.data(), count);
@@ -144,6 +163,9 @@ private:
     int64_t handed_ = 0;  // frames handed to the device
     Outcome result_;
     int signal_ = 0;
+    LiveLink* link_ = nullptr;
+    bool asked_ = false;
+    bool quit_ = false;
 };
 
 // How a play ended, the device closed.
@@ -151,6 +173,10 @@ Outcome ended(PcmDevice& device, const DeviceFeed& feed) {
     if (feed.signal()) {
         device.dropAndClose();
         return interruption(feed.signal());
+    }
+    if (feed.quit()) {
+        device.dropAndClose();
+        return std::nullopt;
     }
     device.drainAndClose();
     return feed.result();
@@ -256,4 +282,52 @@ Outcome playStreamOnDevice(const PlaybackTarget& target, const DeviceStream& str
     std::unique_ptr<PcmDevice> pcm;
     if (Outcome r = openAlsaPcm(target.device, target.rate, target.bits, pcm)) return r;
     return playStream(*pcm, stream, clicks, onEvent, tally);
+}
+
+Outcome playLive(PcmDevice& device, LiveLink& link, const PlayClicks& clicks,
+                 std::optional<int64_t> frames, const EventListener& onEvent, PlayTally* tally) {
+    const int64_t p = device.periodFrames();
+    const int64_t limit = frames.value_or(std::numeric_limits<int64_t>::max());
+    LivePlan* plan = link.start();
+    if (p <= 0 || limit <= 0 || !plan) {
+        device.drainAndClose();
+        return std::nullopt;
+    }
+    std::vector<uint8_t> period(static_cast<size_t>(p) * static_cast<size_t>(clicks.frameBytes));
+    // A pause's beats only keep the walk asking: no one hears of them.
+    const EventListener told = [&link, &onEvent](const BeatEvent& e) {
+        if (!link.paused()) onEvent(e);
+    };
+    DeviceFeed feed(device, period, limit, clicks, told, tally);
+    feed.padToLimit(false);
+    feed.liveFrom(&link);
+    const std::vector<TrackOutput*> outputs{&feed};
+    for (;;) {
+        const bool whole = walkTrack(plan->schedule, {}, true, outputs) >= 0;
+        if (feed.full() || feed.result() || feed.signal() || feed.quit()) break;
+        if (!whole) {
+            // A new plan takes over at the beat the walk stopped before.
+            plan = link.switched();
+            feed.startAt(link.switchFrame());
+            continue;
+        }
+        // The song again, from where its beats end, or the end.
+        const int64_t from = feed.ends();
+        plan = link.nextRound();
+        if (!plan) break;
+        feed.startAt(from);
+    }
+    if (!feed.result() && !feed.signal() && !feed.quit()) feed.flush();
+    return ended(device, feed);
+}
+
+Outcome playLiveOnDevice(const PlaybackTarget& target, LiveLink& link, const PlayClicks& clicks,
+                         std::optional<int64_t> frames, const EventListener& onEvent,
+                         PlayTally* tally) {
+    if (clicks.frameBytes != (target.bits == 16 ? 2 : 3)) {
+        return refusal("Only 16- and 24-bit samples can be played.");
+    }
+    std::unique_ptr<PcmDevice> pcm;
+    if (Outcome r = openAlsaPcm(target.device, target.rate, target.bits, pcm, true)) return r;
+    return playLive(*pcm, link, clicks, frames, onEvent, tally);
 }
