@@ -51,6 +51,13 @@ struct CommandLine {
     std::optional<std::string> device;  // -d, --device NAME
     std::optional<float> seconds;       // --seconds: 0 or more, finite
     bool loop = false;                  // --loop
+    bool big = false;                   // --big: the bar and beat filling the terminal
+    std::optional<float> gap;           // --gap S: a setlist's songs S seconds apart
+
+    // render and play
+    std::optional<std::string> setlist;  // --setlist FILE: a song a line
+    // The arguments as given, after the command: a setlist's songs take them first.
+    std::vector<std::string> arguments;
 
     // show only
     bool tsv = false;                   // --tsv: the table tab-separated
