@@ -204,8 +204,10 @@ TEST_F(KeysRun, ATempoKeyAndTapsLandOnTheExpectedBeat) {
     ASSERT_LT(i, g.size());
     const int64_t changedAt = onsets()[i];
     EXPECT_GE(changedAt, pressed);
+    // Within a beat as a rule; a plan that comes too late for its beat on a
+    // loaded machine takes the next.
     if (!CLICKTRACK_EMULATED) {
-        EXPECT_LT(changedAt, pressed + kBeat120 + 44100 / 4);
+        EXPECT_LT(changedAt, pressed + 2 * kBeat120 + 44100 / 4);
     }
     const int64_t tapSlack = CLICKTRACK_EMULATED ? 3000 : 1500;
     size_t j = i;
