@@ -93,6 +93,7 @@ private:
         std::unique_lock<std::mutex> lock(mutex_);
         uint64_t drawn = ~uint64_t{0};
         unsigned changes = 0;
+        bool helpShown = false;
         if (bigWanted_) big_ = std::make_unique<BigDisplay>(err_);
         for (;;) {
             // Keys want a quicker answer than the time and the bar do.
@@ -100,9 +101,10 @@ private:
             const uint64_t where = where_.load(std::memory_order_acquire);
             const unsigned now = live_ ? live_->changes.load() : 0;
             if ((where != drawn || now != changes) && where != kNothingYet) {
-                if (live_ && !big_ && live_->help.load() && now != changes) {
-                    std::fprintf(err_, "\r\033[K%s\n", keyHelp());
-                }
+                // On the status line's terminal, the keys are listed once above it.
+                const bool help = live_ && live_->help.load();
+                if (help && !helpShown && !big_) std::fprintf(err_, "\r\033[K%s\n", keyHelp());
+                helpShown = help;
                 draw(where);
                 drawn = where;
                 changes = now;

@@ -23,6 +23,7 @@
 
 #include "cli/keys.hpp"
 #include "cli/setlist.hpp"
+#include "cli/stage_display.hpp"
 #include "support/background_run.hpp"
 
 namespace {
@@ -336,6 +337,21 @@ TEST(Keys, BytesAreToldApartAsKeys) {
     EXPECT_FALSE(taps.tap(0.5));
     EXPECT_DOUBLE_EQ(*taps.tap(1.0), 120.0);
     EXPECT_FALSE(taps.tap(3.5));  // forgotten after 2 s: counting again
+}
+
+// The stage display's digits: the font's dots as blocks, wider than high.
+TEST(Keys, TheStageDisplayDrawsBigDigits) {
+    std::vector<std::string> rows = bigText("1.4", 1, 1);
+    for (std::string& row : rows) {
+        for (size_t at = row.find("\xe2\x96\x88"); at != std::string::npos; at = row.find("\xe2\x96\x88")) {
+            row.replace(at, 3, "#");
+        }
+    }
+    // 1, '.', 4: three dots wide, a dot apart.
+    EXPECT_EQ(rows, (std::vector<std::string>{" #      # #", "##      # #", " #      ###",
+                                              " #        #", "###  #    #"}));
+    EXPECT_EQ(bigText("7", 2, 3).size(), 15u);
+    EXPECT_EQ(bigText("7", 2, 3)[0], std::string(6 * 3, ' ').replace(0, 18, "\xe2\x96\x88\xe2\x96\x88\xe2\x96\x88\xe2\x96\x88\xe2\x96\x88\xe2\x96\x88"));
 }
 
 class SetlistRun : public CommandLineFolder {};
