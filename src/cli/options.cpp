@@ -7,6 +7,7 @@
 #include <cstring>
 #include <string_view>
 
+#include "cli/keys.hpp"
 #include "click/sounds.hpp"
 #include "core/user_text.hpp"
 
@@ -46,7 +47,10 @@ enum : int {
     kFormat,
     kJack,
     kConnect,
-    kTransport
+    kTransport,
+    kBig,
+    kSetlist,
+    kGap
 };
 
 // Which commands take an option: every one, render and play (Sound), one
@@ -137,6 +141,14 @@ const OptionInfo kOptions[] = {
     {"seconds", "S", kSeconds, Scope::Play, Block::Own,
      "stop after S seconds (default: when the track ends)"},
     {"loop", nullptr, kLoop, Scope::Play, Block::Own, "play the song again where it ends, without its\ncount-in, until stopped"},
+    {"big", nullptr, kBig, Scope::Play, Block::Own,
+     "the bar and beat in digits filling the terminal,\nfor a stage"},
+    {"setlist", "FILE", kSetlist, Scope::Sound, Block::Quiet,
+     "songs, a line each: a name, then its options",
+     "songs, a line each: a name, then its options;\n-o names the folder of their files (one a song)",
+     "songs, a line each: a name, then its options;\neach starts on a key (space or Enter)"},
+    {"gap", "S", kGap, Scope::Play, Block::Own,
+     "with --setlist: the next song after S seconds"},
     {"jack", "[=NAME]", kJack, Scope::Play, Block::Own,
      "play as a JACK client named NAME (default clicktrack;\n-d jack is the same), at the server's rate"},
     {"connect", "PORTS", kConnect, Scope::Play, Block::Own,
@@ -382,6 +394,7 @@ Result takeOption(int val, const std::string& arg, CommandLine& line) {
             [[fallthrough]];
         case kMap:
         case kSettings:
+        case kSetlist:
         case 'o':
         case 'd': {
             if (arg.empty()) return refuse(name, val == 'd' ? "a device name" : "a file name", arg);
@@ -394,6 +407,7 @@ Result takeOption(int val, const std::string& arg, CommandLine& line) {
                                                 : val == 'o'       ? line.output
                                                 : val == kMidi     ? line.midi
                                                 : val == kLabels   ? line.labels
+                                                : val == kSetlist  ? line.setlist
                                                                    : line.device;
             field = arg;
             break;
@@ -501,6 +515,13 @@ Result takeOption(int val, const std::string& arg, CommandLine& line) {
         case 'a': line.append = true; break;
         case kMarkers: line.markers = true; break;
         case kLoop: line.loop = true; break;
+        case kBig: line.big = true; break;
+        case kGap:
+            if (!finiteNumber(arg, x) || !(x >= 0.0f && x <= 86400.0f)) {
+                return refuse(name, "a number of seconds from 0 to 86400", arg);
+            }
+            line.gap = x;
+            break;
         case kTsv: line.tsv = true; break;
         case 'q': line.quiet = true; break;
     }
@@ -562,6 +583,13 @@ Result checkCombinations(const CommandLine& line) {
         return usageError(std::string(line.freq ? "--freq" : "--accent-freq") +
                           " cannot be used with --sample: the sample is the click.");
     }
+    if (line.gap && !line.setlist) {
+        return usageError("--gap needs a setlist: give --setlist FILE as well.");
+    }
+    if (line.setlist && (line.append || line.midi || line.labels || line.toStandardOutput())) {
+        return usageError(std::string(line.append ? "--append" : line.midi ? "--midi" : line.labels ? "--labels" : "-o -") +
+                          " cannot be used with --setlist: each song has a file of its own.");
+    }
     if (line.append && line.midi) {
         return usageError("--midi cannot be used with --append: the audio already in the file "
                           "has no tempo map to continue.");
@@ -599,7 +627,8 @@ const char* helpText(Command command) {
     static const std::string render = commandHelp(
         Command::Render, "Usage: clicktrack render [OPTIONS]\nWrite a click track to an audio file.\n");
     static const std::string play = commandHelp(
-        Command::Play, "Usage: clicktrack play [OPTIONS]\nPlay a click track on an ALSA device, or as a JACK client.\n");
+        Command::Play, "Usage: clicktrack play [OPTIONS]\nPlay a click track on an ALSA device, or as a JACK client.\n") +
+        "\n\n" + keyHelp();
     static const std::string show = commandHelp(
         Command::Show, "Usage: clicktrack show [OPTIONS]\nPrint the plan of a click track: where "
                        "each section starts, its first\nbar, meter, tempo, pattern, label and "
@@ -689,5 +718,6 @@ ParsedArguments parseArguments(const std::vector<std::string>& args) {
         return usageError("unexpected argument " + quoted(extra) + ".");
     }
     if (Result stop = checkCombinations(line)) return *stop;
+    line.arguments.assign(args.begin() + static_cast<long>(first), args.end());
     return line;
 }

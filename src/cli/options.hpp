@@ -59,6 +59,13 @@ struct CommandLine {
     std::vector<std::string> connect;
     bool connectNone = false;
     std::optional<std::string> transport;
+    bool big = false;                   // --big: the bar and beat filling the terminal
+    std::optional<float> gap;           // --gap S: a setlist's songs S seconds apart
+
+    // render and play
+    std::optional<std::string> setlist;  // --setlist FILE: a song a line
+    // The arguments as given, after the command: a setlist's songs take them first.
+    std::vector<std::string> arguments;
 
     // show only
     bool tsv = false;                   // --tsv: the table tab-separated

@@ -11,6 +11,8 @@
 #include <string>
 #include <thread>
 
+#include "cli/keys.hpp"
+#include "cli/stage_display.hpp"
 #include "click/click_set.hpp"
 #include "core/interrupt.hpp"
 #include "playback/player.hpp"
@@ -40,13 +42,17 @@ void formatTime(char* text, size_t size, double seconds) {
 class Progress {
 public:
     Progress(FILE* err, bool shown, const Song& song, std::vector<ScheduledSection> sections,
-             uint32_t rate, std::optional<int64_t> total, bool loop)
+             uint32_t rate, std::optional<int64_t> total, bool loop,
+             const LiveStatus* live = nullptr, bool big = false, std::string title = "")
         : err_(err),
           sections_(std::move(sections)),
           names_(sectionNames(song)),
           rate_(rate),
           total_(total),
-          loop_(loop) {
+          loop_(loop),
+          live_(live),
+          bigWanted_(big),
+          title_(std::move(title)) {
         // Bars are counted in the song from its first bar after the count-in.
         int64_t bars = 0;
         for (const SongSection& s : song.sections) {
@@ -67,6 +73,7 @@ public:
         const uint64_t packed = (static_cast<uint64_t>(e.section) & 0xFFFF) << 48 |
                                 (static_cast<uint64_t>(e.measure) & 0xFFFFFFFF) << 16 |
                                 (static_cast<uint64_t>(e.beat) & 0xFFFF);
+        accent_.store(e.kind == ClickKind::Accent || e.beat == 1, std::memory_order_relaxed);
         where_.store(packed, std::memory_order_release);
     }
 
@@ -85,14 +92,29 @@ private:
     void run() {
         std::unique_lock<std::mutex> lock(mutex_);
         uint64_t drawn = ~uint64_t{0};
+        unsigned changes = 0;
+        bool helpShown = false;
+        if (bigWanted_) big_ = std::make_unique<BigDisplay>(err_);
         for (;;) {
-            const bool last = wake_.wait_for(lock, kRedraw, [this] { return done_; });
+            // Keys want a quicker answer than the time and the bar do.
+            const bool last = wake_.wait_for(lock, live_ ? kRedraw / 4 : kRedraw, [this] { return done_; });
             const uint64_t where = where_.load(std::memory_order_acquire);
-            if (where != drawn && where != kNothingYet) {
+            const unsigned now = live_ ? live_->changes.load() : 0;
+            if ((where != drawn || now != changes) && where != kNothingYet) {
+                // On the status line's terminal, the keys are listed once above it.
+                const bool help = live_ && live_->help.load();
+                if (help && !helpShown && !big_) std::fprintf(err_, "\r\033[K%s\n", keyHelp());
+                helpShown = help;
                 draw(where);
                 drawn = where;
+                changes = now;
             }
             if (last) break;
+        }
+        if (big_) {
+            // The stage's screen goes; the last status stays on the terminal.
+            big_.reset();
+            if (drawn != ~uint64_t{0}) std::fprintf(err_, "\r%s\033[K", status_.c_str());
         }
         if (drawn != ~uint64_t{0}) {
             std::fputc('\n', err_);
@@ -106,9 +128,10 @@ private:
         const int64_t beat = static_cast<int64_t>(where & 0xFFFF);
         const ScheduledSection& s = sections_[section];
         const int64_t perMeasure = s.beatsPerMeasure;
-        // A dotted beat's tempo as the map wrote it: q.=52, not 78 quarters.
+        // A dotted beat's tempo as the map wrote it: q.=52, not 78 quarters; the keys' change on top.
+        const double factor = live_ ? live_->factor.load() : 1.0;
         const CountedTempo tempo = countedTempo(
-            tempoAtBeat(s, (measure - 1) * std::max<int64_t>(perMeasure, 1) + beat - 1),
+            factor * tempoAtBeat(s, (measure - 1) * std::max<int64_t>(perMeasure, 1) + beat - 1),
             CountedNote{static_cast<int>(std::lround(s.dotted ? s.noteValue * 1.5 : s.noteValue)), s.dotted});
         const double now = static_cast<double>(frame_.load(std::memory_order_relaxed)) / rate_;
         char place[96];
@@ -120,16 +143,38 @@ private:
         }
         char elapsed[32], left[32] = "";
         formatTime(elapsed, sizeof elapsed, now);
-        if (total_ || !loop_) {
+        if (total_ || (!loop_ && !(live_ && live_->moved.load()))) {
             const double end = total_ ? static_cast<double>(*total_) / rate_ : trackSeconds_;
             char rest[24];
             formatTime(rest, sizeof rest, end - now);
             std::snprintf(left, sizeof left, ", %s left", rest);
         }
-        std::fprintf(err_, "\r%s  %s  beat %" PRId64 "/%" PRId64 "  %s%.5g bpm  %s%s\033[K",
-                     names_[section].c_str(), place, beat, perMeasure, tempo.prefix.c_str(),
-                     tempo.tempo, elapsed, left);
+        char line[512];
+        std::snprintf(line, sizeof line, "%s%s  %s  beat %" PRId64 "/%" PRId64 "  %s%.5g bpm  %s%s%s",
+                      title_.c_str(), names_[section].c_str(), place, beat, perMeasure,
+                      tempo.prefix.c_str(), tempo.tempo, elapsed, left, live_ ? liveState().c_str() : "");
+        status_ = line;
+        if (big_) {
+            const bool accent = accent_.load(std::memory_order_relaxed) && !live_->paused.load();
+            big_->draw(countIn_[section] ? measure : firstBar_[section] + measure, beat, accent,
+                       status_, live_->help.load() ? keyHelp() : nullptr);
+            return;
+        }
+        std::fprintf(err_, "\r%s\033[K", status_.c_str());
         std::fflush(err_);
+    }
+
+    // What the keys changed, said after the time.
+    std::string liveState() const {
+        std::string state;
+        if (live_->paused.load()) state += "  paused";
+        if (live_->muted.load()) state += "  muted";
+        if (const double tapped = live_->tapped.load(); tapped > 0.0) {
+            char text[32];
+            std::snprintf(text, sizeof text, "  tap %.5g bpm", std::round(tapped * 10.0) / 10.0);
+            state += text;
+        }
+        return state;
     }
 
     static constexpr uint64_t kNothingYet = ~uint64_t{0} - 1;
@@ -145,6 +190,12 @@ private:
     double trackSeconds_ = 0.0;  // the track once through
     std::atomic<int64_t> frame_{0};
     std::atomic<uint64_t> where_{kNothingYet};
+    std::atomic<bool> accent_{false};
+    const LiveStatus* live_;
+    bool bigWanted_;
+    std::string title_;
+    std::unique_ptr<BigDisplay> big_;
+    std::string status_;
     std::mutex mutex_;
     std::condition_variable wake_;
     bool done_ = false;
@@ -153,7 +204,12 @@ private:
 
 }  // namespace
 
-Result playTrack(const CommandLine& line, const Job& job, FILE* /*out*/, FILE* err) {
+Result playTrack(const CommandLine& line, const Job& job, FILE* out, FILE* err) {
+    return playTrack(line, job, out, err, "");
+}
+
+Result playTrack(const CommandLine& line, const Job& job, FILE* /*out*/, FILE* err,
+                 const std::string& title) {
     const Settings& s = job.settings;
     const Song& song = job.song;
     if (silentSong(song) || (line.seconds && !(*line.seconds * static_cast<double>(s.rate) >= 0.5))) {
@@ -169,25 +225,33 @@ Result playTrack(const CommandLine& line, const Job& job, FILE* /*out*/, FILE* e
     // --loop plays the song again, without its count-in, where it ends.
     DeviceStream stream;
     stream.track = planFile(song, s.rate, 0);
+    std::optional<Song> again;
     if (line.loop) {
         // The count-in stays, without measures, so that sections keep their numbers.
-        Song again = song;
-        if (!again.sections.empty() && again.sections.front().countIn) {
-            again.sections.front().measures = 0;
+        again = song;
+        if (!again->sections.empty() && again->sections.front().countIn) {
+            again->sections.front().measures = 0;
         }
-        stream.again = planFile(again, s.rate, 0);
+        stream.again = planFile(*again, s.rate, 0);
     }
     if (line.seconds) stream.frames = std::llround(static_cast<double>(*line.seconds) * s.rate);
     const InterruptGuard guard;
+    PlayClicks clicks{clickSet.voices(), clickSet.normal.bytesPerSample};
+    // On a terminal, keys change the play as it goes; a voice of no clicks mutes it.
+    std::optional<LiveKeys> keys;
+    if (keysAvailable()) {
+        clicks.voices.push_back(ClickVoice{});
+        keys.emplace(song, again, s.rate, clicks.voices.size() - 1);
+    }
     Progress progress(err, !line.quiet && ::isatty(::fileno(err)) == 1, song, stream.track, s.rate,
-                      stream.frames, line.loop);
+                      stream.frames, line.loop, keys ? &keys->status() : nullptr, line.big, title);
     const EventListener onEvent = [&progress](const BeatEvent& e) { progress.beat(e); };
-    const PlayClicks clicks{clickSet.voices(), clickSet.normal.bytesPerSample};
     PlayTally tally;
     // The first beat is shown as it starts.
     progress.beat(BeatEvent{});
-    const Outcome played =
-        playStreamOnDevice(PlaybackTarget{s.device, s.rate, s.bits}, stream, clicks, onEvent, &tally);
+    const PlaybackTarget target{s.device, s.rate, s.bits};
+    const Outcome played = keys ? keys->play(target, clicks, stream.frames, onEvent, &tally)
+                                : playStreamOnDevice(target, stream, clicks, onEvent, &tally);
     progress.stop();
     if (played) return commandLineFailure(*played);
     if (const int signal = interruptSignal()) return Exit{kSignalExit + signal, "", true};

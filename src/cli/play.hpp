@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdio>
+#include <string>
 
 #include "cli/job.hpp"
 #include "cli/options.hpp"
@@ -14,3 +15,8 @@
 // a terminal, one line rewritten in place, unless quiet. A track with
 // nothing to play plays nothing and says so on `err`, once.
 Result playTrack(const CommandLine& line, const Job& job, FILE* out, FILE* err);
+
+// The same, with standard input a terminal read for keys (see cli/keys.hpp),
+// and `title` before the display's line: a setlist's song.
+Result playTrack(const CommandLine& line, const Job& job, FILE* out, FILE* err,
+                 const std::string& title);

@@ -5,10 +5,12 @@
 #include "cli/job.hpp"
 #include "cli/play.hpp"
 #include "cli/render.hpp"
+#include "cli/setlist.hpp"
 #include "cli/show.hpp"
 #include "cli/studio_play.hpp"
 
 Exit runCommandLine(const CommandLine& line, FILE* out, FILE* err) {
+    if (line.setlist) return runSetlist(line, out, err);
     std::variant<Job, Exit> prepared = prepareJob(line);
     if (Exit* stop = std::get_if<Exit>(&prepared)) return *stop;
     const Job& job = std::get<Job>(prepared);

@@ -54,6 +54,12 @@ void BeatSchedule::startSection() {
         starts_.push_back(sectionStart_);
         const ScheduledSection& s = sections_[index_];
         spacing_ = static_cast<float>(s.rate) / (s.tempo / 60.0f);
+        if (s.firstBeat > 0 && s.beatsPerMeasure > 0) {
+            measure_ = 1 + s.firstBeat / s.beatsPerMeasure;
+            beat_ = 1 + s.firstBeat % s.beatsPerMeasure;
+        } else if (s.firstBeat > 0) {
+            beat_ = 1 + s.firstBeat;
+        }
     }
 }
 

@@ -68,6 +68,10 @@ struct ScheduledSection {
     // straight, 2/3 a triplet feel. Of an odd `subdivide` the last stands alone.
     double swing = 0.5;
     size_t voice = 0;              // which set of clicks sounds (a section's own level)
+    // Beats of the section left out before these (a section planned from one
+    // of its beats on): its beats keep their numbers in the measure and
+    // their measures, and the pattern its place.
+    int64_t firstBeat = 0;
 };
 
 struct BeatEvent {

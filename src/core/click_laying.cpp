@@ -156,6 +156,10 @@ void ClickMix::take(const LaidClick& click) {
     sounding_.push_back(laid);
 }
 
+void ClickMix::takeBack(int64_t frame) {
+    if (!sounding_.empty() && sounding_.back().frame == frame) sounding_.pop_back();
+}
+
 void ClickMix::cutAt(int64_t frame) {
     for (LaidClick& c : sounding_) {
         if (c.frame + c.frames > frame) c.frames = std::max<int64_t>(frame - c.frame, 0);

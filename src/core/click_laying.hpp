@@ -142,6 +142,9 @@ public:
     void take(const LaidClick& click);
     // Every click sounding stops at `frame`.
     void cutAt(int64_t frame);
+    // Takes back the click taken last, when it starts at `frame`: a walk
+    // that stops before laying it hands it over again.
+    void takeBack(int64_t frame);
 
     // How many frames from `at` (up to `limit`) make one piece, and how many
     // clicks sound in it: 0 (silence), 1 (the one click, at `*only`) or more.

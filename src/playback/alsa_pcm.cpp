@@ -1,6 +1,7 @@
 // The ALSA side of playback. Nothing else in the program sees an ALSA type.
 #include <alsa/asoundlib.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
@@ -103,7 +104,7 @@ struct HwParamsFree {
 }  // namespace
 
 Outcome openAlsaPcm(const std::string& name, uint32_t rate, int32_t bits,
-                    std::unique_ptr<PcmDevice>& device) {
+                    std::unique_ptr<PcmDevice>& device, bool shortBuffer) {
     snd_pcm_t* handle = nullptr;
     int rc = snd_pcm_open(&handle, name.c_str(), SND_PCM_STREAM_PLAYBACK, 0);
     if (rc < 0) return alsaError("unable to open pcm device: ", rc);
@@ -126,9 +127,9 @@ Outcome openAlsaPcm(const std::string& name, uint32_t rate, int32_t bits,
     // The rate request hands back which side of the granted rate the exact
     // one lies; the period request must aim at 1024 itself, not beside it.
     dir = 0;
-    snd_pcm_uframes_t period = kWantedPeriod;
+    snd_pcm_uframes_t period = shortBuffer ? std::max<snd_pcm_uframes_t>(rate / 100, 16) : kWantedPeriod;
     snd_pcm_hw_params_set_period_size_near(handle, raw, &period, &dir);
-    snd_pcm_uframes_t buffer = kWantedBuffer;
+    snd_pcm_uframes_t buffer = shortBuffer ? period * 4 : kWantedBuffer;
     snd_pcm_hw_params_set_buffer_size_near(handle, raw, &buffer);
     rc = snd_pcm_hw_params(handle, raw);
     if (rc < 0) return alsaError("unable to set hw parameters: ", rc);

@@ -27,6 +27,8 @@ public:
 };
 
 // Opens the named ALSA device for one-channel playback at `rate` and `bits`
-// (16 or 24), with periods of about 1024 frames, and prepares it.
+// (16 or 24), with periods of about 1024 frames, and prepares it. A `short`
+// buffer holds about 40 ms in periods of about 10 ms, for play that keys
+// change as it goes.
 Outcome openAlsaPcm(const std::string& name, uint32_t rate, int32_t bits,
-                    std::unique_ptr<PcmDevice>& device);
+                    std::unique_ptr<PcmDevice>& device, bool shortBuffer = false);

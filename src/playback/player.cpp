@@ -7,6 +7,7 @@
 
 #include "core/beat_schedule.hpp"
 #include "core/interrupt.hpp"
+#include "playback/live_link.hpp"
 
 namespace {
 
@@ -35,8 +36,11 @@ public:
     // Whether a walk's end plays on to the limit (the menu's whole periods)
     // or stops the filling where its beats end.
     void padToLimit(bool pad) { pad_ = pad; }
+    // Asked before each beat is laid whether a new plan takes over there.
+    void liveFrom(LiveLink* link) { link_ = link; }
 
     bool take(const TrackEvent& event) override {
+        if (stopsBeforeCurrent()) return false;
         BeatEvent next = event.beat;
         next.frame += offset_;
         if (!fillUpTo(next.frame)) return false;
@@ -50,13 +54,16 @@ public:
             overlap_ == ClickOverlap::Sum ? event.frames : std::numeric_limits<int64_t>::max() / 4;
         mix_.take(LaidClick{next.frame, frames, next.kind, next.voice});
         current_ = next;
+        hasCurrent_ = true;
         told_ = true;
+        asked_ = false;
         return true;
     }
 
     // The rest of the last click, then silence: up to the limit, or to
     // where the beats end.
     bool finish(const TrackEnd& end) override {
+        if (stopsBeforeCurrent()) return false;
         ends_ = offset_ + end.beats;
         if (overlap_ == ClickOverlap::Sum) mix_.cutAt(ends_);
         return fillUpTo(pad_ ? limit_ : std::min(ends_, limit_));
@@ -77,8 +84,20 @@ public:
     const Outcome& result() const { return result_; }
     // A stop signal ended the play: the device dropped what waited.
     int signal() const { return signal_; }
+    // A key ended the play.
+    bool quit() const { return quit_; }
 
 private:
+    // The beat taken last, none of its click laid yet, is asked about once.
+    bool stopsBeforeCurrent() {
+        if (!link_ || asked_ || !hasCurrent_ || current_.kind == ClickKind::Subdivision) return false;
+        asked_ = true;
+        if (!link_->stopBefore(current_)) return false;
+        // The new plan lays this beat again: none of its click sounds from here.
+        mix_.takeBack(current_.frame);
+        return true;
+    }
+
     // Fills up to frame `frame`; false, once all up to the limit is handed
     // over, for a frame beyond it. A full period waits to be handed over
     // until a frame of the next is filled, so that a beat on its first frame
@@ -106,6 +125,10 @@ private:
             signal_ = signal;
             return false;
         }
+        if (link_ && link_->quitting()) {
+            quit_ = true;
+            return false;
+        }
         result_ = device_.writePeriod(period_.data(), count);
         if (result_) return false;
         if (tally_) tally_->framesPlayed += count;
@@ -124,6 +147,7 @@ private:
     ClickMix mix_;
     const EventListener& onEvent_;
     BeatEvent current_;
+    bool hasCurrent_ = false;
     bool told_ = true;
     bool pad_ = true;
     int64_t offset_ = 0;
@@ -132,6 +156,9 @@ private:
     int64_t handed_ = 0;  // frames handed to the device
     Outcome result_;
     int signal_ = 0;
+    LiveLink* link_ = nullptr;
+    bool asked_ = false;
+    bool quit_ = false;
 };
 
 // Frames of each click of every voice.
@@ -151,6 +178,10 @@ Outcome ended(PcmDevice& device, const DeviceFeed& feed) {
     if (feed.signal()) {
         device.dropAndClose();
         return interruption(feed.signal());
+    }
+    if (feed.quit()) {
+        device.dropAndClose();
+        return std::nullopt;
     }
     device.drainAndClose();
     return feed.result();
@@ -256,4 +287,53 @@ Outcome playStreamOnDevice(const PlaybackTarget& target, const DeviceStream& str
     std::unique_ptr<PcmDevice> pcm;
     if (Outcome r = openAlsaPcm(target.device, target.rate, target.bits, pcm)) return r;
     return playStream(*pcm, stream, clicks, onEvent, tally);
+}
+
+Outcome playLive(PcmDevice& device, LiveLink& link, const PlayClicks& clicks,
+                 std::optional<int64_t> frames, const EventListener& onEvent, PlayTally* tally) {
+    const int64_t p = device.periodFrames();
+    const int64_t limit = frames.value_or(std::numeric_limits<int64_t>::max());
+    LivePlan* plan = link.start();
+    if (p <= 0 || limit <= 0 || !plan) {
+        device.drainAndClose();
+        return std::nullopt;
+    }
+    std::vector<uint8_t> period(static_cast<size_t>(p) * static_cast<size_t>(clicks.frameBytes));
+    // A pause's beats only keep the walk asking: no one hears of them.
+    const EventListener told = [&link, &onEvent](const BeatEvent& e) {
+        if (!link.paused()) onEvent(e);
+    };
+    DeviceFeed feed(device, period, limit, clicks, ClickOverlap::Sum, told, tally);
+    feed.padToLimit(false);
+    feed.liveFrom(&link);
+    const std::vector<TrackOutput*> outputs{&feed};
+    const std::vector<ClickLengths> lengths = clickLengthsOf(clicks);
+    for (;;) {
+        const bool whole = walkTrack(plan->schedule, lengths, ClickOverlap::Sum, outputs) >= 0;
+        if (feed.full() || feed.result() || feed.signal() || feed.quit()) break;
+        if (!whole) {
+            // A new plan takes over at the beat the walk stopped before.
+            plan = link.switched();
+            feed.startAt(link.switchFrame());
+            continue;
+        }
+        // The song again, from where its beats end, or the end.
+        const int64_t from = feed.ends();
+        plan = link.nextRound();
+        if (!plan) break;
+        feed.startAt(from);
+    }
+    if (!feed.result() && !feed.signal() && !feed.quit()) feed.flush();
+    return ended(device, feed);
+}
+
+Outcome playLiveOnDevice(const PlaybackTarget& target, LiveLink& link, const PlayClicks& clicks,
+                         std::optional<int64_t> frames, const EventListener& onEvent,
+                         PlayTally* tally) {
+    if (clicks.frameBytes != (target.bits == 16 ? 2 : 3)) {
+        return refusal("Only 16- and 24-bit samples can be played.");
+    }
+    std::unique_ptr<PcmDevice> pcm;
+    if (Outcome r = openAlsaPcm(target.device, target.rate, target.bits, pcm, true)) return r;
+    return playLive(*pcm, link, clicks, frames, onEvent, tally);
 }

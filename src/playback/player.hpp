@@ -74,6 +74,17 @@ struct DeviceStream {
 Outcome playStream(PcmDevice& device, const DeviceStream& stream, const PlayClicks& clicks,
                    const EventListener& onEvent, PlayTally* tally = nullptr);
 
+class LiveLink;
+
+// Plays the plans `link` hands over, each from the beat it takes over at,
+// clicks laid as playStream lays them, for at most `frames` when given.
+// Starts with the plan posted first; at the end of a plan's beats goes on
+// with the next round the link holds, or ends. Ends before the next period
+// when the link is told to quit (what waits is dropped) or on a stop signal.
+Outcome playLive(PcmDevice& device, LiveLink& link, const PlayClicks& clicks,
+                 std::optional<int64_t> frames, const EventListener& onEvent,
+                 PlayTally* tally = nullptr);
+
 // Where and how to play: the device's name, the rate and the sample size.
 struct PlaybackTarget {
     std::string device;
@@ -90,3 +101,9 @@ Outcome playScheduleOnDevice(const PlaybackTarget& target, std::vector<Scheduled
 Outcome playStreamOnDevice(const PlaybackTarget& target, const DeviceStream& stream,
                            const PlayClicks& clicks, const EventListener& onEvent,
                            PlayTally* tally = nullptr);
+
+// Opens the device with a short buffer, so that a key is heard soon, and
+// plays on it as playLive does.
+Outcome playLiveOnDevice(const PlaybackTarget& target, LiveLink& link, const PlayClicks& clicks,
+                         std::optional<int64_t> frames, const EventListener& onEvent,
+                         PlayTally* tally = nullptr);

@@ -100,6 +100,57 @@ std::vector<ScheduledSection> planFile(const Song& song, uint32_t rate, int64_t 
     return sections;
 }
 
+namespace {
+
+int64_t beatsOf(const SongSection& s) {
+    return s.beatsPerMeasure > 0 && s.measures > 0 ? s.measures * s.beatsPerMeasure : 0;
+}
+
+// The place itself, or the first beat after it that a section holds.
+SongPlace settled(const Song& song, SongPlace place) {
+    while (place.section < song.sections.size() &&
+           place.beat >= beatsOf(song.sections[place.section])) {
+        place = SongPlace{place.section + 1, 0};
+    }
+    return place;
+}
+
+}  // namespace
+
+std::vector<ScheduledSection> planFrom(const Song& song, uint32_t rate, SongPlace place,
+                                       double tempoFactor) {
+    Song scaled = song;
+    for (SongSection& s : scaled.sections) {
+        for (double& t : s.tempos) t *= tempoFactor;
+    }
+    place = settled(song, place);
+    std::vector<ScheduledSection> sections = planFile(scaled, rate, 0);
+    for (size_t i = 0; i < sections.size() && i <= place.section; ++i) {
+        ScheduledSection& e = sections[i];
+        const int64_t k = i < place.section ? e.beatCount : place.beat;
+        if (k <= 0) continue;
+        // The beats left keep the tempo they had: a change goes on from the
+        // tempo at beat k, a list loses the tempos of the beats before.
+        if (e.tempos.size() == 2 && e.ramp) {
+            e.tempos[0] = tempoAtBeat(e, k);
+        } else if (e.tempos.size() > 1) {
+            e.tempos.erase(e.tempos.begin(),
+                           e.tempos.begin() + std::min<int64_t>(k, static_cast<int64_t>(e.tempos.size()) - 1));
+        }
+        e.beatCount -= k;
+        e.firstBeat = k;
+    }
+    return sections;
+}
+
+SongPlace placeAfter(const Song& song, SongPlace place, bool nextBar) {
+    place = settled(song, place);
+    if (place.section >= song.sections.size()) return place;
+    const int64_t perBar = song.sections[place.section].beatsPerMeasure;
+    place.beat = nextBar ? (place.beat / perBar + 1) * perBar : place.beat + 1;
+    return settled(song, place);
+}
+
 std::optional<size_t> sectionPastFrameLimit(const Song& song, uint32_t rate) {
     if (song.rounding != Rounding::MenuGrid) return std::nullopt;
     for (size_t i = 0; i < song.sections.size(); ++i) {

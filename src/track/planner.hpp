@@ -24,6 +24,26 @@ size_t voiceOf(const std::vector<double>& levels, double level);
 // section's frames must fit 31 bits (see menuFramesFit).
 std::vector<ScheduledSection> planFile(const Song& song, uint32_t rate, int64_t clickLength);
 
+// A beat of a song: its section, and its index among the section's beats
+// from 0.
+struct SongPlace {
+    size_t section = 0;
+    int64_t beat = 0;
+};
+
+// A song of exact rounding planned from `place` on, as planFile plans it but
+// with every tempo multiplied by `tempoFactor` (a change of tempo scales with
+// it): the sections before it keep no beats, and the one it falls in starts
+// at that beat, which keeps its number and its measure's; frames count from
+// there. A place past a section's beats is the first beat of the next one
+// that has beats.
+std::vector<ScheduledSection> planFrom(const Song& song, uint32_t rate, SongPlace place,
+                                       double tempoFactor);
+
+// The place of the next beat after `place`, or of the first beat of its
+// measure's next measure (`nextBar`), as planFrom counts them.
+SongPlace placeAfter(const Song& song, SongPlace place, bool nextBar);
+
 // Whether the frames of every menu-grid section, as the menu counts them,
 // fit 31 bits at `rate`; the index of the first that does not otherwise.
 std::optional<size_t> sectionPastFrameLimit(const Song& song, uint32_t rate);

@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "support/test_support.hpp"
@@ -201,6 +202,60 @@ TEST(Planner, ReadsBothMapFormatsIntoOneSong) {
                                                             "Verse 1", "Verse 1"}));
     EXPECT_EQ(markerNames(song),
               (std::vector<std::string>{"Count-in", "Section 1", "", "Verse 1", ""}));
+}
+
+}  // namespace
+
+namespace {
+
+// Every beat the schedule gives: section, measure, beat, kind, and frame.
+std::vector<std::vector<int64_t>> beatsOf(std::vector<ScheduledSection> sections) {
+    BeatSchedule schedule(std::move(sections));
+    std::vector<std::vector<int64_t>> beats;
+    BeatEvent e;
+    while (schedule.next(e)) {
+        beats.push_back({static_cast<int64_t>(e.section), e.measure, e.beat,
+                         static_cast<int64_t>(e.kind), e.frame});
+    }
+    return beats;
+}
+
+// A song planned from one of its beats on is the whole song's plan from
+// there, its frames counted from that beat: through a count-in, a change of
+// tempo, a tempo for each beat and a pattern; at twice the tempo, every
+// beat comes in half the time.
+TEST(Planner, PlansFromAnyBeatAsTheWholeSongDoesFromThere) {
+    Song song;
+    song.sections = {section(2, 3, {90, 150}, true), section(1, 4, {100, 110, 120, 130}),
+                     section(2, 2, {60})};
+    song.sections[2].pattern = "X.";
+    song.subdivide = 2;
+    addCountIn(song, 1, std::nullopt);
+    const auto whole = beatsOf(planFile(song, 44100, 0));
+    // A place, and the beat it comes to (past a section's beats: the next one's first).
+    for (const auto& [place, section, beat] : std::vector<std::tuple<SongPlace, int64_t, int64_t>>{
+             {{0, 0}, 0, 0}, {{1, 4}, 1, 4}, {{1, 6}, 2, 0}, {{2, 1}, 2, 1}, {{3, 3}, 3, 3}}) {
+        auto from = beatsOf(planFrom(song, 44100, place, 1.0));
+        size_t first = 0;
+        const int64_t perBar = song.sections[static_cast<size_t>(section)].beatsPerMeasure;
+        while (first < whole.size() &&
+               !(whole[first][0] == section && (whole[first][1] - 1) * perBar + whole[first][2] - 1 == beat)) {
+            ++first;
+        }
+        ASSERT_EQ(from.size(), whole.size() - first) << place.section;
+        for (size_t i = 0; i < from.size(); ++i) {
+            std::vector<int64_t> expected = whole[first + i];
+            expected[4] -= whole[first][4];
+            EXPECT_NEAR(from[i][4], expected[4], 1) << i;
+            from[i][4] = expected[4];
+            EXPECT_EQ(from[i], expected) << place.section << " " << i;
+        }
+    }
+    // Past a section's beats is the next one's first beat; at twice the tempo, half the time.
+    EXPECT_EQ(placeAfter(song, SongPlace{1, 5}, false).section, 2u);
+    EXPECT_EQ(placeAfter(song, SongPlace{1, 1}, true).beat, 3);
+    const auto twice = beatsOf(planFrom(song, 44100, SongPlace{3, 0}, 2.0));
+    EXPECT_EQ(twice.back()[4], 3 * 44100 / 2);
 }
 
 }  // namespace
