@@ -204,7 +204,8 @@ bool BeatSchedule::nextBeat(BeatEvent& event) {
     event.beat = beat_;
     event.measure = measure_;
     event.section = index_;
-    event.kind = kindOfBeat(s.pattern, beat_, s.accentFirst);
+    event.kind = s.mute.silent(s.mutePhase, measure_ - 1) ? ClickKind::Silent
+                                                           : kindOfBeat(s.pattern, beat_, s.accentFirst);
     event.voice = s.voice;
     if (event.kind != ClickKind::Silent) addSubdivisions(s, event, exactFrom, exactTo, nextBeat);
     if (beat_ == s.beatsPerMeasure) {

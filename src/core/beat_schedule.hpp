@@ -27,7 +27,7 @@
 //
 // Subdivision clicks fall j/N of the way from a beat's exact time to the
 // next beat's (under swing the second of each pair later), rounded to the
-// nearest frame; a silent beat has none. They
+// nearest frame; a silent beat has none, nor has a muted measure. They
 // never reach the next beat: where the grid runs ahead of the exact times,
 // they are spread evenly between the beats as laid.
 #pragma once
@@ -36,6 +36,8 @@
 #include <cstdint>
 #include <string>
 #include <vector>
+
+#include "core/practice.hpp"
 
 enum class BeatRounding { FileGrid, WholeBeats, Exact };
 
@@ -68,6 +70,10 @@ struct ScheduledSection {
     // straight, 2/3 a triplet feel. Only with an even `subdivide`.
     double swing = 0.5;
     size_t voice = 0;              // which set of clicks sounds (a section's own level)
+    // Muted measures: every beat of a measure the cycle silences is silent,
+    // its measures counted from `mutePhase` measures into the cycle.
+    MuteCycle mute;
+    int64_t mutePhase = 0;
 };
 
 struct BeatEvent {
