@@ -43,7 +43,9 @@ enum : int {
     kSoftLevel,
     kSwing,
     kSample,
-    kFormat
+    kFormat,
+    kTrainer,
+    kMute
 };
 
 // Which commands take an option: every one, render and play (Sound), one
@@ -103,6 +105,11 @@ const OptionInfo kOptions[] = {
      "N measures before the track, in the first section's\nmeter and pattern, its first beat accented"},
     {"count-in-pattern", "P", kCountInPattern, Scope::All, Block::Click,
      "the count-in's own pattern, X x o and . as --pattern"},
+    {"trainer", "+STEP/BARS[:MAX]", kTrainer, Scope::All, Block::Click,
+     "raise the tempo by STEP every BARS bars from the\nfirst after the count-in, up to MAX (a negative\n"
+     "STEP lowers it, down to MAX)"},
+    {"mute", "ON/OFF", kMute, Scope::All, Block::Click,
+     "play ON bars, then keep OFF bars silent, over and\nover, to practise holding time"},
     {"sound", "NAME", kSound, Scope::All, Block::Click,
      "the click's sound (clicktrack --list-sounds); default\n"
      "woodblock, but classic with --freq, --accent-freq\nor --settings"},
@@ -463,6 +470,14 @@ Result takeOption(int val, const std::string& arg, CommandLine& line) {
             line.format = format;
             break;
         }
+        case kTrainer:
+            line.trainer = readTrainer(arg);
+            if (!line.trainer) return refuse(name, kTrainerForm, arg);
+            break;
+        case kMute:
+            line.mute = readMuteCycle(arg);
+            if (!line.mute) return refuse(name, kMuteForm, arg);
+            break;
         case 'a': line.append = true; break;
         case kMarkers: line.markers = true; break;
         case kLoop: line.loop = true; break;

@@ -54,6 +54,12 @@ public:
             barsIn_.push_back(s.measures);
             countIn_.push_back(s.countIn);
             if (!s.countIn) bars += s.measures;
+            earlierBars_.push_back(s.earlierBars);
+        }
+        // A part the trainer split off counts its bars in its whole section.
+        for (size_t i = song.sections.size(); i-- > 0;) {
+            const bool split = i + 1 < song.sections.size() && song.sections[i + 1].earlierBars > 0;
+            barsIn_[i] = split ? barsIn_[i + 1] : song.sections[i].earlierBars + song.sections[i].measures;
         }
         for (const ScheduledSection& s : sections_) trackSeconds_ += exactSectionSeconds(s);
         if (shown && !sections_.empty()) thread_ = std::thread([this] { run(); });
@@ -113,7 +119,8 @@ private:
             std::snprintf(place, sizeof place, "bar %" PRId64 "/%" PRId64, measure, barsIn_[section]);
         } else {
             std::snprintf(place, sizeof place, "bar %" PRId64 " (%" PRId64 "/%" PRId64 ")",
-                          firstBar_[section] + measure, measure, barsIn_[section]);
+                          firstBar_[section] + measure, earlierBars_[section] + measure,
+                          barsIn_[section]);
         }
         char elapsed[32], left[32] = "";
         formatTime(elapsed, sizeof elapsed, now);
@@ -133,7 +140,7 @@ private:
     FILE* err_;
     std::vector<ScheduledSection> sections_;
     std::vector<std::string> names_;
-    std::vector<int64_t> firstBar_, barsIn_;
+    std::vector<int64_t> firstBar_, barsIn_, earlierBars_;
     std::vector<bool> countIn_;
     double rate_;
     std::optional<int64_t> total_;
