@@ -50,13 +50,13 @@ public:
         // Bars are counted in the song from its first bar after the count-in.
         int64_t bars = 0;
         for (const SongSection& s : song.sections) {
-            firstBar_.push_back(bars);
+            // A part of a section counts its measures on from the part before.
+            firstBar_.push_back(bars - s.earlierBars);
             barsIn_.push_back(s.measures);
             countIn_.push_back(s.countIn);
             if (!s.countIn) bars += s.measures;
-            earlierBars_.push_back(s.earlierBars);
         }
-        // A part the trainer split off counts its bars in its whole section.
+        // And in the whole section's bars.
         for (size_t i = song.sections.size(); i-- > 0;) {
             const bool split = i + 1 < song.sections.size() && song.sections[i + 1].earlierBars > 0;
             barsIn_[i] = split ? barsIn_[i + 1] : song.sections[i].earlierBars + song.sections[i].measures;
@@ -112,15 +112,15 @@ private:
         const int64_t beat = static_cast<int64_t>(where & 0xFFFF);
         const ScheduledSection& s = sections_[section];
         const int64_t perMeasure = s.beatsPerMeasure;
-        const double tempo = tempoAtBeat(s, (measure - 1) * std::max<int64_t>(perMeasure, 1) + beat - 1);
+        const double tempo =
+            tempoAtBeat(s, (measure - s.firstMeasure) * std::max<int64_t>(perMeasure, 1) + beat - 1);
         const double now = static_cast<double>(frame_.load(std::memory_order_relaxed)) / rate_;
         char place[96];
         if (countIn_[section]) {
             std::snprintf(place, sizeof place, "bar %" PRId64 "/%" PRId64, measure, barsIn_[section]);
         } else {
             std::snprintf(place, sizeof place, "bar %" PRId64 " (%" PRId64 "/%" PRId64 ")",
-                          firstBar_[section] + measure, earlierBars_[section] + measure,
-                          barsIn_[section]);
+                          firstBar_[section] + measure, measure, barsIn_[section]);
         }
         char elapsed[32], left[32] = "";
         formatTime(elapsed, sizeof elapsed, now);
@@ -140,7 +140,7 @@ private:
     FILE* err_;
     std::vector<ScheduledSection> sections_;
     std::vector<std::string> names_;
-    std::vector<int64_t> firstBar_, barsIn_, earlierBars_;
+    std::vector<int64_t> firstBar_, barsIn_;
     std::vector<bool> countIn_;
     double rate_;
     std::optional<int64_t> total_;

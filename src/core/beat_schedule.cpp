@@ -53,6 +53,7 @@ void BeatSchedule::startSection() {
     if (index_ < sections_.size()) {
         starts_.push_back(sectionStart_);
         const ScheduledSection& s = sections_[index_];
+        measure_ = s.firstMeasure;
         spacing_ = static_cast<float>(s.rate) / (s.tempo / 60.0f);
     }
 }
@@ -204,7 +205,7 @@ bool BeatSchedule::nextBeat(BeatEvent& event) {
     event.beat = beat_;
     event.measure = measure_;
     event.section = index_;
-    event.kind = s.mute.silent(s.mutePhase, measure_ - 1) ? ClickKind::Silent
+    event.kind = s.mute.silent(s.mutePhase, measure_ - s.firstMeasure) ? ClickKind::Silent
                                                            : kindOfBeat(s.pattern, beat_, s.accentFirst);
     event.voice = s.voice;
     if (event.kind != ClickKind::Silent) addSubdivisions(s, event, exactFrom, exactTo, nextBeat);

@@ -74,13 +74,16 @@ struct ScheduledSection {
     // its measures counted from `mutePhase` measures into the cycle.
     MuteCycle mute;
     int64_t mutePhase = 0;
+    // The number of its first measure: a part of a section that the
+    // trainer split counts on from the part before.
+    int64_t firstMeasure = 1;
 };
 
 struct BeatEvent {
     int64_t frame = 0;     // first frame of the click, from the start of the track
     double time = 0.0;     // seconds from the start of the track where it falls, unrounded
     int64_t beat = 1;      // number of the beat in its measure
-    int64_t measure = 1;   // number of the measure in its section
+    int64_t measure = 1;   // number of the measure in its section (from its firstMeasure)
     size_t section = 0;    // index of the section
     ClickKind kind = ClickKind::Normal;
     size_t voice = 0;      // the section's set of clicks

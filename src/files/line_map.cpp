@@ -98,7 +98,12 @@ std::string_view trimmed(std::string_view text) {
 // Reads the text of line `line` into `s`; the reason when it is not a
 // section. The label is all before the first colon, less the blanks around it.
 std::optional<std::string> readSection(std::string_view text, size_t line, LineMapSection& s) {
-    const size_t colon = text.find(':');
+    size_t colon = text.find(':');
+    // A trainer's limit is no label: "8 100 trainer=+2/4:140".
+    const size_t blank = colon == std::string_view::npos ? 0 : text.find_last_of(" \t", colon);
+    if (isPractice(text.substr(blank == std::string_view::npos ? 0 : blank + 1))) {
+        colon = std::string_view::npos;
+    }
     if (colon != std::string_view::npos) {
         const std::string_view written = trimmed(text.substr(0, colon + 1));
         const std::string_view label = trimmed(text.substr(0, colon));

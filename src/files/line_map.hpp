@@ -9,7 +9,8 @@
 //
 // trainer= and mute= (core/practice.hpp) may stand anywhere after the tempo.
 // The label is all the line holds before its first colon, blanks within it
-// kept and those around it dropped ("Verse 1: 8 96").
+// kept and those around it dropped ("Verse 1: 8 96"); the colon of a
+// trainer's limit ends none.
 // `#` starts a comment that runs to the end of the line; blank lines are
 // skipped; fields are separated by blanks or tabs; a CR before the line
 // break is dropped. Parsing is a pure function of the text: the caller reads

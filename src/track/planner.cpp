@@ -74,6 +74,7 @@ ScheduledSection withClicks(ScheduledSection e, const SongSection& s, const Song
     e.voice = voiceOf(levels, s.level);
     if (s.mute) e.mute = *s.mute;
     e.mutePhase = s.mutePhase;
+    e.firstMeasure = s.earlierBars + 1;
     return e;
 }
 
