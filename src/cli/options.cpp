@@ -106,8 +106,7 @@ const OptionInfo kOptions[] = {
     {"count-in-pattern", "P", kCountInPattern, Scope::All, Block::Click,
      "the count-in's own pattern, X x o and . as --pattern"},
     {"trainer", "+STEP/BARS[:MAX]", kTrainer, Scope::All, Block::Click,
-     "raise the tempo by STEP every BARS bars from the\nfirst after the count-in, up to MAX (a negative\n"
-     "STEP lowers it, down to MAX)"},
+     "raise the tempo by STEP\nevery BARS bars after the count-in, up to MAX\n(a negative STEP lowers it, MAX a floor)"},
     {"mute", "ON/OFF", kMute, Scope::All, Block::Click,
      "play ON bars, then keep OFF bars silent, over and\nover, to practise holding time"},
     {"sound", "NAME", kSound, Scope::All, Block::Click,
