@@ -72,7 +72,7 @@ ScheduledSection withClicks(ScheduledSection e, const SongSection& s, const Song
     e.subdivide = s.dotted && song.subdivide > 1 ? 3 : song.subdivide;
     e.swing = song.swing;
     e.voice = voiceOf(levels, s.level);
-    if (s.mute) e.mute = *s.mute;
+    if (s.mute) e.mute = MuteCycle{s.mute->on, s.mute->off, {}};  // the text stays behind
     e.mutePhase = s.mutePhase;
     e.firstMeasure = s.earlierBars + 1;
     return e;

@@ -158,7 +158,7 @@ std::optional<PracticeProblem> layPractice(Song& song, uint32_t rate) {
         const Steps* trainer = own ? &*own : songSteps ? &*songSteps : nullptr;
         const int64_t from = own ? 0 : bar;
         const std::optional<MuteCycle> mute = s.mute ? s.mute : song.mute;
-        const int64_t phase = !mute ? 0 : s.mute ? 0 : bar % mute->length();
+        const int64_t phase = s.mute || !mute ? 0 : bar % mute->length();
         // Parts only split a measure that ends.
         const bool splits = trainer && s.beatsPerMeasure > 0;
         for (int64_t at = 0;;) {
