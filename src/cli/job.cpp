@@ -10,6 +10,7 @@
 #include "files/settings_file.hpp"
 #include "track/map_reading.hpp"
 #include "track/planner.hpp"
+#include "track/practice.hpp"
 
 namespace {
 
@@ -164,6 +165,7 @@ Song oneTempoSong(const CommandLine& line, const Settings& s) {
         // The beat is the note the tempo counts; the tempos count quarters.
         only.noteValue = line.tempoNote->noteValue;
         only.dotted = line.tempoNote->dotted;
+        only.countedQuarters = line.tempoNote->quarters();
         for (double& t : only.tempos) t *= line.tempoNote->quarters();
     }
     song.sections.push_back(only);
@@ -192,6 +194,19 @@ std::optional<Exit> shapeSong(const CommandLine& line, Song& song) {
         addCountIn(song, *line.countIn, line.countInPattern);
     }
     return std::nullopt;
+}
+
+// The trainer and the muted bars laid into the song at the rate in force:
+// --trainer's problem is a usage error, a map line's the map's.
+std::optional<Exit> layTrainer(const CommandLine& line, Song& song, uint32_t rate) {
+    song.trainer = line.trainer;
+    song.mute = line.mute;
+    const std::optional<PracticeProblem> problem = layPractice(song, rate);
+    if (!problem) return std::nullopt;
+    if (!problem->own) return usageError("--trainer " + line.trainer->text + ": " + problem->detail + ".");
+    const SongSection& s = song.sections[problem->section];
+    return fileFailure(line.map.value_or("") + ": " + s.origin + ": trainer=" + s.trainer->text + ": " +
+                       problem->detail + ".");
 }
 
 // --sample's files read at the rate in force; any that cannot be laid
@@ -258,6 +273,7 @@ std::variant<Job, Exit> prepareJob(const CommandLine& line) {
     // menu's format too: only the menu keeps its own grid.
     job.song.rounding = Rounding::Exact;
     if (std::optional<Exit> r = shapeSong(line, job.song)) return *r;
+    if (std::optional<Exit> r = layTrainer(line, job.song, job.settings.rate)) return *r;
     if (std::optional<Exit> r = checkLength(job.song, job.settings.rate, line.command == Command::Show)) return *r;
     return job;
 }

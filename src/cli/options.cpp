@@ -50,7 +50,9 @@ enum : int {
     kTransport,
     kBig,
     kSetlist,
-    kGap
+    kGap,
+    kTrainer,
+    kMute
 };
 
 // Which commands take an option: every one, render and play (Sound), one
@@ -110,6 +112,10 @@ const OptionInfo kOptions[] = {
      "N measures before the track, in the first section's\nmeter and pattern, its first beat accented"},
     {"count-in-pattern", "P", kCountInPattern, Scope::All, Block::Click,
      "the count-in's own pattern, X x o and . as --pattern"},
+    {"trainer", "+STEP/BARS[:MAX]", kTrainer, Scope::All, Block::Click,
+     "raise the tempo by STEP\nevery BARS bars after the count-in, up to MAX\n(a negative STEP lowers it, MAX a floor)"},
+    {"mute", "ON/OFF", kMute, Scope::All, Block::Click,
+     "play ON bars, then keep OFF bars silent, over and\nover, to practise holding time"},
     {"sound", "NAME", kSound, Scope::All, Block::Click,
      "the click's sound (clicktrack --list-sounds); default\n"
      "woodblock, but classic with --freq, --accent-freq\nor --settings"},
@@ -511,6 +517,14 @@ Result takeOption(int val, const std::string& arg, CommandLine& line) {
         case kTransport:
             if (arg != "follow" && arg != "lead") return refuse(name, "follow or lead", arg);
             line.transport = arg;
+            break;
+        case kTrainer:
+            line.trainer = readTrainer(arg);
+            if (!line.trainer) return refuse(name, kTrainerForm, arg);
+            break;
+        case kMute:
+            line.mute = readMuteCycle(arg);
+            if (!line.mute) return refuse(name, kMuteForm, arg);
             break;
         case 'a': line.append = true; break;
         case kMarkers: line.markers = true; break;

@@ -13,6 +13,7 @@
 #include "cli/exit.hpp"
 #include "core/user_text.hpp"
 #include "core/outcome.hpp"
+#include "core/practice.hpp"
 
 enum class Command { Menu, Render, Play, Show };
 
@@ -90,6 +91,8 @@ struct CommandLine {
     // laid as the clicks instead of a sound (never with --sound,
     // --freq or --accent-freq)
     std::vector<std::string> samples;
+    std::optional<Trainer> trainer;     // --trainer +STEP/BARS[:MAX]
+    std::optional<MuteCycle> mute;      // --mute ON/OFF
 
     // Whether any of the options above, or a change of tempo, is given: the
     // track is then laid with the accent, subdivision and silent clicks.

@@ -56,10 +56,16 @@ public:
         // Bars are counted in the song from its first bar after the count-in.
         int64_t bars = 0;
         for (const SongSection& s : song.sections) {
-            firstBar_.push_back(bars);
+            // A part of a section counts its measures on from the part before.
+            firstBar_.push_back(bars - s.earlierBars);
             barsIn_.push_back(s.measures);
             countIn_.push_back(s.countIn);
             if (!s.countIn) bars += s.measures;
+        }
+        // And in the whole section's bars.
+        for (size_t i = song.sections.size(); i-- > 0;) {
+            const bool split = i + 1 < song.sections.size() && song.sections[i + 1].earlierBars > 0;
+            barsIn_[i] = split ? barsIn_[i + 1] : song.sections[i].earlierBars + song.sections[i].measures;
         }
         for (const ScheduledSection& s : sections_) trackSeconds_ += exactSectionSeconds(s);
         if (shown && !sections_.empty()) thread_ = std::thread([this] { run(); });
@@ -131,7 +137,7 @@ private:
         // A dotted beat's tempo as the map wrote it: q.=52, not 78 quarters; the keys' change on top.
         const double factor = live_ ? live_->factor.load() : 1.0;
         const CountedTempo tempo = countedTempo(
-            factor * tempoAtBeat(s, (measure - 1) * std::max<int64_t>(perMeasure, 1) + beat - 1),
+            factor * tempoAtBeat(s, (measure - s.firstMeasure) * std::max<int64_t>(perMeasure, 1) + beat - 1),
             CountedNote{static_cast<int>(std::lround(s.dotted ? s.noteValue * 1.5 : s.noteValue)), s.dotted});
         const double now = static_cast<double>(frame_.load(std::memory_order_relaxed)) / rate_;
         char place[96];

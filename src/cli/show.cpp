@@ -1,7 +1,6 @@
 #include "cli/show.hpp"
 
 #include <algorithm>
-#include <array>
 #include <cinttypes>
 #include <string>
 #include <vector>
@@ -13,8 +12,7 @@
 
 namespace {
 
-constexpr size_t kColumns = 7;
-using Row = std::array<std::string, kColumns>;
+using Row = std::vector<std::string>;
 
 // m:ss.mmm of `frames` at `rate`, h:mm:ss.mmm from an hour on; the
 // milliseconds cut, as the summary of render cuts them.
@@ -111,16 +109,39 @@ size_t widthOf(const std::string& text) {
     }));
 }
 
+// The silent bars of a section that starts at bar `first` of the song:
+// "4, 8, 12, ..." (runs as "7-8"), the first three runs; "-" for none.
+std::string mutedText(const SongSection& s, int64_t first) {
+    if (!s.mute || s.mute->off == 0 || s.countIn) return "-";
+    const MuteCycle& cycle = *s.mute;
+    std::string text;
+    int runs = 0;
+    for (int64_t j = 0; j < s.measures;) {
+        const int64_t at = (s.mutePhase + j) % cycle.length();
+        if (at < cycle.on) {
+            j += cycle.on - at;
+            continue;
+        }
+        if (runs++ == 3) return text + ", ...";
+        const int64_t end = std::min(s.measures, j + cycle.length() - at);
+        text += (text.empty() ? "" : ", ") + std::to_string(first + j);
+        if (end - j > 1) text += "-" + std::to_string(first + end - 1);
+        j = end;
+    }
+    return text.empty() ? "-" : text;
+}
+
 std::string lined(const std::vector<Row>& rows, bool tsv) {
-    std::array<size_t, kColumns> widths{};
+    const size_t columns = rows.front().size();
+    std::vector<size_t> widths(columns);
     for (const Row& row : rows) {
-        for (size_t c = 0; c < kColumns; ++c) widths[c] = std::max(widths[c], widthOf(row[c]));
+        for (size_t c = 0; c < columns; ++c) widths[c] = std::max(widths[c], widthOf(row[c]));
     }
     std::string text;
     for (const Row& row : rows) {
-        for (size_t c = 0; c < kColumns; ++c) {
+        for (size_t c = 0; c < columns; ++c) {
             text += row[c];
-            if (c + 1 == kColumns) break;
+            if (c + 1 == columns) break;
             if (tsv) text += '\t';
             else text.append(widths[c] - widthOf(row[c]) + 2, ' ');
         }
@@ -150,7 +171,11 @@ Result showTrack(const CommandLine& line, const Job& job, FILE* out, FILE* err) 
     const std::vector<int64_t>& starts = extent.sectionStarts;
 
     const std::vector<std::string> markers = markerNames(song);
+    // Muted bars get a column of their own, when there are any.
+    const bool muted = std::any_of(song.sections.begin(), song.sections.end(),
+                                   [](const SongSection& s) { return s.mute && s.mute->off > 0; });
     std::vector<Row> rows{{"start", "bar", "meter", "tempo", "pattern", "label", "length"}};
+    if (muted) rows.front().insert(rows.front().begin() + 5, "muted");
     int64_t bar = 1, songBeats = 0, countInBars = 0;
     for (size_t i = 0; i < song.sections.size() && i < starts.size(); ++i) {
         const SongSection& s = song.sections[i];
@@ -159,6 +184,7 @@ Result showTrack(const CommandLine& line, const Job& job, FILE* out, FILE* err) 
                         meterText(s),
                         tempoText(s), s.pattern.empty() ? "-" : s.pattern,
                         markers[i].empty() ? "-" : markers[i], timeText(end - starts[i], rate)});
+        if (muted) rows.back().insert(rows.back().begin() + 5, mutedText(s, bar));
         // The measures its beats start; a measure that never ends is one.
         const int64_t beats = i < extent.beats.size() ? extent.beats[i] : 0;
         const int64_t bars = s.beatsPerMeasure > 0

@@ -10,6 +10,7 @@
 #include "playback/player.hpp"
 #include "track/map_reading.hpp"
 #include "track/planner.hpp"
+#include "track/practice.hpp"
 #include "wave/header.hpp"
 #include "wave/wave_file.hpp"
 
@@ -143,6 +144,13 @@ Ending loadTempoMap(Session& s, Song& song) {
     }
     std::fprintf(out, "Found %i map entries.\n", static_cast<int>(map.entryCount));
     if (!map.problems.empty()) reportUnusedTempoMap(out, map.problems);
+    // A line's own trainer and muted bars, laid as the command line lays them.
+    if (const std::optional<PracticeProblem> p = layPractice(map.song, s.settings.rate)) {
+        const SongSection& k = map.song.sections[p->section];
+        reportUnusedTempoMap(out, {s.settings.map + ": " + k.origin + ": trainer=" + k.trainer->text +
+                                   ": " + p->detail + "."});
+        return std::nullopt;
+    }
     song = std::move(map.song);
     return std::nullopt;
 }
@@ -190,8 +198,13 @@ Ending playTempoMap(Session& s) {
     if (Ending r = loadTempoMap(s, song)) return r;
     if (song.sections.empty()) return std::nullopt;
     const std::optional<ClickSet> shaped = shapedClicksOf(st, song);
-    const auto announceSection = [&s](size_t i) {
-        std::fprintf(s.io.out, "\nPlaying section  %i \n\n", static_cast<int>(i + 1));
+    // A part of a line that its trainer split is no section of its own.
+    std::vector<int> numbers;
+    int number = 0;
+    for (const SongSection& k : song.sections) numbers.push_back(k.earlierBars > 0 ? 0 : ++number);
+    const auto announceSection = [&s, &numbers](size_t i) {
+        if (numbers[i] == 0) return;
+        std::fprintf(s.io.out, "\nPlaying section  %i \n\n", numbers[i]);
     };
     return playOnDevice(s, planDevice(song, st.rate, std::nullopt),
                         shaped ? shaped->voices() : menuVoices(s), announceSection);

@@ -53,9 +53,10 @@ void BeatSchedule::startSection() {
     if (index_ < sections_.size()) {
         starts_.push_back(sectionStart_);
         const ScheduledSection& s = sections_[index_];
+        measure_ = s.firstMeasure;
         spacing_ = static_cast<float>(s.rate) / (s.tempo / 60.0f);
         if (s.firstBeat > 0 && s.beatsPerMeasure > 0) {
-            measure_ = 1 + s.firstBeat / s.beatsPerMeasure;
+            measure_ = s.firstMeasure + s.firstBeat / s.beatsPerMeasure;
             beat_ = 1 + s.firstBeat % s.beatsPerMeasure;
         } else if (s.firstBeat > 0) {
             beat_ = 1 + s.firstBeat;
@@ -211,7 +212,8 @@ bool BeatSchedule::nextBeat(BeatEvent& event) {
     event.beat = beat_;
     event.measure = measure_;
     event.section = index_;
-    event.kind = kindOfBeat(s.pattern, beat_, s.accentFirst);
+    event.kind = s.mute.silent(s.mutePhase, measure_ - s.firstMeasure) ? ClickKind::Silent
+                                                           : kindOfBeat(s.pattern, beat_, s.accentFirst);
     event.voice = s.voice;
     if (event.kind != ClickKind::Silent) addSubdivisions(s, event, exactFrom, exactTo, nextBeat);
     if (beat_ == s.beatsPerMeasure) {

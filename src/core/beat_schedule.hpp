@@ -27,7 +27,7 @@
 //
 // Subdivision clicks fall j/N of the way from a beat's exact time to the
 // next beat's (under swing the second of each pair later), rounded to the
-// nearest frame; a silent beat has none. They
+// nearest frame; a silent beat has none, nor has a muted measure. They
 // never reach the next beat: where the grid runs ahead of the exact times,
 // they are spread evenly between the beats as laid.
 #pragma once
@@ -36,6 +36,8 @@
 #include <cstdint>
 #include <string>
 #include <vector>
+
+#include "core/practice.hpp"
 
 enum class BeatRounding { FileGrid, WholeBeats, Exact };
 
@@ -72,13 +74,20 @@ struct ScheduledSection {
     // of its beats on): its beats keep their numbers in the measure and
     // their measures, and the pattern its place.
     int64_t firstBeat = 0;
+    // Muted measures: every beat of a measure the cycle silences is silent,
+    // its measures counted from `mutePhase` measures into the cycle.
+    MuteCycle mute;
+    int64_t mutePhase = 0;
+    // The number of its first measure: a part of a section that the
+    // trainer split counts on from the part before.
+    int64_t firstMeasure = 1;
 };
 
 struct BeatEvent {
     int64_t frame = 0;     // first frame of the click, from the start of the track
     double time = 0.0;     // seconds from the start of the track where it falls, unrounded
     int64_t beat = 1;      // number of the beat in its measure
-    int64_t measure = 1;   // number of the measure in its section
+    int64_t measure = 1;   // number of the measure in its section (from its firstMeasure)
     size_t section = 0;    // index of the section
     ClickKind kind = ClickKind::Normal;
     size_t voice = 0;      // the section's set of clicks

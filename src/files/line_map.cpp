@@ -71,6 +71,24 @@ std::optional<std::string> readTempos(std::string_view field, size_t line, LineM
     return std::nullopt;
 }
 
+bool isPractice(std::string_view field) {
+    return field.substr(0, 8) == "trainer=" || field.substr(0, 5) == "mute=";
+}
+
+// Reads a trainer= or mute= field into `s`; the reason when it cannot.
+std::optional<std::string> readPractice(std::string_view field, size_t line, LineMapSection& s) {
+    if (field.substr(0, 8) == "trainer=") {
+        if (s.trainer) return refusal(line, "one trainer= field", field);
+        s.trainer = readTrainer(field.substr(8));
+        if (!s.trainer) return refusal(line, std::string("trainer=") + kTrainerForm, field);
+        return std::nullopt;
+    }
+    if (s.mute) return refusal(line, "one mute= field", field);
+    s.mute = readMuteCycle(field.substr(5));
+    if (!s.mute) return refusal(line, std::string("mute=") + kMuteForm, field);
+    return std::nullopt;
+}
+
 std::string_view trimmed(std::string_view text) {
     const size_t first = text.find_first_not_of(" \t");
     if (first == std::string_view::npos) return {};
@@ -80,7 +98,12 @@ std::string_view trimmed(std::string_view text) {
 // Reads the text of line `line` into `s`; the reason when it is not a
 // section. The label is all before the first colon, less the blanks around it.
 std::optional<std::string> readSection(std::string_view text, size_t line, LineMapSection& s) {
-    const size_t colon = text.find(':');
+    size_t colon = text.find(':');
+    // A trainer's limit is no label: "8 100 trainer=+2/4:140".
+    const size_t blank = colon == std::string_view::npos ? 0 : text.find_last_of(" \t", colon);
+    if (isPractice(text.substr(blank == std::string_view::npos ? 0 : blank + 1))) {
+        colon = std::string_view::npos;
+    }
     if (colon != std::string_view::npos) {
         const std::string_view written = trimmed(text.substr(0, colon + 1));
         const std::string_view label = trimmed(text.substr(0, colon));
@@ -134,17 +157,30 @@ std::optional<std::string> readSection(std::string_view text, size_t line, LineM
     }
     if (auto why = readTempos(tempoField, line, s)) return why;
     if (counted) {
+        s.countedQuarters = counted->quarters();
         for (double& t : s.tempos) t *= counted->quarters();
     }
 
-    field = fields.next(" \t");
+    // The pattern and the volume follow in that order, trainer= and mute=
+    // anywhere among them.
+    std::optional<std::string> why;
+    const auto plain = [&]() -> std::optional<std::string_view> {
+        while (const auto next = fields.next(" \t")) {
+            if (!isPractice(*next)) return next;
+            if ((why = readPractice(*next, line, s))) break;
+        }
+        return std::nullopt;
+    };
+    field = plain();
+    if (why) return why;
     if (field && allOf(*field, "Xxo.")) {
         if (static_cast<int64_t>(field->size()) != s.beats) {
             return refusal(line, "a pattern of " + std::to_string(s.beats) +
                                      " beats (X accent, x normal, o soft, . silent)", *field);
         }
         s.pattern = std::string(*field);
-        field = fields.next(" \t");
+        field = plain();
+        if (why) return why;
     }
     if (field) {
         const auto volume = decimal(*field);
@@ -156,7 +192,8 @@ std::optional<std::string> readSection(std::string_view text, size_t line, LineM
             return refusal(line, "volume must be above 0 and at most 1.0", *field);
         }
         s.volume = *volume;
-        field = fields.next(" \t");
+        field = plain();
+        if (why) return why;
     }
     if (field) return refusal(line, "the end of the line or a # comment", *field);
     return std::nullopt;

@@ -1,13 +1,16 @@
 // Tempo maps in the line format: one section a line,
 //
-//   [label:] measures [beats/note] tempo [pattern] [volume]
+//   [label:] measures [beats/note] tempo [pattern] [volume] [trainer=...] [mute=...]
 //
 //   intro:    8 120           # 8 measures of 4/4 at 120
 //             4 120-140 X.x.  # speeding up to 140
 //   bridge:   8 3/4 140 0.5   # 3/4, half volume
+//   drill:    16 100 trainer=+2/4:110 mute=3/1
 //
+// trainer= and mute= (core/practice.hpp) may stand anywhere after the tempo.
 // The label is all the line holds before its first colon, blanks within it
-// kept and those around it dropped ("Verse 1: 8 96").
+// kept and those around it dropped ("Verse 1: 8 96"); the colon of a
+// trainer's limit ends none.
 // `#` starts a comment that runs to the end of the line; blank lines are
 // skipped; fields are separated by blanks or tabs; a CR before the line
 // break is dropped. Parsing is a pure function of the text: the caller reads
@@ -20,6 +23,8 @@
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "core/practice.hpp"
 
 constexpr int64_t kMaxLineMapMeasures = 2147483647;  // at least 1 measure a section
 constexpr int64_t kMaxLineMapBeats = 64;             // beats per measure, at least 1
@@ -40,6 +45,9 @@ struct LineMapSection {
     double volume = 1.0;         // above 0, at most 1.0
     size_t line = 0;             // line number in the text, from 1
     bool dotted = false;         // a beat is a dotted 1/noteValue note (the tempo counted q. or e.)
+    double countedQuarters = 1.0;  // quarter notes in the note the tempo counts
+    std::optional<Trainer> trainer{};  // trainer=
+    std::optional<MuteCycle> mute{};   // mute=
 };
 
 struct LineMap {

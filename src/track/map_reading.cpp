@@ -50,6 +50,9 @@ void readLineMap(const std::string& path, const LineMap& parsed, uint32_t rate,
         s.accentFirst = k.pattern.empty();
         s.pattern = std::move(k.pattern);
         s.level = k.volume;
+        s.countedQuarters = k.countedQuarters;
+        s.trainer = std::move(k.trainer);
+        s.mute = std::move(k.mute);
         song.sections.push_back(std::move(s));
     }
     if (!(exactSeconds(song) * rate < kFrameCountLimitDouble)) {

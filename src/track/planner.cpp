@@ -22,6 +22,9 @@ void addCountIn(Song& song, int64_t measures, const std::optional<std::string>& 
     count.ramp = false;
     count.level = 1.0;
     count.menuSeconds.reset();
+    // Counted in at the song's own tempo, every bar heard.
+    count.trainer.reset();
+    count.mute.reset();
     if (pattern) {
         count.pattern = *pattern;
         count.accentFirst = false;
@@ -69,6 +72,9 @@ ScheduledSection withClicks(ScheduledSection e, const SongSection& s, const Song
     e.subdivide = s.dotted && song.subdivide > 1 ? 3 : song.subdivide;
     e.swing = song.swing;
     e.voice = voiceOf(levels, s.level);
+    if (s.mute) e.mute = MuteCycle{s.mute->on, s.mute->off, {}};  // the text stays behind
+    e.mutePhase = s.mutePhase;
+    e.firstMeasure = s.earlierBars + 1;
     return e;
 }
 

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "core/practice.hpp"
+
 // How beats are put on frames.
 //   MenuGrid  the menu's single-precision grid: a beat starts at the first
 //             frame at or after its time, each click laid whole.
@@ -37,6 +39,16 @@ struct SongSection {
     // Under the menu's grid, the section's length as the menu keeps it, in
     // single precision; none: its beats at its tempo, as a map's section.
     std::optional<float> menuSeconds;
+    double countedQuarters = 1.0;  // quarter notes in the note its tempo counts (1.5 for q.=)
+    // Its own trainer and muted bars (a map line's), in place of the song's;
+    // once laid out (layPractice), `mute` is the cycle in force and
+    // `mutePhase` how far into it the section starts.
+    std::optional<Trainer> trainer;
+    std::optional<MuteCycle> mute;
+    int64_t mutePhase = 0;
+    // The trainer splits a section where its tempo steps: a part after the
+    // first continues it, `earlierBars` of the section before it.
+    int64_t earlierBars = 0;
 };
 
 // The sound of a song's clicks by the name of a built-in sound, and the
@@ -59,6 +71,9 @@ struct Song {
     // the next starts, and the accent and subdivision clicks are made.
     bool shapedClicks = false;
     SongSound sound;
+    // Over the whole song, its bars counted from the first after the count-in.
+    std::optional<Trainer> trainer;
+    std::optional<MuteCycle> mute;
 };
 
 // The sections of the song proper, the count-in left out.

@@ -2,6 +2,7 @@
 // limits with its message, and help and version.
 #include <gtest/gtest.h>
 
+#include <iterator>
 #include <string>
 #include <utility>
 #include <vector>
@@ -79,6 +80,15 @@ TEST(CliOptions, ReadsEveryOption) {
     EXPECT_EQ(s.subLevel, -3.5f);
     EXPECT_EQ(s.softLevel, 0.0f);
     EXPECT_EQ(s.pattern, "Xo.x");
+
+    // A falling trainer's step is a value of its own, not an option.
+    const CommandLine t = accepted({"render", "--trainer", "-2.5/4:80", "--mute=3/0"});
+    EXPECT_EQ(t.trainer->step, -2.5);
+    EXPECT_EQ(t.trainer->bars, 4);
+    EXPECT_EQ(t.trainer->limit, 80.0);
+    EXPECT_EQ(t.mute->on, 3);
+    EXPECT_EQ(t.mute->off, 0);
+    EXPECT_EQ(accepted({"play", "--trainer", "5/1"}).trainer->step, 5.0);
 
     const CommandLine ramp = accepted({"render", "-t", "60-1.5e2"});
     EXPECT_TRUE(ramp.tempoRamp);
@@ -181,7 +191,15 @@ TEST(CliOptions, RefusesWithALineNamingTheOption) {
          "--connect must be PORT[,PORT...] (JACK port names) or none, not 'a:in,'."},
         {{"render", "--jack"}, "--jack is an option of 'clicktrack play', not of 'clicktrack render'."},
     };
-    for (const auto& [args, line] : cases) {
+    std::vector<std::pair<Args, std::string>> table(std::begin(cases), std::end(cases));
+    for (const char* value : {"+0/4", "+2", "+2/0", "+2/4:0", "+2/4:", "++2/4", "+1e1/4", "+10001/1", "2/-4"}) {
+        table.push_back({{"render", "--trainer", value},
+                         std::string("--trainer must be ") + kTrainerForm + ", not '" + value + "'."});
+    }
+    for (const char* value : {"0/1", "3", "3/-1", "3/1/1", "2147483648/1"}) {
+        table.push_back({{"play", "--mute", value}, std::string("--mute must be ") + kMuteForm + ", not '" + value + "'."});
+    }
+    for (const auto& [args, line] : table) {
         SCOPED_TRACE(::testing::PrintToString(args));
         const Exit stop = stopped(args);
         EXPECT_EQ(stop.status, 2);

@@ -87,6 +87,7 @@ TEST_F(CommandLineRun, StatusesAndMessagesFollowTheCommandLinesRules) {
     writeFile(file("bad.txt"), "intro: 8 fast\n");
     writeFile(file("two.txt"), "1 3/4 120\n1 120\n");
     writeFile(file("tmap.txt"), "tmap\t120\t4\t1\n");
+    writeFile(file("drill.txt"), "a: 2 100\nb: 8 80 trainer=-50/2\n");
     for (const Row& row : {
              Row{{"render", "--bogus"}, 2, "clicktrack: unknown option '--bogus'.\n" + tryHelp},
              Row{{"render", "-r", "7999"}, 2,
@@ -152,6 +153,12 @@ TEST_F(CommandLineRun, StatusesAndMessagesFollowTheCommandLinesRules) {
              Row{{"render", "-t", "100-200", "-m", "2147483647"}, 1,
                  "clicktrack: the track is too long: its frames do not fit 31 bits at this rate; "
                  "nothing was written or played.\n"},
+             Row{{"render", "-t", "100", "--trainer", "+10/2:90"}, 2,
+                 "clicktrack: --trainer +10/2:90: its limit 90 lies below the tempo it starts "
+                 "from, 100: a rising tempo stops at a ceiling.\n" + tryHelp},
+             Row{{"render", "--map", "drill.txt"}, 1,
+                 "clicktrack: drill.txt: line 2: trainer=-50/2: it would take the tempo to -20 "
+                 "at bar 7: a tempo stays above 0.\n"},
              Row{{"--version"}, 0, ""}}) {
         const RunResult r = clicktrack(row.args);
         EXPECT_EQ(r.status, row.status) << row.args.back();
@@ -159,7 +166,7 @@ TEST_F(CommandLineRun, StatusesAndMessagesFollowTheCommandLinesRules) {
             EXPECT_EQ(r.err, row.err);
         }
     }
-    EXPECT_EQ(namesIn(dir.path()), "bad.txt tmap.txt two.txt");
+    EXPECT_EQ(namesIn(dir.path()), "bad.txt drill.txt tmap.txt two.txt");
 }
 
 // The plan of a hand-worked map, a count-in before it: 4/4 at 120 is 2 s
@@ -211,6 +218,14 @@ TEST_F(CommandLineRun, ShowPrintsThePlanOfATrackAndWritesNothing) {
          "0:05.750\t4\t4/4\t120-90\t-\tChorus\t0:04.602\n"
          "total\t0:10.352\t5\t23\n"
          "sound\tclassic\tsubdivisions 0 dB\t4 clicks a beat\n"},
+        // A row where the trainer steps the tempo; the silent bars.
+        {{"-t", "100", "-m", "9", "--trainer", "+25/3:150", "--mute", "1/2"},
+         "start     bar  meter  tempo  pattern  muted  label      length\n"
+         "0:00.000  1    4/4    100    -        2-3    Section 1  0:07.200\n"
+         "0:07.200  4    4/4    125    -        5-6    -          0:05.760\n"
+         "0:12.960  7    4/4    150    -        8-9    -          0:04.800\n"
+         "total 0:17.760, 9 bars, 36 beats\n"
+         "sound woodblock\n"},
     };
     for (const auto& [options, table] : rows) {
         std::vector<std::string> args{"show"};
@@ -441,6 +456,9 @@ TEST_F(CommandLineRun, TheDisplayShowsWhereTheSongIsOnATerminalOnly) {
          "\rCount-in  bar 1/2  beat 2/4  120 bpm  0:00.5, 0:00.1 left\x1b[K\r\n"},
         {{"-t", "97.3", "-m", "2", "-b", "3", "--loop", "--seconds", "4"},
          "\rSection 1  bar 1 (1/2)  beat 1/3  97.3 bpm  0:03.7, 0:00.3 left\x1b[K\r\n"},
+        // The trained tempo; a muted bar counted all the same.
+        {{"-t", "100", "-m", "4", "--trainer", "+20/1", "--mute", "1/1"},
+         "\rSection 1  bar 4 (4/4)  beat 4/4  160 bpm  0:07.2, 0:00.4 left\x1b[K\r\n"},
     };
     for (const auto& row : table) {
         std::vector<std::string> args{"play", "-d", "cap"};

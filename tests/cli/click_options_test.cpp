@@ -425,4 +425,97 @@ TEST_F(ClickOptions, MapsOfTheLineFormatPutEveryClickAtItsExactTime) {
     EXPECT_TRUE(sameStream(play({"--map", "song.txt"}, audio.size()), audio, 3));
 }
 
+// A run of beats of one length, as the trainer lays them.
+struct Beats {
+    int count;
+    double seconds;
+};
+
+// The trainer raises the tempo at the bar lines it says, in the note the
+// tempo counts, the count-in untrained: beat k of the track starts at the
+// exact sum of the lengths of the beats before it.
+TEST_F(ClickOptions, TheTrainerStepsTheTempoAtItsBarLines) {
+    writeFile(dir.file("drill.txt"), "a: 2 100 trainer=+10/1\nb: 2 3/4 120\n");
+    const struct {
+        std::vector<std::string> options;
+        std::vector<Beats> beats;
+    } table[] = {
+        {{"-t", "100", "-b", "4", "-m", "8", "--trainer", "+10/2:120"},
+         {{8, 60.0 / 100}, {8, 60.0 / 110}, {16, 60.0 / 120}}},
+        {{"-t", "120", "-m", "5", "--trainer", "-12.5/2:100", "--count-in", "1"},
+         {{12, 60.0 / 120}, {8, 60.0 / 107.5}, {4, 60.0 / 100}}},
+        // Dotted quarters: the step is one of them a minute.
+        {{"-t", "q.=52", "-b", "2", "-m", "3", "--trainer", "+1/1"},
+         {{2, 60.0 / 52}, {2, 60.0 / 53}, {2, 60.0 / 54}}},
+        // A line's own trainer takes the song's place; the song's counts
+        // its bars from the first: b starts at its third.
+        {{"--map", "drill.txt", "--trainer", "+5/1"},
+         {{4, 60.0 / 100}, {4, 60.0 / 110}, {3, 60.0 / 130}, {3, 60.0 / 135}}},
+    };
+    for (const auto& row : table) {
+        SCOPED_TRACE(::testing::PrintToString(row.options));
+        const Bytes file = render(row.options);
+        const std::vector<int32_t> silence(kProbe, 0);
+        double time = 0.0;
+        for (const Beats& run : row.beats) {
+            for (int k = 0; k < run.count; ++k) {
+                const int64_t frame = std::llround(time * 44100);
+                ASSERT_NE(at(file, frame), silence) << "at " << frame;
+                if (frame > 0) {
+                    ASSERT_EQ(sampleAt(file, 44, static_cast<size_t>(frame - 1), 3), 0) << frame;
+                }
+                time += run.seconds;
+            }
+        }
+        const size_t frames = static_cast<size_t>(std::llround(time * 44100));
+        EXPECT_EQ(file.size(), 44 + 3 * frames + (3 * frames) % 2);
+    }
+}
+
+// Muted bars hold nothing, subdivisions included, while the track keeps
+// its length; the count-in always sounds, and a line's own cycle takes the
+// song's place. `play` sends the device the same frames.
+TEST_F(ClickOptions, MutedBarsAreSilentAndTheTrackKeepsItsLength) {
+    writeFile(dir.file("quiet.txt"), "a: 2 120 mute=1/1\nb: 2 120\n");
+    const struct {
+        std::vector<std::string> options;
+        std::string bars;  // each bar of the track: s sounds, m is muted
+    } table[] = {
+        {{"-m", "6", "--mute", "2/1", "--subdivide", "2", "--count-in", "1"}, "sssmssm"},
+        {{"--map", "quiet.txt", "--mute", "3/1"}, "smsm"},
+        {{"-m", "4", "--mute", "1/2", "--trainer", "+20/1"}, "smms"},
+    };
+    for (const auto& row : table) {
+        SCOPED_TRACE(::testing::PrintToString(row.options));
+        const Bytes file = render(row.options);
+        // The same track unmuted.
+        std::vector<std::string> plain;
+        for (size_t i = 0; i + 1 < row.options.size(); i += 2) {
+            if (row.options[i] != "--mute") plain.insert(plain.end(), {row.options[i], row.options[i + 1]});
+        }
+        if (plain[0] == "--map") plain = {"--map", "plain.txt"};
+        writeFile(dir.file("plain.txt"), "a: 2 120\nb: 2 120\n");
+        const Bytes heard = render(plain);
+        ASSERT_EQ(file.size(), heard.size());
+        // Bar by bar, 4 beats at 120 or the trainer's tempo: a muted bar all
+        // zeros, any other the very frames of the track without muting.
+        double time = 0.0;
+        for (size_t b = 0; b < row.bars.size(); ++b) {
+            const double tempo = row.options.back() == "+20/1" ? 120.0 + 20.0 * b : 120.0;
+            const size_t from = static_cast<size_t>(std::llround(time * 44100));
+            time += 4 * 60.0 / tempo;
+            const size_t to = static_cast<size_t>(std::llround(time * 44100));
+            const auto first = file.begin() + static_cast<long>(44 + 3 * from);
+            const auto last = file.begin() + static_cast<long>(44 + 3 * to);
+            if (row.bars[b] == 'm') {
+                EXPECT_TRUE(std::all_of(first, last, [](uint8_t v) { return v == 0; })) << "bar " << b + 1;
+            } else {
+                EXPECT_TRUE(std::equal(first, last, heard.begin() + (first - file.begin()))) << "bar " << b + 1;
+            }
+        }
+        const Bytes audio(file.begin() + 44, file.begin() + 44 + static_cast<long>((file.size() - 44) / 3 * 3));
+        EXPECT_TRUE(sameStream(play(row.options, audio.size()), audio, 3));
+    }
+}
+
 }  // namespace

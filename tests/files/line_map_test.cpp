@@ -55,6 +55,18 @@ TEST(LineMap, ReadsEveryFieldOfGoodLines) {
         {"1 12/8 e.=100", {"", 1, 8, 8, {75}, false, "", 1.0, 1, true}},
     };
     for (const auto& [text, section] : rows) expectSections(text, {section});
+    // trainer= and mute= anywhere after the tempo; the trainer steps in
+    // the note the tempo counts.
+    for (const char* text : {"1 6/8 q.=60 trainer=+2.5/4:70 Xx 0.5 mute=3/1",
+                             "1 6/8 q.=60 mute=3/1 Xx trainer=+2.5/4:70 0.5"}) {
+        const LineMap map = parseLineMap(text);
+        ASSERT_EQ(map.error, std::nullopt) << text;
+        const LineMapSection& s = map.sections.at(0);
+        EXPECT_EQ(std::tie(s.pattern, s.volume, s.countedQuarters), std::make_tuple("Xx", 0.5, 1.5)) << text;
+        EXPECT_EQ(std::tie(s.trainer->step, s.trainer->bars, s.trainer->limit),
+                  std::make_tuple(2.5, 4, std::optional<double>(70.0))) << text;
+        EXPECT_EQ(std::tie(s.mute->on, s.mute->off), std::make_tuple(3, 1)) << text;
+    }
 }
 
 TEST(LineMap, RefusesTheFirstBadLineWithWhatWasExpected) {
@@ -85,6 +97,11 @@ TEST(LineMap, RefusesTheFirstBadLineWithWhatWasExpected) {
         {"1 120\r\r\n", "line 1: " + tempo + ", not '120?'."},
         {"1 7/8 q.=52", "line 1: a note the measure holds a whole number of (up to 64) times, not 'q.=52'."},
         {"1 q=", "line 1: " + tempo + ", not ''."},
+        {"1 120 trainer=+0/4", "line 1: trainer=" + std::string(kTrainerForm) + ", not 'trainer=+0/4'."},
+        {"1 120 X... mute=1", "line 1: mute=" + std::string(kMuteForm) + ", not 'mute=1'."},
+        {"1 120 mute=1/1 0.5 mute=2/1", "line 1: one mute= field, not 'mute=2/1'."},
+        {"1 120 trainer=+1/1 trainer=+1/1", "line 1: one trainer= field, not 'trainer=+1/1'."},
+        {"1 120 0.5 trainer=+1/1 X...", "line 1: the end of the line or a # comment, not 'X...'."},
         {"1 " + std::string(50, '9'),
          "line 1: " + tempo + ", not '" + std::string(40, '9') + "...'."},
     };

@@ -214,6 +214,11 @@ TEST(TempoMapProgram, PtmOfALineMapAnnouncesEverySectionAsItBegins) {
                   measureLines(1, 2) + "\nPlaying section  2 \n\n" + measureLines(1, 1));
     // 2 s and 1.5 s, less a period, in whole periods of 1024 frames.
     EXPECT_EQ(readBytes(dir.file("capture.raw")).size(), 150 * 1024 * 3u);
+    // A line its trainer splits is still one section, its measures counted on.
+    writeFile(dir.file("tmap.txt"), "intro: 3 240 trainer=+60/1:360 mute=2/1\n1 3/4 120 0.5\n");
+    EXPECT_EQ(mapTranscript(runProgram(dir.path(), "ptm\nx\n").out),
+              "Parsing tmap file..\nFound 2 map entries.\n\nPlaying section  1 \n\n" +
+                  measureLines(1, 3) + "\nPlaying section  2 \n\n" + measureLines(1, 1));
 }
 
 // A map that cannot be used leaves an earlier file as it was and plays

@@ -19,6 +19,8 @@
 #include "core/timing.hpp"
 #include "midi/midi_file.hpp"
 #include "midi/smf_writer.hpp"
+#include "track/planner.hpp"
+#include "track/practice.hpp"
 
 namespace {
 
@@ -190,6 +192,38 @@ TEST(MidiFile, TwoSectionsWithAChangeOfTempoByteByByte) {
     }
     notes.push_back({notes.back().first, kEnd});
     EXPECT_EQ(midi.tracks[1], notes);
+}
+
+// The tempo map follows a trainer: a Set Tempo where the tempo steps and
+// nowhere else; muted bars keep their place in the map but have no notes.
+TEST(MidiFile, TheTempoMapFollowsTheTrainerAndMutedBarsHaveNoNotes) {
+    Song song;
+    SongSection only;
+    only.measures = 8;
+    only.tempos = {100.0};
+    song.sections = {only};
+    song.trainer = readTrainer("+25/2:150");
+    song.mute = readMuteCycle("3/1");
+    ASSERT_EQ(layPractice(song, 48000), std::nullopt);
+    const auto [stop, bytes] = writeToMemory(planFile(song, 48000, 0), markerNames(song));
+    ASSERT_FALSE(stop);
+    const Midi midi = parseMidi(bytes);
+    ASSERT_EQ(midi.tracks.size(), 2u);
+    // 100, 125 and 150 bpm are whole microseconds a quarter: no corrections.
+    EXPECT_EQ(midi.tracks[0], (std::vector<Event>{{0, tempoEvent(600000)},
+                                                  {0, meterEvent(4, 2)},
+                                                  {0, textEvent(0x06, "Section 1")},
+                                                  {7680, tempoEvent(480000)},
+                                                  {15360, tempoEvent(400000)},
+                                                  {15360, kEnd}}));
+    std::vector<int64_t> ticks, expected;
+    for (const Event& e : midi.tracks[1]) {
+        if (e.second[0] == 0x99) ticks.push_back(e.first);
+    }
+    for (int64_t k = 0; k < 32; ++k) {
+        if (k / 4 % 4 != 3) expected.push_back(960 * k);  // bars 4 and 8 muted
+    }
+    EXPECT_EQ(ticks, expected);
 }
 
 // The largest distance in microseconds of a beat's MIDI time, from the

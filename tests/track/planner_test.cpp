@@ -10,6 +10,7 @@
 #include "support/test_support.hpp"
 #include "track/map_reading.hpp"
 #include "track/planner.hpp"
+#include "track/practice.hpp"
 
 namespace {
 
@@ -204,6 +205,103 @@ TEST(Planner, ReadsBothMapFormatsIntoOneSong) {
               (std::vector<std::string>{"Count-in", "Section 1", "", "Verse 1", ""}));
 }
 
+// Each section as "measures x tempos" (A-B for a change, A,B,... for a
+// tempo for each beat), "~on/off@phase" after it when bars are muted.
+std::string partsOf(const Song& song) {
+    std::string text;
+    for (const SongSection& s : song.sections) {
+        char tempo[32];
+        text += (text.empty() ? "" : " ") + std::to_string(s.measures) + "x";
+        for (size_t i = 0; i < s.tempos.size(); ++i) {
+            std::snprintf(tempo, sizeof tempo, "%s%g", i == 0 ? "" : s.ramp ? "-" : ",", s.tempos[i]);
+            text += tempo;
+        }
+        if (s.mute) {
+            text += "~" + std::to_string(s.mute->on) + "/" + std::to_string(s.mute->off) + "@" +
+                    std::to_string(s.mutePhase);
+        }
+    }
+    return text;
+}
+
+Trainer trainer(const std::string& text) { return readTrainer(text).value(); }
+
+// The song's trainer moves every section by the same amount from its own
+// first bar on, a map line's own takes its place; a change of tempo keeps
+// its line, shifted; each part after the first continues its section.
+TEST(Planner, TheTrainerSplitsSectionsWhereItStepsTheTempo) {
+    const TempDir dir;
+    writeFile(dir.file("m.txt"), "a: 3 100\nb: 2 50 trainer=+1/1 mute=1/1\nc: 2 6/8 q.=52\n");
+    Song map = readMapSong(dir.file("m.txt"), 1000).song;
+    addCountIn(map, 1, std::nullopt);
+    map.trainer = trainer("+10/2");
+    map.mute = readMuteCycle("2/1");
+    ASSERT_EQ(layPractice(map, 1000), std::nullopt);
+    // c counts dotted quarters: q.=72 and q.=82 are 108 and 123 quarters.
+    EXPECT_EQ(partsOf(map), "1x100 2x100~2/1@0 1x110~2/1@2 1x50~1/1@0 1x51~1/1@1 1x108~2/1@2 1x123~2/1@0");
+    EXPECT_EQ(markerNames(map), (std::vector<std::string>{"Count-in", "a", "", "b", "", "c", ""}));
+    EXPECT_EQ(sectionNames(map)[2], "a");
+
+    const struct {
+        SongSection section;
+        std::string trainer;
+        std::string parts;
+    } table[] = {
+        {section(5, 2, {100}), "+10/2:125", "2x100 2x110 1x120"},
+        {section(5, 2, {100}), "+10/2:115", "2x100 2x110 1x115"},
+        {section(3, 2, {100}), "+10/2:100", "3x100"},
+        {section(4, 1, {60, 100}, true), "+5/2", "2x60-80 2x85-105"},
+        {section(2, 2, {60, 70, 80, 90}), "-10/1", "1x60,70 1x70,80"},
+        {section(3, 4, {120}), "-0.5/1:119.2", "1x120 1x119.5 1x119.2"},
+    };
+    for (const auto& row : table) {
+        Song song;
+        song.sections = {row.section};
+        song.trainer = trainer(row.trainer);
+        ASSERT_EQ(layPractice(song, 1000), std::nullopt) << row.trainer;
+        EXPECT_EQ(partsOf(song), row.parts) << row.trainer;
+    }
+}
+
+// A muted measure's beats are silent and have no subdivisions; the
+// display's count goes on through them.
+TEST(Planner, MutedMeasuresAreSilentBeatByBeat) {
+    Song song;
+    song.sections = {section(3, 2, {60.0})};
+    song.subdivide = 2;
+    song.mute = readMuteCycle("1/1");
+    ASSERT_EQ(layPractice(song, 10), std::nullopt);
+    EXPECT_EQ(clicksOf(song, 10), "0:x 5:s 10:x 15:s 20:. 30:. 40:x 45:s 50:x 55:s end 60");
+}
+
+// A trainer that would take a beat where the rate cannot lay it, or whose
+// limit lies behind it, leaves the song as it was.
+TEST(Planner, ATrainerOutOfRangeLeavesTheSongAsItWas) {
+    const struct {
+        int64_t measures;
+        std::string trainer;
+        std::string detail;
+    } table[] = {
+        {3, "+10/1:90", "its limit 90 lies below the tempo it starts from, 100: a rising tempo stops at a ceiling"},
+        {3, "-10/1:110", "its limit 110 lies above the tempo it starts from, 100: a falling tempo stops at a floor"},
+        {3, "-50/1", "it would take the tempo to 0 at bar 3: a tempo stays above 0"},
+        // At 10 frames a second a beat of a quarter is at most 600 a minute.
+        {3, "+300/1", "it would take the tempo to 700 at bar 3: a beat would be shorter than one sample at this rate"},
+        {20000, "+0.001/1", "it would step the tempo more than 10000 times"},
+        {20000, "+0.001/2:120", ""},
+    };
+    for (const auto& row : table) {
+        Song song;
+        song.sections = {section(row.measures, 4, {100.0})};
+        song.trainer = trainer(row.trainer);
+        const std::optional<PracticeProblem> problem = layPractice(song, 10);
+        EXPECT_EQ(problem ? problem->detail : "", row.detail);
+        if (problem) {
+            EXPECT_EQ(partsOf(song), std::to_string(row.measures) + "x100");
+        }
+    }
+}
+
 }  // namespace
 
 namespace {
@@ -256,6 +354,28 @@ TEST(Planner, PlansFromAnyBeatAsTheWholeSongDoesFromThere) {
     EXPECT_EQ(placeAfter(song, SongPlace{1, 1}, true).beat, 3);
     const auto twice = beatsOf(planFrom(song, 44100, SongPlace{3, 0}, 2.0));
     EXPECT_EQ(twice.back()[4], 3 * 44100 / 2);
+
+    // A part the trainer split off counts its measures on, and its muted
+    // bars stay muted, from whichever of its beats the plan starts.
+    Song trained;
+    trained.sections = {section(6, 2, {100})};
+    trained.trainer = readTrainer("+10/2");
+    trained.mute = readMuteCycle("1/1");
+    ASSERT_FALSE(layPractice(trained, 44100));
+    ASSERT_EQ(trained.sections.size(), 3u);
+    const auto all = beatsOf(planFile(trained, 44100, 0));
+    for (int64_t beat = 0; beat < 4; ++beat) {
+        auto from = beatsOf(planFrom(trained, 44100, SongPlace{1, beat}, 1.0));
+        const size_t first = 4 + static_cast<size_t>(beat);
+        ASSERT_EQ(from.size(), all.size() - first);
+        for (size_t i = 0; i < from.size(); ++i) {
+            std::vector<int64_t> expected = all[first + i];
+            expected[4] -= all[first][4];
+            EXPECT_NEAR(from[i][4], expected[4], 1) << i;
+            from[i][4] = expected[4];
+            EXPECT_EQ(from[i], expected) << beat << " " << i;
+        }
+    }
 }
 
 }  // namespace
