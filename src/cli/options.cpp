@@ -7,6 +7,7 @@
 #include <cstring>
 #include <string_view>
 
+#include "cli/channels.hpp"
 #include "click/sounds.hpp"
 #include "core/user_text.hpp"
 
@@ -43,7 +44,10 @@ enum : int {
     kSoftLevel,
     kSwing,
     kSample,
-    kFormat
+    kFormat,
+    kChannels,
+    kClickTo,
+    kBacking
 };
 
 // Which commands take an option: every one, render and play (Sound), one
@@ -89,6 +93,12 @@ const OptionInfo kOptions[] = {
      "start from a settings file in the menu's format;\noptions override it"},
     {"quiet", nullptr, 'q', Scope::Sound, Block::Quiet, "no summary line, no progress display",
      "no summary line", "no progress display"},
+    {"channels", "N", kChannels, Scope::Sound, Block::Quiet,
+     "N channels a frame, 1 to 32 (default 1)"},
+    {"click-to", "LIST", kClickTo, Scope::Sound, Block::Quiet,
+     "the channels that carry the click, e.g. 1 or 1,3-4\n(default all); the others are silent"},
+    {"backing", "FILE[:LIST]", kBacking, Scope::Sound, Block::Quiet,
+     "a sound file (WAV, FLAC, Ogg, AIFF, ...) mixed onto\nthe channels LIST (default all) from the first\nbar after the count-in"},
     {"accent", nullptr, kAccent, Scope::All, Block::Click,
      "accent the first beat of every measure"},
     {"pattern", "P", kPattern, Scope::All, Block::Click,
@@ -463,6 +473,21 @@ Result takeOption(int val, const std::string& arg, CommandLine& line) {
             line.format = format;
             break;
         }
+        case kChannels:
+            if (!wholeNumber(arg, n) || n < 1 || n > kMostChannels) {
+                return refuse(name, "a whole number of channels from 1 to 32", arg);
+            }
+            line.channels = static_cast<int32_t>(n);
+            break;
+        case kClickTo: {
+            uint32_t mask = 0;
+            if (!channelList(arg, mask)) return refuse(name, "channels from 1 to 32, as 1 or 1,3-4", arg);
+            line.clickTo = mask;
+            break;
+        }
+        case kBacking:
+            if (!backingValue(arg, line)) return refuse(name, "FILE or FILE:LIST, a file name first", arg);
+            break;
         case 'a': line.append = true; break;
         case kMarkers: line.markers = true; break;
         case kLoop: line.loop = true; break;
@@ -531,6 +556,7 @@ Result checkCombinations(const CommandLine& line) {
         return usageError("--midi cannot be used with --append: the audio already in the file "
                           "has no tempo map to continue.");
     }
+    if (Result r = checkChannels(line)) return r;
     if (line.map) {
         const char* other = line.tempoFrom  ? "--tempo"
                             : line.beats    ? "--beats"

@@ -11,6 +11,7 @@
 #include <string>
 #include <thread>
 
+#include "cli/channels.hpp"
 #include "click/click_set.hpp"
 #include "core/interrupt.hpp"
 #include "playback/player.hpp"
@@ -182,7 +183,14 @@ Result playTrack(const CommandLine& line, const Job& job, FILE* /*out*/, FILE* e
     Progress progress(err, !line.quiet && ::isatty(::fileno(err)) == 1, song, stream.track, s.rate,
                       stream.frames, line.loop);
     const EventListener onEvent = [&progress](const BeatEvent& e) { progress.beat(e); };
-    const PlayClicks clicks{clickSet.voices(), clickSet.normal.bytesPerSample};
+    // The backing starts with the first bar after the count-in, and again each round.
+    int64_t backingStart = 0;
+    if (job.backing) {
+        const TrackExtent extent = measureTrack(stream.track, {}, ClickOverlap::Sum);
+        backingStart = firstBarFrame(song, extent.sectionStarts, extent.end);
+    }
+    const PlayClicks clicks{clickSet.voices(), clickSet.normal.bytesPerSample,
+                            frameLayout(line, job, backingStart)};
     PlayTally tally;
     // The first beat is shown as it starts.
     progress.beat(BeatEvent{});

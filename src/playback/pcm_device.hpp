@@ -26,7 +26,8 @@ public:
     virtual void dropAndClose() = 0;
 };
 
-// Opens the named ALSA device for one-channel playback at `rate` and `bits`
-// (16 or 24), with periods of about 1024 frames, and prepares it.
+// Opens the named ALSA device for playback of `channels` interleaved
+// channels at `rate` and `bits` (16 or 24), with periods of about 1024
+// frames, and prepares it.
 Outcome openAlsaPcm(const std::string& name, uint32_t rate, int32_t bits,
-                    std::unique_ptr<PcmDevice>& device);
+                    std::unique_ptr<PcmDevice>& device, int32_t channels = 1);
