@@ -9,6 +9,7 @@
 #include <variant>
 #include <vector>
 
+#include "core/click_laying.hpp"
 #include "core/outcome.hpp"
 
 // A sample may last at most this long: a click, not a backing track.
@@ -24,3 +25,18 @@ constexpr uint32_t kSampleRateLimit = 768000;
 // silent at 24 bits, lasts longer than kSampleSecondsLimit, or whose rate or
 // `rate` exceed kSampleRateLimit.
 std::variant<std::vector<int32_t>, Failure> readSample(const std::string& path, uint32_t rate);
+
+// A backing track may hold at most this many samples at the track's rate
+// (256 MiB): about 12 minutes of stereo at 44100 Hz, 25 of mono. Reading
+// and converting it takes at most twice that for a while.
+constexpr size_t kBackingSamplesLimit = size_t{1} << 26;
+
+// The backing track in `path` at `rate`, to be heard on `listed` channels:
+// a file of that many channels keeps them, any other is mixed down to one
+// (the mean of its channels). Converted and put on the 24-bit scale as
+// readSample does; the channel map is the caller's. Refused, with a
+// sentence naming the file: one that cannot be read, holds no frames,
+// would hold more than kBackingSamplesLimit samples, or whose rate or
+// `rate` exceed kSampleRateLimit.
+std::variant<BackingTrack, Failure> readBacking(const std::string& path, uint32_t rate,
+                                                int32_t listed);

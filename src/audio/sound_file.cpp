@@ -108,9 +108,10 @@ private:
 SoundFileOutput::SoundFileOutput(const TrackClicks& clicks, uint32_t bits)
     : clicks_(clicks),
       bits_(bits),
-      mix_(clicks.voices, bits == 16 ? 2 : 3, clicks.overlap),
-      block_(kBlockFrames),
-      made_(kBlockFrames * (bits == 16 ? 2u : 3u)) {}
+      mix_(clicks.voices, bits == 16 ? 2 : 3, clicks.overlap, clicks.layout),
+      channels_(static_cast<size_t>(mix_.layout().channels)),
+      block_(kBlockFrames * channels_),
+      made_(kBlockFrames * mix_.frameBytes()) {}
 
 SoundFileOutput::~SoundFileOutput() = default;
 
@@ -118,7 +119,7 @@ Outcome SoundFileOutput::open(int fd, AudioFormat format, uint32_t rate, const s
     path_ = path;
     SF_INFO info{};
     info.samplerate = static_cast<int>(rate);
-    info.channels = 1;
+    info.channels = static_cast<int>(channels_);
     info.format = libraryFormat(format, bits_);
     if (!sf_format_check(&info)) {
         return refusal("Can't write '" + path + "': " + formatName(format) + " does not take " +
@@ -139,7 +140,7 @@ bool SoundFileOutput::flush() {
         result_ = interruption(signal);
         return false;
     }
-    const auto frames = static_cast<sf_count_t>(used_);
+    const auto frames = static_cast<sf_count_t>(used_ / channels_);
     if (sf_writef_int(encoder_->get(), block_.data(), frames) != frames) {
         result_ = fileFailure(path_, 0, "Can't write '" + path_ + "': " + libraryText(encoder_->get()));
         return false;
@@ -151,10 +152,11 @@ bool SoundFileOutput::flush() {
 bool SoundFileOutput::layUpTo(int64_t to) {
     const uint32_t bytesPerSample = bits_ == 16 ? 2 : 3;
     while (at_ < to) {
-        const auto piece = std::min<int64_t>(to - at_, static_cast<int64_t>(block_.size() - used_));
+        const auto piece = std::min<int64_t>(to - at_, static_cast<int64_t>((block_.size() - used_) / channels_));
         mix_.lay(at_, piece, made_.data());
-        for (int64_t i = 0; i < piece; ++i) {
-            block_[used_++] = decodeSample(made_.data() + static_cast<size_t>(i) * bytesPerSample, bytesPerSample);
+        const size_t samples = static_cast<size_t>(piece) * channels_;
+        for (size_t i = 0; i < samples; ++i) {
+            block_[used_++] = decodeSample(made_.data() + i * bytesPerSample, bytesPerSample);
         }
         at_ += piece;
         if (used_ == block_.size() && !flush()) return false;

@@ -35,7 +35,7 @@ class SoundEncoder;
 
 // The samples of a track encoded into a file of a format other than WAV:
 // the same frames the wave file would hold, silence between and after the
-// clicks, handed to the encoder in blocks of a fixed size, so that memory
+// clicks, in as many channels as the clicks' layout has, handed to the encoder in blocks of a fixed size, so that memory
 // stays the same whatever the track's length. Looks for a stop signal
 // between blocks.
 class SoundFileOutput : public TrackOutput {
@@ -64,10 +64,11 @@ private:
     const TrackClicks& clicks_;
     uint32_t bits_;
     ClickMix mix_;
+    size_t channels_;
     std::unique_ptr<SoundEncoder> encoder_;
     std::string path_;
-    std::vector<int32_t> block_;   // frames waiting for the encoder
-    size_t used_ = 0;
+    std::vector<int32_t> block_;   // frames waiting for the encoder, interleaved
+    size_t used_ = 0;              // samples in the block
     std::vector<uint8_t> made_;    // a piece of the track as the mix lays it
     int64_t at_ = 0;               // frames handed over so far
     Outcome result_;

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "cli/channels.hpp"
 #include "click/click_set.hpp"
 #include "click/sounds.hpp"
 #include "core/timing.hpp"
@@ -225,6 +226,21 @@ std::optional<Exit> loadSamples(const CommandLine& line, Job& job) {
     return std::nullopt;
 }
 
+// --backing's file read whole at the rate in force, before anything is
+// written or played, and routed onto its channels.
+std::optional<Exit> loadBacking(const CommandLine& line, Job& job) {
+    if (!line.backing) return std::nullopt;
+    const int32_t channels = channelCount(line);
+    const uint32_t mask = line.backingTo.value_or(allChannels(channels));
+    auto read = readBacking(*line.backing, job.settings.rate, channelsIn(mask));
+    if (const Failure* f = std::get_if<Failure>(&read)) {
+        return fileFailure(f->detail + "; nothing was written or played.");
+    }
+    job.backing = std::move(std::get<BackingTrack>(read));
+    routeBacking(*job.backing, mask, channels);
+    return std::nullopt;
+}
+
 // The whole song checked at the rate in force: its frames within 31 bits.
 std::optional<Exit> checkLength(const Song& song, uint32_t rate, bool writesNothing) {
     if (!(exactSeconds(song) * rate < kFrameCountLimitDouble)) {
@@ -275,6 +291,8 @@ std::variant<Job, Exit> prepareJob(const CommandLine& line) {
     if (std::optional<Exit> r = shapeSong(line, job.song)) return *r;
     if (std::optional<Exit> r = layTrainer(line, job.song, job.settings.rate)) return *r;
     if (std::optional<Exit> r = checkLength(job.song, job.settings.rate, line.command == Command::Show)) return *r;
+    // The longest to read, once all else is known to be right.
+    if (std::optional<Exit> r = loadBacking(line, job)) return *r;
     return job;
 }
 

@@ -19,6 +19,7 @@ struct Job {
     Song song;                          // the track to write or play
     std::vector<std::string> warnings;  // lines about the settings file's refused values
     std::optional<SoundSamples> samples;  // --sample's clicks, at the rate in force
+    std::optional<BackingTrack> backing;  // --backing's file, at the rate in force, routed
 };
 
 // The job, or why it cannot be done: a usage error (status 2) for a value

@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "cli/keys.hpp"
+#include "cli/channels.hpp"
 #include "click/sounds.hpp"
 #include "core/user_text.hpp"
 
@@ -52,7 +53,10 @@ enum : int {
     kSetlist,
     kGap,
     kTrainer,
-    kMute
+    kMute,
+    kChannels,
+    kClickTo,
+    kBacking
 };
 
 // Which commands take an option: every one, render and play (Sound), one
@@ -98,6 +102,12 @@ const OptionInfo kOptions[] = {
      "start from a settings file in the menu's format;\noptions override it"},
     {"quiet", nullptr, 'q', Scope::Sound, Block::Quiet, "no summary line, no progress display",
      "no summary line", "no progress display"},
+    {"channels", "N", kChannels, Scope::Sound, Block::Quiet,
+     "N channels a frame, 1 to 32 (default 1)"},
+    {"click-to", "LIST", kClickTo, Scope::Sound, Block::Quiet,
+     "the channels that carry the click, e.g. 1 or 1,3-4\n(default all); the others are silent"},
+    {"backing", "FILE", kBacking, Scope::Sound, Block::Quiet,
+     "FILE[:LIST]: a sound file (WAV, FLAC, Ogg, AIFF, ...)\nmixed onto the channels LIST (default all) from\nthe first bar after the count-in"},
     {"accent", nullptr, kAccent, Scope::All, Block::Click,
      "accent the first beat of every measure"},
     {"pattern", "P", kPattern, Scope::All, Block::Click,
@@ -526,6 +536,21 @@ Result takeOption(int val, const std::string& arg, CommandLine& line) {
             line.mute = readMuteCycle(arg);
             if (!line.mute) return refuse(name, kMuteForm, arg);
             break;
+        case kChannels:
+            if (!wholeNumber(arg, n) || n < 1 || n > kMostChannels) {
+                return refuse(name, "a whole number of channels from 1 to 32", arg);
+            }
+            line.channels = static_cast<int32_t>(n);
+            break;
+        case kClickTo: {
+            uint32_t mask = 0;
+            if (!channelList(arg, mask)) return refuse(name, "channels from 1 to 32, as 1 or 1,3-4", arg);
+            line.clickTo = mask;
+            break;
+        }
+        case kBacking:
+            if (!backingValue(arg, line)) return refuse(name, "FILE or FILE:LIST, a file name first", arg);
+            break;
         case 'a': line.append = true; break;
         case kMarkers: line.markers = true; break;
         case kLoop: line.loop = true; break;
@@ -612,6 +637,7 @@ Result checkCombinations(const CommandLine& line) {
         return usageError(std::string(line.transport ? "--transport" : "--connect") +
                           " is for JACK: give --jack or -d jack as well.");
     }
+    if (Result r = checkChannels(line)) return r;
     if (line.map) {
         const char* other = line.tempoFrom  ? "--tempo"
                             : line.beats    ? "--beats"

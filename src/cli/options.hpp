@@ -73,6 +73,12 @@ struct CommandLine {
 
     bool quiet = false;                 // -q, --quiet (render and play)
 
+    // The frame's channels (render and play)
+    std::optional<int32_t> channels;      // --channels: 1 to 32
+    std::optional<uint32_t> clickTo;      // --click-to LIST: bit c for channel c + 1
+    std::optional<std::string> backing;   // --backing FILE[:LIST]: the file
+    std::optional<uint32_t> backingTo;    // its LIST, as clickTo
+
     // The click a musician needs (every command)
     bool accent = false;                // --accent: the first beat of every measure accented
     std::optional<std::string> pattern; // --pattern: X accent, x normal, o soft, . silent, a beat each (never with --map)

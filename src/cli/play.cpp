@@ -13,6 +13,7 @@
 
 #include "cli/keys.hpp"
 #include "cli/stage_display.hpp"
+#include "cli/channels.hpp"
 #include "click/click_set.hpp"
 #include "core/interrupt.hpp"
 #include "playback/player.hpp"
@@ -242,7 +243,14 @@ Result playTrack(const CommandLine& line, const Job& job, FILE* /*out*/, FILE* e
     }
     if (line.seconds) stream.frames = std::llround(static_cast<double>(*line.seconds) * s.rate);
     const InterruptGuard guard;
-    PlayClicks clicks{clickSet.voices(), clickSet.normal.bytesPerSample};
+    // The backing starts with the first bar after the count-in, and again each round.
+    int64_t backingStart = 0;
+    if (job.backing) {
+        const TrackExtent extent = measureTrack(stream.track, {}, ClickOverlap::Sum);
+        backingStart = firstBarFrame(song, extent.sectionStarts, extent.end);
+    }
+    PlayClicks clicks{clickSet.voices(), clickSet.normal.bytesPerSample,
+                      frameLayout(line, job, backingStart)};
     // On a terminal, keys change the play as it goes; a voice of no clicks mutes it.
     std::optional<LiveKeys> keys;
     if (keysAvailable()) {

@@ -6,6 +6,7 @@
 #include <variant>
 
 #include "audio/sound_file.hpp"
+#include "cli/channels.hpp"
 #include "cli/companion_file.hpp"
 #include "io/file_paths.hpp"
 #include "click/click_set.hpp"
@@ -59,9 +60,11 @@ std::string contentText(const CommandLine& line, const Job& job) {
 void writeSummary(FILE* out, const std::string& name, const CommandLine& line, const Job& job,
                   int64_t frames, uint64_t fileBytes, bool appended) {
     const Settings& s = job.settings;
-    std::fprintf(out, "%s: %s%s, %s, %u Hz %d-bit, %s%" PRIu64 " bytes\n", name.c_str(),
+    const int32_t channels = channelCount(line);
+    const std::string layout = channels > 1 ? ", " + std::to_string(channels) + " channels" : "";
+    std::fprintf(out, "%s: %s%s, %s, %u Hz %d-bit%s, %s%" PRIu64 " bytes\n", name.c_str(),
                  appended ? "added " : "", contentText(line, job).c_str(),
-                 durationText(frames, s.rate).c_str(), s.rate, s.bits,
+                 durationText(frames, s.rate).c_str(), s.rate, s.bits, layout.c_str(),
                  appended ? "now " : "", fileBytes);
     std::fflush(out);
 }
@@ -167,6 +170,8 @@ Result renderTrack(const CommandLine& line, const Job& job, int audioOut, FILE* 
     const Settings& s = job.settings;
     const Song& song = job.song;
     const uint32_t bits = static_cast<uint32_t>(s.bits);
+    const auto channels = static_cast<uint32_t>(channelCount(line));
+    const uint64_t frameBytes = uint64_t{bytesPerSample(bits)} * channels;
     const ClickSet clicks = clickSetFor(line, job);
     if (clicks.frequencyTooLow) {
         std::fputs("clicktrack: The frequency chosen is too low for this tempo! The click is "
@@ -183,8 +188,7 @@ Result renderTrack(const CommandLine& line, const Job& job, int audioOut, FILE* 
     if (sized) {
         // Known up front: a track far too large is refused before it is laid out.
         const double frames = exactSeconds(song) * s.rate;
-        if (!fitsWaveSize(kHeaderBytes + paddedBytes(static_cast<uint64_t>(frames) *
-                                                     bytesPerSample(bits)))) {
+        if (!fitsWaveSize(headerSize(channels) + paddedBytes(static_cast<uint64_t>(frames) * frameBytes))) {
             return tooLarge(name, outcome);
         }
     }
@@ -194,14 +198,15 @@ Result renderTrack(const CommandLine& line, const Job& job, int audioOut, FILE* 
     const std::vector<std::string> markers = markerNames(song);
     // Exact beats may come closer than a click lasts: each click is cut where
     // the next starts, the last where the beats end.
-    const TrackClicks laid{clicks.voices(), ClickOverlap::Sum};
+    TrackClicks laid{clicks.voices(), ClickOverlap::Sum, FrameLayout{}};
     const TrackExtent extent =
         measureTrack(sections, clickLengths(laid, bytesPerSample(bits)), laid.overlap);
     const int64_t frames = extent.end;
+    laid.layout = frameLayout(line, job, firstBarFrame(song, extent.sectionStarts, frames));
     const std::vector<TrackMark> marks = sectionMarks(markers, extent.sectionStarts);
     const std::vector<TrackMark> cues = line.markers ? marks : std::vector<TrackMark>{};
-    const uint64_t audioBytes = static_cast<uint64_t>(frames) * bytesPerSample(bits);
-    const uint64_t streamBytes = kHeaderBytes + markerChunkBytes(cues) + paddedBytes(audioBytes);
+    const uint64_t audioBytes = static_cast<uint64_t>(frames) * frameBytes;
+    const uint64_t streamBytes = headerSize(channels) + markerChunkBytes(cues) + paddedBytes(audioBytes);
     if (sized && !fitsWaveSize(streamBytes)) return tooLarge(name, outcome);
 
     // Ctrl-C while the files are written leaves every file as it was.
@@ -239,7 +244,7 @@ Result renderTrack(const CommandLine& line, const Job& job, int audioOut, FILE* 
         if (!line.quiet) writeSummary(summaryOut, name, line, job, frames, sizeOf(s.save), false);
         return std::nullopt;
     }
-    WaveFile file(name, s.rate, bits);
+    WaveFile file(name, s.rate, bits, channels);
     file.sayWhyOpeningFails();
     if (line.toStandardOutput()) {
         if (Outcome r = file.openStream(audioOut, audioBytes, cues)) return commandLineFailure(*r);

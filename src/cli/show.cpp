@@ -164,7 +164,7 @@ Result showTrack(const CommandLine& line, const Job& job, FILE* out, FILE* err) 
     // render lays them.
     const std::vector<ScheduledSection> sections =
         planFile(song, rate, clicks.normal.clickLength);
-    const TrackClicks laid{clicks.voices(), ClickOverlap::Sum};
+    const TrackClicks laid{clicks.voices(), ClickOverlap::Sum, FrameLayout{}};
     const TrackExtent extent = measureTrack(
         sections, clickLengths(laid, bytesPerSample(static_cast<uint32_t>(job.settings.bits))),
         laid.overlap);

@@ -68,7 +68,7 @@ Result playOnJack(const CommandLine& line, const Job& prepared, FILE* /*out*/, F
     }
     const DeviceStream stream = streamOf(line, song, rate);
     ClickPlan clicks;
-    if (Outcome r = planClicks(stream, {clickSet.voices(), clickSet.normal.bytesPerSample}, clicks)) {
+    if (Outcome r = planClicks(stream, {clickSet.voices(), clickSet.normal.bytesPerSample, {}}, clicks)) {
         return commandLineFailure(*r);
     }
     std::vector<bool> countIn;

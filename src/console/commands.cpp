@@ -95,7 +95,7 @@ Ending appendTrack(Session& s) {
 Ending playOnDevice(const Session& s, const std::vector<DevicePlay>& plays,
                      const std::vector<ClickVoice>& voices,
                      const std::function<void(size_t)>& onSection) {
-    const PlayClicks clicks{voices, s.click.bytesPerSample};
+    const PlayClicks clicks{voices, s.click.bytesPerSample, FrameLayout{}};
     for (size_t i = 0; i < plays.size(); ++i) {
         onSection(i);
         PlayTally tally;
@@ -172,7 +172,7 @@ Ending renderTempoMap(Session& s) {
     const int64_t clickLength = s.click.clickLength;
     const std::vector<ScheduledSection> sections = planFile(song, st.rate, clickLength);
     const TrackClicks clicks =
-        shaped ? TrackClicks{shaped->voices(), ClickOverlap::Cut} : menuClicks(s.click.clickBytes);
+        shaped ? TrackClicks{shaped->voices(), ClickOverlap::Cut, FrameLayout{}} : menuClicks(s.click.clickBytes);
     if (const std::optional<size_t> past = firstSectionPastSizeLimit(
             sections, static_cast<uint32_t>(s.click.bytesPerSample), kHeaderBytes)) {
         reportUnusedTempoMap(s.io.out,

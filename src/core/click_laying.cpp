@@ -132,13 +132,16 @@ void encodeLittle(int64_t sample, uint8_t* bytes, int32_t bytesPerSample) {
 }  // namespace
 
 ClickMix::ClickMix(const std::vector<ClickVoice>& voices, int32_t bytesPerSample,
-                   ClickOverlap overlap)
+                   ClickOverlap overlap, const FrameLayout& layout)
     : voices_(voices),
       bytesPerSample_(bytesPerSample),
       overlap_(overlap),
       sum_(static_cast<size_t>(kMixBlock)),
-      scratch_(static_cast<size_t>(kMixBlock) * static_cast<size_t>(bytesPerSample)) {
+      scratch_(static_cast<size_t>(kMixBlock) * static_cast<size_t>(bytesPerSample)),
+      layout_(layout) {
     sounding_.reserve(kMostSounding);
+    layout_.channels = std::clamp(layout_.channels, 1, kMostChannels);
+    if (!layout_.plain()) mono_.resize(scratch_.size());
 }
 
 void ClickMix::take(const LaidClick& click) {
@@ -185,6 +188,47 @@ ClickMix::Piece ClickMix::pieceAt(int64_t at, int64_t limit) const {
 }
 
 void ClickMix::lay(int64_t at, int64_t count, uint8_t* bytes) {
+    if (layout_.plain()) {
+        layClicks(at, count, bytes);
+        return;
+    }
+    // The clicks a block at a time, then each frame made of them and the backing.
+    while (count > 0) {
+        const int64_t frames = std::min(count, kMixBlock);
+        layClicks(at, frames, mono_.data());
+        spread(at, frames, mono_.data(), bytes);
+        bytes += static_cast<size_t>(frames) * frameBytes();
+        at += frames;
+        count -= frames;
+    }
+}
+
+void ClickMix::spread(int64_t at, int64_t count, const uint8_t* clicks, uint8_t* bytes) const {
+    const auto bps = static_cast<size_t>(bytesPerSample_);
+    const auto channels = static_cast<size_t>(layout_.channels);
+    const BackingTrack* backing = layout_.backing;
+    const int64_t backingFrames = backing ? backing->frames() : 0;
+    // The backing is on the 24-bit scale; 16-bit frames take it as encode16 does.
+    const int shift = bytesPerSample_ == 2 ? 8 : 0;
+    for (int64_t i = 0; i < count; ++i) {
+        const int64_t click = decodeLittle(clicks + static_cast<size_t>(i) * bps, bytesPerSample_);
+        const int64_t b = at + i - layout_.backingStart;
+        const int32_t* under = backing && b >= 0 && b < backingFrames
+                                   ? backing->samples.data() + b * backing->channels
+                                   : nullptr;
+        uint8_t* frame = bytes + static_cast<size_t>(i) * channels * bps;
+        for (size_t c = 0; c < channels; ++c) {
+            int64_t sample = (layout_.clickChannels >> c & 1u) ? click : 0;
+            if (under && c < backing->source.size() && backing->source[c] >= 0 &&
+                backing->source[c] < backing->channels) {
+                sample += under[backing->source[c]] >> shift;
+            }
+            encodeLittle(sample, frame + c * bps, bytesPerSample_);
+        }
+    }
+}
+
+void ClickMix::layClicks(int64_t at, int64_t count, uint8_t* bytes) {
     const int64_t end = at + count;
     while (at < end) {
         const int64_t frames = std::min(pieceAt(at, end).frames, kMixBlock);

@@ -120,6 +120,36 @@ struct TrackExtent {
 TrackExtent measureTrack(const std::vector<ScheduledSection>& sections,
                          const std::vector<ClickLengths>& lengths, ClickOverlap overlap);
 
+// Channels a frame may have: a bit each in a channel mask.
+constexpr int32_t kMostChannels = 32;
+
+// A backing track laid under the clicks: decoded and converted to the
+// track's rate before anything is laid, so that laying it only reads memory.
+struct BackingTrack {
+    std::vector<int32_t> samples;  // `channels` a frame, interleaved, on the 24-bit scale
+    int32_t channels = 1;
+    // For each channel of the frame, the backing's channel heard there; -1: none.
+    std::vector<int32_t> source;
+
+    int64_t frames() const {
+        return channels > 0 ? static_cast<int64_t>(samples.size()) / channels : 0;
+    }
+};
+
+// What one frame of a track holds: `channels` samples, the click on those
+// whose bit is set in `clickChannels` (bit 0: the first channel), and the
+// backing, when there is one, from frame `backingStart` on, added to the
+// click where they share a channel and held at full scale.
+struct FrameLayout {
+    int32_t channels = 1;
+    uint32_t clickChannels = 1;
+    const BackingTrack* backing = nullptr;
+    int64_t backingStart = 0;
+
+    // The mono click alone, as every track was before there were channels.
+    bool plain() const { return channels == 1 && clickChannels == 1 && backing == nullptr; }
+};
+
 // The clicks sounding at a point of a track, and the frames they make
 // together: what an output lays once clicks may overlap. An output lays
 // every frame before an event's, then hands the event over; what sounds
@@ -135,7 +165,8 @@ class ClickMix {
 public:
     static constexpr size_t kMostSounding = 256;
 
-    ClickMix(const std::vector<ClickVoice>& voices, int32_t bytesPerSample, ClickOverlap overlap);
+    ClickMix(const std::vector<ClickVoice>& voices, int32_t bytesPerSample, ClickOverlap overlap,
+             const FrameLayout& layout = {});
 
     // A click starts sounding at `click.frame` for `click.frames` frames (a
     // silent beat: none).
@@ -155,15 +186,27 @@ public:
     };
     Piece pieceAt(int64_t at, int64_t limit) const;
 
-    // Encodes `count` frames from `at`: every click sounding there summed,
-    // silence where none does.
+    // Encodes `count` frames of the layout from `at`: every click sounding
+    // there summed, silence where none does, on the click's channels; the
+    // backing added on its own.
     void lay(int64_t at, int64_t count, uint8_t* bytes);
+
+    // The backing starts again from its first frame at `frame`: a track
+    // played round after round restarts it each round.
+    void restartBacking(int64_t frame) { layout_.backingStart = frame; }
 
     const std::vector<ClickVoice>& voices() const { return voices_; }
     int32_t bytesPerSample() const { return bytesPerSample_; }
+    const FrameLayout& layout() const { return layout_; }
+    // Bytes of one frame: a sample for each channel.
+    size_t frameBytes() const {
+        return static_cast<size_t>(bytesPerSample_) * static_cast<size_t>(layout_.channels);
+    }
 
 private:
+    void layClicks(int64_t at, int64_t count, uint8_t* bytes);
     void layPiece(int64_t at, int64_t count, uint8_t* bytes);
+    void spread(int64_t at, int64_t count, const uint8_t* clicks, uint8_t* bytes) const;
 
     std::vector<ClickVoice> voices_;
     int32_t bytesPerSample_;
@@ -171,4 +214,6 @@ private:
     std::vector<LaidClick> sounding_;  // in order of their start
     std::vector<int64_t> sum_;         // a block of summed samples
     std::vector<uint8_t> scratch_;     // a block of one click's bytes
+    FrameLayout layout_;
+    std::vector<uint8_t> mono_;        // a block of the clicks, before they are spread
 };

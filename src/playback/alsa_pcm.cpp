@@ -104,7 +104,7 @@ struct HwParamsFree {
 }  // namespace
 
 Outcome openAlsaPcm(const std::string& name, uint32_t rate, int32_t bits,
-                    std::unique_ptr<PcmDevice>& device, bool shortBuffer) {
+                    std::unique_ptr<PcmDevice>& device, int32_t channels, bool shortBuffer) {
     snd_pcm_t* handle = nullptr;
     int rc = snd_pcm_open(&handle, name.c_str(), SND_PCM_STREAM_PLAYBACK, 0);
     if (rc < 0) return alsaError("unable to open pcm device: ", rc);
@@ -117,10 +117,13 @@ Outcome openAlsaPcm(const std::string& name, uint32_t rate, int32_t bits,
     snd_pcm_hw_params_any(handle, raw);
     snd_pcm_hw_params_set_access(handle, raw, SND_PCM_ACCESS_RW_INTERLEAVED);
     const snd_pcm_format_t format = bits == 16 ? SND_PCM_FORMAT_S16_LE : SND_PCM_FORMAT_S24_3LE;
-    const size_t frameBytes = bits == 16 ? 2 : 3;
+    const size_t frameBytes = (bits == 16 ? 2u : 3u) * static_cast<size_t>(channels);
     rc = snd_pcm_hw_params_set_format(handle, raw, format);
     if (rc < 0) return alsaError("unable to set playback format: ", rc);
-    snd_pcm_hw_params_set_channels(handle, raw, 1);
+    rc = snd_pcm_hw_params_set_channels(handle, raw, static_cast<unsigned int>(channels));
+    if (rc < 0) {
+        return alsaError(("unable to play " + std::to_string(channels) + " channels: ").c_str(), rc);
+    }
     unsigned int wantedRate = rate;
     int dir = 0;
     snd_pcm_hw_params_set_rate_near(handle, raw, &wantedRate, &dir);

@@ -26,9 +26,10 @@ public:
     virtual void dropAndClose() = 0;
 };
 
-// Opens the named ALSA device for one-channel playback at `rate` and `bits`
-// (16 or 24), with periods of about 1024 frames, and prepares it. A `short`
-// buffer holds about 40 ms in periods of about 10 ms, for play that keys
-// change as it goes.
+// Opens the named ALSA device for playback of `channels` interleaved
+// channels at `rate` and `bits` (16 or 24), with periods of about 1024
+// frames, and prepares it. A `shortBuffer` holds about 40 ms in periods of
+// about 10 ms, for play that keys change as it goes.
 Outcome openAlsaPcm(const std::string& name, uint32_t rate, int32_t bits,
-                    std::unique_ptr<PcmDevice>& device, bool shortBuffer = false);
+                    std::unique_ptr<PcmDevice>& device, int32_t channels = 1,
+                    bool shortBuffer = false);

@@ -28,11 +28,15 @@ public:
           tally_(tally),
           clicks_(clicks),
           overlap_(overlap),
-          mix_(clicks.voices, clicks.frameBytes, overlap),
+          mix_(clicks.voices, clicks.frameBytes, overlap, clicks.layout),
           onEvent_(onEvent) {}
 
-    // Event frames of the next walk count from `offset`: a track played again.
-    void startAt(int64_t offset) { offset_ = offset; }
+    // Event frames of the next walk count from `offset`: a track played
+    // again, its backing from the start of the round.
+    void startAt(int64_t offset) {
+        offset_ = offset;
+        mix_.restartBacking(offset);
+    }
     // Whether a walk's end plays on to the limit (the menu's whole periods)
     // or stops the filling where its beats end.
     void padToLimit(bool pad) { pad_ = pad; }
@@ -103,7 +107,7 @@ private:
     // until a frame of the next is filled, so that a beat on its first frame
     // (the limit's too) is told of first.
     bool fillUpTo(int64_t frame) {
-        const size_t fb = static_cast<size_t>(clicks_.frameBytes);
+        const size_t fb = mix_.frameBytes();
         const int64_t to = std::min(frame, limit_);
         while (at_ < to) {
             if (at_ - handed_ == periodFrames_ && !handOver(periodFrames_)) return false;
@@ -173,6 +177,10 @@ std::vector<ClickLengths> clickLengthsOf(const PlayClicks& clicks) {
     return lengths;
 }
 
+size_t frameBytesOf(const PlayClicks& clicks) {
+    return static_cast<size_t>(clicks.frameBytes) * static_cast<size_t>(std::max(clicks.layout.channels, 1));
+}
+
 // How a play ended, the device closed.
 Outcome ended(PcmDevice& device, const DeviceFeed& feed) {
     if (feed.signal()) {
@@ -215,7 +223,7 @@ Outcome playSchedule(PcmDevice& device, std::vector<ScheduledSection> sections,
     for (ScheduledSection& s : sections) {
         if (s.rounding == BeatRounding::WholeBeats && s.frames < 0) s.frames = periods * p;
     }
-    std::vector<uint8_t> period(static_cast<size_t>(p) * static_cast<size_t>(clicks.frameBytes));
+    std::vector<uint8_t> period(static_cast<size_t>(p) * frameBytesOf(clicks));
     const int64_t offset = int64_t{firstMeasure} - 1;
     const EventListener onEvent = [&onBeat, offset](const BeatEvent& e) {
         onBeat(e.measure + offset, e.beat);
@@ -238,7 +246,7 @@ Outcome playStream(PcmDevice& device, const DeviceStream& stream, const PlayClic
         device.drainAndClose();
         return std::nullopt;
     }
-    std::vector<uint8_t> period(static_cast<size_t>(p) * static_cast<size_t>(clicks.frameBytes));
+    std::vector<uint8_t> period(static_cast<size_t>(p) * frameBytesOf(clicks));
     DeviceFeed feed(device, period, limit, clicks, ClickOverlap::Sum, onEvent, tally);
     feed.padToLimit(false);
     const std::vector<TrackOutput*> outputs{&feed};
@@ -262,7 +270,7 @@ Outcome playBeat(PcmDevice& device, const Beat& beat, std::optional<int64_t> tot
     // The beat holds the click's first frames, as far as the beat lasts.
     const ClickBytes click{beat.click, static_cast<size_t>(beat.clickFrames) *
                                            static_cast<size_t>(beat.frameBytes)};
-    const PlayClicks clicks{{ClickVoice{click, click, click, click}}, beat.frameBytes};
+    const PlayClicks clicks{{ClickVoice{click, click, click, click}}, beat.frameBytes, FrameLayout{}};
     return playSchedule(device, {wholeBeats(beat, -1, beatsPerMeasure)}, clicks, total,
                         firstMeasure, onBeat, tally);
 }
@@ -285,7 +293,9 @@ Outcome playStreamOnDevice(const PlaybackTarget& target, const DeviceStream& str
         return refusal("Only 16- and 24-bit samples can be played.");
     }
     std::unique_ptr<PcmDevice> pcm;
-    if (Outcome r = openAlsaPcm(target.device, target.rate, target.bits, pcm)) return r;
+    if (Outcome r = openAlsaPcm(target.device, target.rate, target.bits, pcm, clicks.layout.channels)) {
+        return r;
+    }
     return playStream(*pcm, stream, clicks, onEvent, tally);
 }
 
@@ -334,6 +344,6 @@ Outcome playLiveOnDevice(const PlaybackTarget& target, LiveLink& link, const Pla
         return refusal("Only 16- and 24-bit samples can be played.");
     }
     std::unique_ptr<PcmDevice> pcm;
-    if (Outcome r = openAlsaPcm(target.device, target.rate, target.bits, pcm, true)) return r;
+    if (Outcome r = openAlsaPcm(target.device, target.rate, target.bits, pcm, clicks.layout.channels, true)) return r;
     return playLive(*pcm, link, clicks, frames, onEvent, tally);
 }

@@ -39,10 +39,12 @@ Outcome playBeat(PcmDevice& device, const Beat& beat, std::optional<int64_t> tot
                  int32_t beatsPerMeasure, int32_t firstMeasure, const BeatListener& onBeat,
                  PlayTally* tally = nullptr);
 
-// The encoded clicks of every kind, held elsewhere, and the bytes of a frame.
+// The encoded clicks of every kind, held elsewhere, and the bytes of a
+// sample; the channels of a frame, and a backing, as the layout says.
 struct PlayClicks {
     std::vector<ClickVoice> voices;  // at least one; a section names its own
-    int32_t frameBytes = 3;
+    int32_t frameBytes = 3;          // of one channel
+    FrameLayout layout;
 };
 
 // Plays the sections' clicks as the schedule lays them out, each cut where

@@ -44,6 +44,42 @@ std::array<uint8_t, kHeaderBytes> headerBytes(uint32_t rate, uint32_t bits, int3
     return h;
 }
 
+size_t headerSize(uint32_t channels) { return channels > 2 ? kHeaderBytes + 36 : kHeaderBytes; }
+
+uint32_t speakerMask(uint32_t channels) {
+    return channels >= kSpeakerPositions ? (1u << kSpeakerPositions) - 1 : (1u << channels) - 1;
+}
+
+std::vector<uint8_t> headerBytes(uint32_t rate, uint32_t bits, uint32_t channels, int32_t frames) {
+    const std::array<uint8_t, kHeaderBytes> mono = headerBytes(rate, bits, frames);
+    std::vector<uint8_t> h(mono.begin(), mono.end());
+    if (channels <= 1) return h;
+    const uint32_t align = bytesPerSample(bits) * channels;
+    const uint32_t dataBytes = static_cast<uint32_t>(frames) * align;
+    putU16le(&h[22], static_cast<uint16_t>(channels));
+    putU32le(&h[28], rate * align);
+    putU16le(&h[32], static_cast<uint16_t>(align));
+    putU32le(&h[4], dataBytes + 36);
+    putU32le(&h[40], dataBytes);
+    if (channels <= 2) return h;
+    // KSDATAFORMAT_SUBTYPE_PCM: 00000001-0000-0010-8000-00AA00389B71.
+    static const uint8_t kPcmGuid[16] = {0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x10, 0x00,
+                                         0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
+    uint8_t extension[36];
+    putU16le(&extension[0], 22);
+    putU16le(&extension[2], static_cast<uint16_t>(bits));
+    putU32le(&extension[4], speakerMask(channels));
+    std::memcpy(&extension[8], kPcmGuid, sizeof kPcmGuid);
+    std::memcpy(&extension[24], "fact", 4);
+    putU32le(&extension[28], 4);
+    putU32le(&extension[32], static_cast<uint32_t>(frames));
+    h.insert(h.begin() + 36, extension, extension + sizeof extension);
+    putU32le(&h[16], 40);
+    putU16le(&h[20], 0xFFFE);
+    putU32le(&h[4], dataBytes + 72);
+    return h;
+}
+
 bool fitsWaveSize(uint64_t bytes) { return bytes <= kMaxWaveFileBytes; }
 
 std::optional<size_t> firstSectionPastSizeLimit(const std::vector<ScheduledSection>& sections,

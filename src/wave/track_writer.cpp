@@ -29,12 +29,13 @@ public:
     // Adds `frames` frames from `from` that the mix makes (a quieter click,
     // or clicks summed), encoded piece by piece into a buffer of its own
     // that each flush empties.
-    WriteResult addLaid(ClickMix& mix, int64_t from, int64_t frames, uint32_t bytesPerSample) {
+    WriteResult addLaid(ClickMix& mix, int64_t from, int64_t frames) {
         if (made_.empty()) made_.resize(kGatherBytes);
-        const int64_t room = static_cast<int64_t>(made_.size() / bytesPerSample);
+        const size_t frameBytes = mix.frameBytes();
+        const int64_t room = static_cast<int64_t>(made_.size() / frameBytes);
         for (int64_t done = 0; done < frames;) {
             const int64_t piece = std::min(frames - done, room);
-            const size_t size = static_cast<size_t>(piece) * bytesPerSample;
+            const size_t size = static_cast<size_t>(piece) * frameBytes;
             if (count_ == pieces_.size() || madeUsed_ + size > made_.size()) {
                 if (WriteResult r = flush()) return r;
             }
@@ -113,7 +114,7 @@ private:
 
 TrackClicks menuClicks(const std::vector<uint8_t>& click) {
     return TrackClicks{{ClickVoice{bytesOf(click), bytesOf(click), bytesOf(click), bytesOf(click)}},
-                       ClickOverlap::Whole};
+                       ClickOverlap::Whole, FrameLayout{}};
 }
 
 std::vector<ClickLengths> clickLengths(const TrackClicks& clicks, uint32_t bytesPerSample) {
@@ -130,8 +131,9 @@ std::vector<ClickLengths> clickLengths(const TrackClicks& clicks, uint32_t bytes
 TrackSamples::TrackSamples(int fd, const TrackClicks& clicks, uint32_t bytesPerSample)
     : writer_(std::make_unique<GatherWriter>(fd)),
       clicks_(clicks),
-      mix_(clicks.voices, static_cast<int32_t>(bytesPerSample), clicks.overlap),
-      bytesPerSample_(bytesPerSample) {}
+      mix_(clicks.voices, static_cast<int32_t>(bytesPerSample), clicks.overlap, clicks.layout),
+      bytesPerSample_(bytesPerSample),
+      frameBytes_(mix_.frameBytes()) {}
 
 TrackSamples::~TrackSamples() = default;
 
@@ -140,15 +142,16 @@ uint64_t TrackSamples::written() const { return writer_->written(); }
 bool TrackSamples::layUpTo(int64_t to) {
     while (!result_ && at_ < to) {
         const ClickMix::Piece piece = mix_.pieceAt(at_, to);
-        if (piece.sounding == 0) {
+        const bool plain = clicks_.layout.plain();
+        if (piece.sounding == 0 && clicks_.layout.backing == nullptr) {
             // A silence sample is all zero bytes: runs of it come from one block of zeros.
-            result_ = writer_->addZeros(static_cast<uint64_t>(piece.frames) * bytesPerSample_);
-        } else if (piece.only && !clicks_.voices.at(piece.only->voice).madeAsLaid()) {
+            result_ = writer_->addZeros(static_cast<uint64_t>(piece.frames) * frameBytes_);
+        } else if (plain && piece.only && !clicks_.voices.at(piece.only->voice).madeAsLaid()) {
             const ClickBytes& bytes = clickOf(clicks_.voices.at(piece.only->voice), piece.only->kind);
             result_ = writer_->add(bytes.data + static_cast<uint64_t>(at_ - piece.only->frame) * bytesPerSample_,
                                    static_cast<size_t>(piece.frames) * bytesPerSample_);
         } else {
-            result_ = writer_->addLaid(mix_, at_, piece.frames, static_cast<uint32_t>(bytesPerSample_));
+            result_ = writer_->addLaid(mix_, at_, piece.frames);
         }
         at_ += piece.frames;
     }

@@ -20,6 +20,7 @@ using WriteResult = Outcome;
 struct TrackClicks {
     std::vector<ClickVoice> voices;  // at least one; a section names its own
     ClickOverlap overlap = ClickOverlap::Whole;
+    FrameLayout layout;              // the channels, and a backing; one channel by default
 };
 
 // The menu's track: the one click at every beat, laid whole.
@@ -32,8 +33,9 @@ class GatherWriter;
 
 // The samples of a track, written at the descriptor's current offset as the
 // walk lays its clicks: silence between and after them, up to the track's
-// end. A stretch where one full-level click sounds alone is written from the
-// click itself, silence from one block of zeros. Looks for a stop signal
+// end, in frames of the clicks' layout. In one channel, a stretch where one
+// full-level click sounds alone is written from the click itself; silence
+// without a backing comes from one block of zeros. Looks for a stop signal
 // between writes.
 class TrackSamples : public TrackOutput {
 public:
@@ -56,6 +58,7 @@ private:
     const TrackClicks& clicks_;
     ClickMix mix_;
     uint64_t bytesPerSample_;
+    uint64_t frameBytes_;
     int64_t at_ = 0;  // frames written
     WriteResult result_;
 };

@@ -22,6 +22,7 @@ namespace {
 constexpr uint64_t kMaxKeptTail = 1 << 20;
 constexpr uint32_t kRiffHeaderBytes = 8;
 // "RIFF", its size, "WAVE" and the format chunk: what precedes the markers.
+// (Past two channels the format chunk is longer: see formatEnd().)
 constexpr size_t kFormatEnd = 36;
 constexpr uint64_t kFirstChunk = 12;
 // Old audio is copied into a rewritten file this much at a time.
@@ -65,8 +66,12 @@ bool otherDataFollows(int fd, uint64_t audioEnd, uint64_t fileBytes, uint32_t by
 
 }  // namespace
 
-WaveFile::WaveFile(std::string path, uint32_t rate, uint32_t bits)
-    : path_(std::move(path)), file_(path_), rate_(rate), bits_(bits) {}
+WaveFile::WaveFile(std::string path, uint32_t rate, uint32_t bits, uint32_t channels)
+    : path_(std::move(path)), file_(path_), rate_(rate), bits_(bits), channels_(channels) {}
+
+size_t WaveFile::formatEnd() const { return kFormatEnd + headerSize(channels_) - kHeaderBytes; }
+
+uint32_t WaveFile::frameBytes() const { return bytesPerSample(bits_) * channels_; }
 
 WaveFile::~WaveFile() {
     if (!committed_) rollBack();
@@ -90,7 +95,7 @@ Outcome WaveFile::stopped(const Failure& why) {
 }
 
 Outcome WaveFile::checkByteRate() const {
-    const uint64_t byteRate = uint64_t{rate_} * bytesPerSample(bits_);
+    const uint64_t byteRate = uint64_t{rate_} * frameBytes();
     if (byteRate <= UINT32_MAX) return std::nullopt;
     char problem[160];
     std::snprintf(problem, sizeof problem,
@@ -150,7 +155,7 @@ Outcome WaveFile::planMarkers(const std::vector<TrackMark>& marks) {
     chunks_.clear();
     if (marks.empty()) return std::nullopt;
     std::optional<std::vector<uint8_t>> chunks = chunksWithMarkers(nullptr, 0, marks, 0);
-    if (!chunks || kFormatEnd + chunks->size() > kDataChunkReach) {
+    if (!chunks || formatEnd() + chunks->size() > kDataChunkReach) {
         return refuse("can't hold " + std::to_string(marks.size()) +
                       " markers before its audio, which must start within its first " +
                       std::to_string(kDataChunkReach) + " bytes");
@@ -163,20 +168,22 @@ Outcome WaveFile::planMarkers(const std::vector<TrackMark>& marks) {
 // id: the header states `plannedFrames` samples, or `audioBytes` when
 // they are given.
 Outcome WaveFile::writeHeader(int32_t plannedFrames, uint64_t audioBytes) {
-    auto header = headerBytes(rate_, bits_, plannedFrames);
-    dataTag_ = kFormatEnd + chunks_.size();
+    std::vector<uint8_t> header = headerBytes(rate_, bits_, channels_, plannedFrames);
+    const size_t dataChunk = header.size() - 8;
+    dataTag_ = dataChunk + chunks_.size();
     audioStart_ = dataTag_ + 8;
     writeAt_ = audioStart_;
     if (audioBytes > 0 || mode_ == Mode::Stream) {
-        putU32le(&header[40], static_cast<uint32_t>(audioBytes));
+        putU32le(&header[dataChunk + 4], static_cast<uint32_t>(audioBytes));
+        if (channels_ > 2) putU32le(&header[kFactFrames], static_cast<uint32_t>(audioBytes / frameBytes()));
         putU32le(&header[4], static_cast<uint32_t>(audioStart_ - kRiffHeaderBytes +
                                                    paddedBytes(audioBytes)));
     } else {
         putU32le(&header[4], getU32le(&header[4]) + static_cast<uint32_t>(chunks_.size()));
     }
-    std::vector<uint8_t> bytes(header.begin(), header.begin() + kFormatEnd);
+    std::vector<uint8_t> bytes(header.begin(), header.begin() + static_cast<long>(dataChunk));
     bytes.insert(bytes.end(), chunks_.begin(), chunks_.end());
-    bytes.insert(bytes.end(), header.begin() + kFormatEnd, header.end());
+    bytes.insert(bytes.end(), header.begin() + static_cast<long>(dataChunk), header.end());
     if (const int error = writeAll(writeFd_, bytes.data(), bytes.size())) return failed(error);
     return std::nullopt;
 }
@@ -277,7 +284,7 @@ Outcome WaveFile::openForAppend(const std::vector<TrackMark>& marks) {
     return std::nullopt;
 }
 
-uint64_t WaveFile::audioFrames() const { return (writeAt_ - audioStart_) / bytesPerSample(bits_); }
+uint64_t WaveFile::audioFrames() const { return (writeAt_ - audioStart_) / frameBytes(); }
 
 uint64_t WaveFile::lengthAfter(uint64_t bytes) const {
     const uint64_t end = writeAt_ + bytes;
@@ -348,6 +355,10 @@ Outcome WaveFile::commit() {
     putU32le(field, static_cast<uint32_t>(dataBytes));
     sizesWritten_ = true;
     if (const int error = writeAt(writeFd_, dataTag_ + 4, field, 4)) return failed(error);
+    if (channels_ > 2) {
+        putU32le(field, static_cast<uint32_t>(dataBytes / frameBytes()));
+        if (const int error = writeAt(writeFd_, kFactFrames, field, 4)) return failed(error);
+    }
     putU32le(field, static_cast<uint32_t>(end - kRiffHeaderBytes));
     if (const int error = writeAt(writeFd_, 4, field, 4)) return failed(error);
     const int error = mode_ == Mode::Append ? (::fsync(writeFd_) != 0 ? errno : 0) : file_.finish();

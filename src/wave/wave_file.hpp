@@ -35,8 +35,9 @@
 
 class WaveFile {
 public:
-    // `path` is the name the user gave; messages use it.
-    WaveFile(std::string path, uint32_t rate, uint32_t bits);
+    // `path` is the name the user gave; messages use it. A file of more
+    // than one channel is only ever written new (see header.hpp).
+    WaveFile(std::string path, uint32_t rate, uint32_t bits, uint32_t channels = 1);
     ~WaveFile();
     WaveFile(const WaveFile&) = delete;
     WaveFile& operator=(const WaveFile&) = delete;
@@ -84,6 +85,8 @@ private:
     enum class Mode { None, Create, Append, Rewrite, Stream };
 
     Outcome refuse(const std::string& problem) const;
+    size_t formatEnd() const;
+    uint32_t frameBytes() const;
     Outcome stopped(const Failure& why);
     Outcome failed(int error) { return stopped(fileFailure(path_, error)); }
     Outcome checkByteRate() const;
@@ -104,6 +107,7 @@ private:
     KeptFile file_;         // the user's file, locked, and the new file beside it
     uint32_t rate_;
     uint32_t bits_;
+    uint32_t channels_;
     Mode mode_ = Mode::None;
     int writeFd_ = -1;      // where samples go: the new file, the user's, or the stream
     uint64_t dataTag_ = 0;  // offset of the data chunk's id

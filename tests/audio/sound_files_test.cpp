@@ -196,4 +196,40 @@ TEST_F(SoundFiles, AQuieterSectionLaysTheSubdivisionSampleOfItsOwn) {
     }
 }
 
+// Every format carries the channels. A backing of three channels on two
+// listed ones is mixed down to one, the same on each; two channels stay
+// plain PCM in a WAV file.
+TEST_F(SoundFiles, EachFormatCarriesTheChannelsAndTheBacking) {
+    shell("sox -n -r 48000 -c 3 three.wav synth 0.5 sine 300 sine 500 sine 700 vol 0.3");
+    const std::vector<std::string> options = {"-m", "1", "-q", "--channels", "3", "--click-to", "2",
+                                              "--backing", "three.wav:1,3"};
+    for (const char* name : {"t.wav", "t.flac", "t.aiff", "t.ogg"}) {
+        SCOPED_TRACE(name);
+        std::vector<std::string> args = {"render", "-o", name};
+        args.insert(args.end(), options.begin(), options.end());
+        ASSERT_EQ(clicktrack(args).status, 0);
+        EXPECT_EQ(shell(std::string("soxi -c ") + name), "3");
+        EXPECT_EQ(shell(std::string("soxi -s ") + name), "88200");
+        if (std::string(name) != "t.ogg" && std::string(name) != "t.wav") {
+            EXPECT_EQ(shell(std::string("sox ") + name + " -t s32 - | md5sum"),
+                      shell("sox t.wav -t s32 - | md5sum"));
+        }
+    }
+    const Bytes wave = readBytes(file("t.wav"));
+    size_t differ = 0, heard = 0;
+    for (size_t f = 0; f < 88200; ++f) {
+        differ += sampleAt(wave, 80, f * 3, 3) != sampleAt(wave, 80, f * 3 + 2, 3);
+        heard += sampleAt(wave, 80, f * 3, 3) != 0;
+    }
+    EXPECT_EQ(differ, 0u);
+    EXPECT_GT(heard, 20000u);  // half a second of it
+    std::vector<std::string> args = {"render", "-o", "two.wav", "-m", "1", "-q", "--channels", "2"};
+    ASSERT_EQ(clicktrack(args).status, 0);
+    const Bytes two = readBytes(file("two.wav"));
+    EXPECT_EQ(u32At(two, 16), 16u);
+    EXPECT_EQ(u16At(two, 20), 1);
+    EXPECT_EQ(u16At(two, 22), 2);
+    EXPECT_EQ(two.size(), 44u + 88200 * 6);
+}
+
 }  // namespace

@@ -137,7 +137,7 @@ TEST(CliOptions, RefusesWithALineNamingTheOption) {
         {{"render", "-t"}, "option '--tempo' needs a value."},
         {{"render", "--foo=1"}, "unknown option '--foo'."},
         {{"render", "-qx"}, "unknown option '-x'."},
-        {{"render", "--b", "3"}, "option '--b' is ambiguous: --bits, --beats, --big."},
+        {{"render", "--b", "3"}, "option '--b' is ambiguous: --bits, --beats, --backing, --big."},
         {{"render", "--quiet=yes"}, "option '--quiet' takes no value."},
         {{"render", "--version"}, "unknown option '--version'."},
         {{"render", "-o", "-", "--append"},

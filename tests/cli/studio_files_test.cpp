@@ -335,4 +335,158 @@ TEST_F(StudioFiles, RefusalsLeaveEveryFileAsItWas) {
     EXPECT_EQ(left, (std::vector<std::string>{"labels.fifo", "many.txt"}));
 }
 
+// Upward crossings of zero on `channel` of `channels` in frames [from, to).
+int upwardCrossings(const Bytes& audio, size_t channels, size_t channel, size_t from, size_t to) {
+    int n = 0;
+    for (size_t f = from + 1; f < to; ++f) {
+        n += sampleAt(audio, 0, (f - 1) * channels + channel, 3) < 0 &&
+             sampleAt(audio, 0, f * channels + channel, 3) >= 0;
+    }
+    return n;
+}
+
+// Four channels: the click on the first, a stereo backing at 22050 Hz on
+// the third and fourth from the first bar after the count-in, converted to
+// the track's rate. Readers written elsewhere read the extensible header,
+// and play sends the device the very frames.
+TEST_F(StudioFiles, ChannelsCarryTheClickAndTheBackingEachOnItsOwn) {
+    ASSERT_EQ(std::system(("sox -n -r 22050 -c 2 '" + file("backing.flac") +
+                           "' synth 1 sine 300 sine 500 vol 0.5").c_str()), 0);
+    const std::vector<std::string> track = {"-t", "120", "-m", "2", "--count-in", "1",
+                                            "--sound", "classic", "-q"};
+    std::vector<std::string> options = track;
+    options.insert(options.end(), {"--channels", "4", "--click-to", "1", "--backing", "backing.flac:3-4"});
+    std::vector<std::string> args = {"render", "-o", "four.wav", "--markers"};
+    args.insert(args.end(), options.begin(), options.end());
+    RunResult r = clicktrack(args);
+    ASSERT_EQ(r.status, 0) << r.err;
+    args = {"render", "-o", "mono.wav"};
+    args.insert(args.end(), track.begin(), track.end());
+    ASSERT_EQ(clicktrack(args).status, 0);
+
+    const Bytes four = readBytes(file("four.wav"));
+    // The format chunk, field by field, and the frames the fact chunk states.
+    const std::vector<std::pair<size_t, uint32_t>> fields = {
+        {16, 40}, {24, 44100}, {28, 44100 * 12}, {40, 0xF}, {44, 1}, {48, 0x00100000},
+        {52, 0xAA000080}, {56, 0x719B3800}, {64, 4}, {68, 264600}};
+    for (const auto& [at, value] : fields) EXPECT_EQ(u32At(four, at), value) << at;
+    const std::vector<std::pair<size_t, uint16_t>> shorts = {
+        {20, 0xFFFE}, {22, 4}, {32, 12}, {34, 24}, {36, 22}, {38, 24}};
+    for (const auto& [at, value] : shorts) EXPECT_EQ(u16At(four, at), value) << at;
+    EXPECT_EQ(textAt(four, 60), "fact");
+    EXPECT_EQ(cuesOf(four).positions, (std::map<uint32_t, uint32_t>{{1, 0}, {2, 88200}}));
+
+    // Channel 1 is the mono track; 2 is silent; 3 and 4 hold their tones
+    // for the backing's second, converted to 44100 frames, and nothing else.
+    const Bytes audio = audioOf(four);
+    const Bytes mono = audioOf(readBytes(file("mono.wav")));
+    ASSERT_EQ(audio.size(), 264600u * 12);
+    ASSERT_EQ(mono.size(), 264600u * 3);
+    const size_t start = 88200, end = start + 44100;
+    size_t wrongClick = 0, sounding = 0, stray = 0;
+    int32_t peak = 0;
+    for (size_t f = 0; f < 264600; ++f) {
+        wrongClick += sampleAt(audio, 0, f * 4, 3) != sampleAt(mono, 0, f, 3);
+        stray += sampleAt(audio, 0, f * 4 + 1, 3) != 0;
+        for (size_t c : {size_t{2}, size_t{3}}) {
+            const int32_t v = sampleAt(audio, 0, f * 4 + c, 3);
+            if (f < start || f >= end) stray += v != 0;
+            sounding += v != 0;
+            peak = std::max(peak, v);
+        }
+    }
+    EXPECT_EQ(wrongClick, 0u);
+    EXPECT_EQ(stray, 0u);
+    EXPECT_GT(sounding, 2 * 43000u);  // all but the frames at the crossings of zero
+    EXPECT_NE(sampleAt(audio, 0, (end - 1) * 4 + 3, 3), 0);
+    EXPECT_NEAR(upwardCrossings(audio, 4, 2, start, end), 300, 1);
+    EXPECT_NEAR(upwardCrossings(audio, 4, 3, start, end), 500, 1);
+    EXPECT_NEAR(peak, 4194304, 4194304 * 0.06);
+
+    EXPECT_EQ(reader("soxi -c '" + file("four.wav") + "'"), "4\n");
+    EXPECT_EQ(reader("soxi -r '" + file("four.wav") + "'"), "44100\n");
+    EXPECT_EQ(reader("soxi -b '" + file("four.wav") + "'"), "24\n");
+    EXPECT_EQ(reader("soxi -s '" + file("four.wav") + "'"), "264600\n");
+    const std::string info = reader("sndfile-info '" + file("four.wav") + "'");
+    EXPECT_EQ(info.find("***"), std::string::npos) << info;
+    EXPECT_NE(info.find("WAVE_FORMAT_EXTENSIBLE"), std::string::npos) << info;
+    EXPECT_NE(info.find("Channels    : 4"), std::string::npos) << info;
+    EXPECT_NE(info.find("Frames      : 264600"), std::string::npos) << info;
+
+    writeCaptureAsoundrc(dir.path(), file("cap.raw"));
+    args = {"play", "-d", "cap"};
+    args.insert(args.end(), options.begin(), options.end());
+    r = clicktrack(args);
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(sameStream(readCapture(file("cap.raw"), audio.size()), audio, 12));
+}
+
+// Played round after round, the backing starts again with each round,
+// cut where the next round starts.
+TEST_F(StudioFiles, ALoopedTrackRestartsItsBackingEachRound) {
+    ASSERT_EQ(std::system(("sox -n -r 44100 -c 1 '" + file("long.wav") +
+                           "' synth 1.5 sine 220 vol 0.5").c_str()), 0);
+    const std::vector<std::string> layout = {"-t", "240", "-m", "1", "--channels", "2", "--click-to",
+                                             "1", "--backing", "long.wav:2", "-q"};
+    const auto rendered = [&](const std::vector<std::string>& more) {
+        std::vector<std::string> args = {"render", "-o", "round.wav"};
+        args.insert(args.end(), layout.begin(), layout.end());
+        args.insert(args.end(), more.begin(), more.end());
+        EXPECT_EQ(clicktrack(args).status, 0);
+        return audioOf(readBytes(file("round.wav")));
+    };
+    Bytes expected = rendered({"--count-in", "1"});
+    const Bytes round = rendered({});
+    ASSERT_EQ(round.size(), 44100u * 6);
+    expected.insert(expected.end(), round.begin(), round.end());
+    writeCaptureAsoundrc(dir.path(), file("cap.raw"));
+    std::vector<std::string> args = {"play", "-d", "cap", "--count-in", "1", "--loop", "--seconds", "3"};
+    args.insert(args.end(), layout.begin(), layout.end());
+    const RunResult r = clicktrack(args);
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(sameStream(readCapture(file("cap.raw"), expected.size()), expected, 6));
+}
+
+TEST_F(StudioFiles, ChannelOptionsThatCannotBeMetAreRefusedAndNothingIsWritten) {
+    writeFile(file("click.wav"), "an older file\n");
+    writeFile(file("text.wav"), "not a sound\n");
+    ASSERT_EQ(std::system(("sox -n -r 44100 '" + file("empty.wav") + "' trim 0 0").c_str()), 0);
+    ASSERT_EQ(std::system(("sox -n -r 8000 '" + file("tone.wav") + "' synth 0.1 sine 440").c_str()), 0);
+    ASSERT_EQ(std::system(("sox -n -r 8000 '" + file("long.wav") + "' synth 90 sine 440").c_str()), 0);
+    const struct {
+        std::vector<std::string> args;
+        int status;
+        std::string message;
+    } table[] = {
+        {{"--channels", "0"}, 2, "--channels must be a whole number of channels from 1 to 32, not '0'."},
+        {{"--channels", "33"}, 2, "--channels must be a whole number of channels from 1 to 32, not '33'."},
+        {{"--channels", "2", "--click-to", "2-1"}, 2, "--click-to must be channels from 1 to 32, as 1 or 1,3-4, not '2-1'."},
+        {{"--channels", "2", "--click-to", "1,"}, 2, "--click-to must be channels from 1 to 32, as 1 or 1,3-4, not '1,'."},
+        {{"--click-to", "2"}, 2, "--click-to names channel 2, but a track has one channel unless --channels says more."},
+        {{"--channels", "2", "--click-to", "1-3"}, 2, "--click-to names channel 3, but --channels 2 gives 2 channels."},
+        {{"--channels", "3", "--backing", "tone.wav:2,4"}, 2, "--backing names channel 4, but --channels 3 gives 3 channels."},
+        {{"--backing", ":1"}, 2, "--backing must be FILE or FILE:LIST, a file name first, not ':1'."},
+        {{"--channels", "2", "--append"}, 2, "--append adds to a file of one channel: it cannot be used with --channels 2."},
+        {{"--backing", "tone.wav", "-a"}, 2, "--append adds to a file of one channel: it cannot be used with --backing."},
+        {{"--backing", "none.wav"}, 1, "the backing 'none.wav' cannot be read: No such file or directory; nothing was written or played."},
+        {{"--backing", "text.wav"}, 1, "the backing 'text.wav' cannot be read: "},
+        {{"--backing", "empty.wav:1"}, 1, "the backing 'empty.wav' holds no sound; nothing was written or played."},
+        // 90 s at 8000 Hz: refused from its header, before it is read.
+        {{"--backing", "long.wav", "-r", "768000"}, 1,
+         "the backing 'long.wav' lasts longer than the 87 s a backing of 1 channel may last at "
+         "768000 Hz (256 MiB in memory); nothing was written or played."},
+    };
+    for (const auto& row : table) {
+        SCOPED_TRACE(row.message);
+        std::vector<std::string> args = {"render", "-q"};
+        args.insert(args.end(), row.args.begin(), row.args.end());
+        const RunResult r = clicktrack(args);
+        EXPECT_EQ(r.status, row.status);
+        EXPECT_EQ(r.err.find("clicktrack: " + row.message), 0u) << r.err;
+        EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), row.status == 2 ? 2 : 1) << r.err;
+        EXPECT_EQ(readFile(file("click.wav")), "an older file\n");
+    }
+    EXPECT_EQ(namesIn(dir.path()), "click.wav empty.wav long.wav text.wav tone.wav");
+}
+
 }  // namespace

@@ -210,4 +210,57 @@ TEST(ClickMix, OverlappingClicksAreSummedAndHeldAtFullScale) {
     }
 }
 
+// A frame of several channels: the click on the channels of its mask, the
+// backing from its start on its own channels, summed and held at full scale
+// where they meet. Frames are read off channel by channel.
+TEST(ClickMix, AFrameLayoutSpreadsTheClickAndAddsTheBacking) {
+    const int32_t top24 = 8388607;
+    const struct {
+        const char* name;
+        int32_t bytesPerSample;
+        int32_t channels;
+        uint32_t clickChannels;
+        std::vector<int32_t> backing;  // interleaved, `backingChannels` a frame; none when empty
+        int32_t backingChannels;
+        std::vector<int32_t> source;
+        int64_t start;
+        int64_t restartAt;             // -1: the backing plays once
+        std::vector<int32_t> frames;   // the first frames laid, interleaved
+    } table[] = {
+        {"the click on 1 and 3", 3, 3, 0b101, {}, 1, {}, 0, -1,
+         {100, 0, 100, 200, 0, 200, 0, 0, 0}},
+        {"a backing of one channel on both", 3, 2, 0b01, {7, 8}, 1, {0, 0}, 1, -1,
+         {100, 0, 207, 7, 8, 8, 0, 0}},
+        {"two channels one to one", 3, 3, 0b001, {top24, 5, -3, 6}, 2, {-1, 0, 1}, 2, -1,
+         {100, 0, 0, 200, 0, 0, 0, top24, 5, 0, -3, 6, 0, 0, 0}},
+        {"summed where they share a channel", 3, 1 + 1, 0b11, {top24, -top24}, 1, {0, -1}, 0, -1,
+         {top24, 100, -top24 + 200, 200, 0, 0}},
+        {"16 bits take the backing's top bits", 2, 2, 0b10, {256 * 3, -1}, 1, {0, -1}, 0, -1,
+         {3, 100, -1, 200, 0, 0}},
+        {"a new round restarts the backing", 3, 1 + 1, 0b01, {1, 2, 3}, 1, {-1, 0}, 0, 2,
+         {100, 1, 200, 2, 0, 1, 0, 2, 0, 3, 0, 0}},
+    };
+    for (const auto& row : table) {
+        SCOPED_TRACE(row.name);
+        const std::vector<int32_t> click = {100, 200};
+        const std::vector<uint8_t> bytes = encoded(click, row.bytesPerSample);
+        const std::vector<ClickVoice> voices{ClickVoice{bytesOf(bytes), bytesOf(bytes), {}, {}}};
+        BackingTrack backing{row.backing, row.backingChannels, row.source};
+        FrameLayout layout{row.channels, row.clickChannels, row.backing.empty() ? nullptr : &backing, row.start};
+        ClickMix mix(voices, row.bytesPerSample, ClickOverlap::Sum, layout);
+        EXPECT_EQ(mix.frameBytes(), static_cast<size_t>(row.bytesPerSample * row.channels));
+        mix.take(LaidClick{0, 2, ClickKind::Normal, 0});
+        const auto frames = static_cast<int64_t>(row.frames.size()) / row.channels;
+        std::vector<uint8_t> laid(row.frames.size() * static_cast<size_t>(row.bytesPerSample));
+        // A round starts where the output has laid every frame before it.
+        const int64_t split = row.restartAt < 0 ? frames : row.restartAt;
+        mix.lay(0, split, laid.data());
+        if (split < frames) {
+            mix.restartBacking(split);
+            mix.lay(split, frames - split, laid.data() + static_cast<size_t>(split) * mix.frameBytes());
+        }
+        EXPECT_EQ(decoded(laid, row.bytesPerSample), row.frames);
+    }
+}
+
 }  // namespace

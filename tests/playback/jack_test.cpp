@@ -49,7 +49,7 @@ struct TestClicks {
         }
     }
     PlayClicks clicks() const {
-        return {{ClickVoice{bytesOf(bytes[0]), bytesOf(bytes[1]), bytesOf(bytes[2]), bytesOf(bytes[3])}}, 3};
+        return {{ClickVoice{bytesOf(bytes[0]), bytesOf(bytes[1]), bytesOf(bytes[2]), bytesOf(bytes[3])}}, 3, {}};
     }
     std::vector<uint8_t> bytes[4];
 };
