@@ -6,6 +6,7 @@
 #include <memory>
 #include <string>
 
+#include "cli/channels.hpp"
 #include "click/click_set.hpp"
 #include "core/interrupt.hpp"
 #include "playback/click_plan.hpp"
@@ -81,6 +82,13 @@ Result playOnJack(const CommandLine& line, const Job& prepared, FILE* /*out*/, F
                : *line.transport == "lead" ? TransportMode::Lead
                                            : TransportMode::Follow;
     how.connect = line.connect;
+    // The backing starts with the first bar after the count-in.
+    int64_t backingStart = 0;
+    if (job.backing) {
+        const TrackExtent extent = measureTrack(stream.track, {}, ClickOverlap::Sum);
+        backingStart = firstBarFrame(song, extent.sectionStarts, extent.end);
+    }
+    how.layout = frameLayout(line, job, backingStart);
     how.unconnected = line.connectNone;
     if (line.seconds && line.transport) how.frames = std::llround(static_cast<double>(*line.seconds) * rate);
     const char* timing = std::getenv(kTimingVariable);

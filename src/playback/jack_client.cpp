@@ -52,8 +52,16 @@ public:
 
 private:
     Outcome run(const JackPlay& how) {
-        port_ = jack_port_register(client_, "out_1", JACK_DEFAULT_AUDIO_TYPE, JackPortIsOutput, 0);
-        if (port_ == nullptr) return deviceFailure("JACK refused the output port out_1.");
+        layout_ = how.layout;
+        const int32_t channels = std::max(layout_.channels, 1);
+        for (int32_t c = 0; c < channels; ++c) {
+            const std::string name = "out_" + std::to_string(c + 1);
+            ports_.push_back(jack_port_register(client_, name.c_str(), JACK_DEFAULT_AUDIO_TYPE,
+                                                JackPortIsOutput, 0));
+            if (ports_.back() == nullptr) return deviceFailure("JACK refused the output port " + name + ".");
+            if (firstClick_ < 0 && (layout_.clickChannels >> c & 1u)) firstClick_ = c;
+        }
+        buffers_.assign(ports_.size(), nullptr);
         jack_set_process_callback(client_, &Client::process, this);
         jack_set_xrun_callback(client_, &Client::xrun, this);
         jack_on_info_shutdown(client_, &Client::shutdown, this);
@@ -94,14 +102,18 @@ private:
         if (how.unconnected) return std::nullopt;
         std::vector<std::string> targets = how.connect;
         if (targets.empty()) {
-            // A mono click in both ears: the first two physical playback ports.
+            // A mono click in both ears; channels each to a playback port of its own.
             const char** ports = jack_get_ports(client_, nullptr, JACK_DEFAULT_AUDIO_TYPE,
                                                 JackPortIsPhysical | JackPortIsInput);
-            for (size_t i = 0; ports && ports[i] && i < 2; ++i) targets.emplace_back(ports[i]);
+            const size_t wanted = ports_.size() == 1 ? 2 : ports_.size();
+            for (size_t i = 0; ports && ports[i] && i < wanted; ++i) targets.emplace_back(ports[i]);
             jack_free(ports);
         }
-        const char* ours = jack_port_name(port_);
-        for (const std::string& target : targets) {
+        for (size_t i = 0; i < targets.size(); ++i) {
+            // One port feeds every target; several feed one each, in order.
+            if (ports_.size() > 1 && i >= ports_.size()) break;
+            const char* ours = jack_port_name(ports_[ports_.size() == 1 ? 0 : i]);
+            const std::string& target = targets[i];
             const int r = jack_connect(client_, ours, target.c_str());
             if (r != 0 && r != EEXIST) {
                 return deviceFailure(std::string("cannot connect ") + ours + " to '" + target +
@@ -154,8 +166,10 @@ private:
     }
 
     void fill(jack_nframes_t frames) {
-        float* out = static_cast<float*>(jack_port_get_buffer(port_, frames));
-        std::fill(out, out + frames, 0.0f);
+        for (size_t p = 0; p < ports_.size(); ++p) {
+            buffers_[p] = static_cast<float*>(jack_port_get_buffer(ports_[p], frames));
+            std::fill(buffers_[p], buffers_[p] + frames, 0.0f);
+        }
         cycles_.store(cycles_.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
         if (!go_.load(std::memory_order_acquire)) return;
         const int64_t count = frames;
@@ -165,16 +179,56 @@ private:
                 done_.store(true, std::memory_order_release);
                 return;
             }
-            renderClicks(*clicks_, position_, count, out, cursor_);
+            lay(position_, count);
             position_ += count;
         } else {
             jack_position_t pos;
             if (jack_transport_query(client_, &pos) == JackTransportRolling) {
-                renderClicks(*clicks_, beats_->origin + int64_t{pos.frame}, count, out, cursor_);
+                lay(beats_->origin + int64_t{pos.frame}, count);
             }
         }
         processed_.store(processed_.load(std::memory_order_relaxed) + count,
                          std::memory_order_relaxed);
+    }
+
+    // The track's frames [from, from + count) on every port: the click on
+    // those that carry it, the backing added where it sounds, held at full
+    // scale as the files hold them.
+    void lay(int64_t from, int64_t count) {
+        float* click = firstClick_ >= 0 ? buffers_[static_cast<size_t>(firstClick_)] : nullptr;
+        if (click) renderClicks(*clicks_, from, count, click, cursor_);
+        for (size_t p = 0; p < ports_.size(); ++p) {
+            if (click && buffers_[p] != click && (layout_.clickChannels >> p & 1u)) {
+                std::copy(click, click + count, buffers_[p]);
+            }
+        }
+        const BackingTrack* backing = layout_.backing;
+        if (!backing) return;
+        // On the click's scale: 16-bit tracks take the backing as their encoder does.
+        const bool sixteen = clicks_->top < 1.0f - 1.0f / 65536.0f;
+        const float scale = sixteen ? 1.0f / 32768.0f : 1.0f / 8388608.0f;
+        const int64_t frames = backing->frames();
+        for (size_t p = 0; p < ports_.size() && p < backing->source.size(); ++p) {
+            const int32_t source = backing->source[p];
+            if (source < 0 || source >= backing->channels) continue;
+            float* out = buffers_[p];
+            for (int64_t i = 0; i < count; ++i) {
+                const int64_t b = backingFrame(from + i);
+                if (b < 0 || b >= frames) continue;
+                const int32_t s = backing->samples[static_cast<size_t>(b * backing->channels + source)];
+                out[i] = std::clamp(out[i] + static_cast<float>(sixteen ? s >> 8 : s) * scale, -1.0f,
+                                    clicks_->top);
+            }
+        }
+    }
+
+    // The frame of the backing at frame `t` of the stream: from its start in
+    // the track, and from the start of each round after it; none past the end.
+    int64_t backingFrame(int64_t t) const {
+        if (t < 0 || (!clicks_->endless && t >= clicks_->end)) return -1;
+        const int64_t first = clicks_->track.length;
+        if (t < first || clicks_->again.length <= 0) return t - layout_.backingStart;
+        return (t - first) % clicks_->again.length;
     }
 
     static void timebase(jack_transport_state_t, jack_nframes_t, jack_position_t* pos, int,
@@ -207,7 +261,10 @@ private:
     }
 
     jack_client_t* client_;
-    jack_port_t* port_ = nullptr;
+    std::vector<jack_port_t*> ports_;
+    std::vector<float*> buffers_;  // the ports' buffers this cycle, room made before activation
+    FrameLayout layout_;
+    int32_t firstClick_ = -1;      // the first port that carries the click
     bool active_ = false;
     const ClickPlan* clicks_ = nullptr;
     const BeatPlan* beats_ = nullptr;

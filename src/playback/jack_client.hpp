@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "core/click_laying.hpp"
 #include "core/outcome.hpp"
 #include "playback/click_plan.hpp"
 
@@ -30,6 +31,10 @@ struct JackPlay {
     // or not (none: until stopped).
     std::optional<int64_t> frames;
     bool timed = false;  // measure the callback's time each period
+    // A port for each channel (out_1, out_2 ...), the click on those the
+    // layout names, the backing from its start frame of the track (and from
+    // the start of each round played again).
+    FrameLayout layout;
 };
 
 // What a run of the client saw, for the front end to tell.

@@ -14,6 +14,7 @@
 
 #include "playback/click_plan.hpp"
 #include "playback/player.hpp"
+#include "support/audio_support.hpp"
 #include "support/background_run.hpp"
 #include "support/jack_support.hpp"
 
@@ -186,11 +187,15 @@ protected:
     }
 
     // What render writes with the same options, at the server's rate.
-    std::vector<float> renderedTrack(std::vector<std::string> options) {
+    // The first of `channels` channels of the file render writes.
+    std::vector<float> renderedTrack(std::vector<std::string> options, size_t channels = 1) {
         options.insert(options.begin(), {"render", "-q", "-r", "48000", "-o", file("expected.wav")});
         const RunResult r = clicktrack(options);
         EXPECT_EQ(r.status, 0) << r.err;
-        return waveSamples(file("expected.wav"));
+        const std::vector<float> all = waveSamples(file("expected.wav"));
+        std::vector<float> first;
+        for (size_t i = 0; i < all.size(); i += channels) first.push_back(all[i]);
+        return first;
     }
 
     std::vector<std::string> playing(const std::string& name, std::vector<std::string> options) {
@@ -237,11 +242,19 @@ TEST_F(JackPlay, FreePlayIsTheRenderedTrackSampleForSample) {
     const std::vector<std::vector<std::string>> cases = {
         {"-t", "150", "-m", "2", "--accent"},
         {"--map", "map.txt", "--count-in", "1", "--subdivide", "2", "--accent"},
+        // Two ports: out_1 (recorded) carries the click and the backing, summed.
+        {"-t", "150", "-m", "2", "--count-in", "1", "--channels", "2", "--click-to", "1",
+         "--backing", "back.wav:1"},
     };
     // A change of tempo, of meter and a tempo for each beat.
     writeFile(file("map.txt"), "1 160\n1 3/4 100-180\n1 5/8 200,210,220,230,240\n");
+    // Half a second of a loud rising ramp, at the server's rate.
+    std::string ramp;
+    for (int i = 0; i < 24000; ++i) putLE(ramp, static_cast<uint32_t>(i * 300 - 3600000), 3);
+    writeFile(file("back.wav"), waveHeader(48000, 24, 1, static_cast<uint32_t>(ramp.size())) + ramp);
     for (const std::vector<std::string>& options : cases) {
-        const std::vector<float> track = renderedTrack(options);
+        const bool ported = std::find(options.begin(), options.end(), "--channels") != options.end();
+        const std::vector<float> track = renderedTrack(options, ported ? 2 : 1);
         ASSERT_GT(track.size(), 48000u);
         capture.record(true);
         const RunResult r = clicktrack(playing("ct", options));
