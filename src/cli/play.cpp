@@ -215,42 +215,68 @@ Result playTrack(const CommandLine& line, const Job& job, FILE* out, FILE* err) 
     return playTrack(line, job, out, err, "");
 }
 
-Result playTrack(const CommandLine& line, const Job& job, FILE* /*out*/, FILE* err,
-                 const std::string& title) {
-    const Settings& s = job.settings;
-    const Song& song = job.song;
-    if (silentSong(song) || (line.seconds && !(*line.seconds * static_cast<double>(s.rate) >= 0.5))) {
+namespace {
+
+// The song each round of --loop plays: its count-in stays, without
+// measures, so that sections keep their numbers.
+Song roundAgain(const Song& song) {
+    Song again = song;
+    if (!again.sections.empty() && again.sections.front().countIn) again.sections.front().measures = 0;
+    return again;
+}
+
+}  // namespace
+
+bool somethingToPlay(const CommandLine& line, const Song& song, uint32_t rate, FILE* err) {
+    if (silentSong(song) || (line.seconds && !(*line.seconds * static_cast<double>(rate) >= 0.5))) {
         std::fputs("clicktrack: nothing to play: the track is empty.\n", err);
-        return std::nullopt;
+        return false;
     }
-    const ClickSet clickSet = clickSetFor(line, job);
+    return true;
+}
+
+ClickSet playedClicks(const CommandLine& line, const Job& job, FILE* err) {
+    ClickSet clickSet = clickSetFor(line, job);
     if (clickSet.frequencyTooLow) {
         std::fputs("clicktrack: The frequency chosen is too low for this tempo! The click is "
                    "silent.\n", err);
     }
-    // The very frames render writes, in one stream: --seconds cuts it, and
-    // --loop plays the song again, without its count-in, where it ends.
+    return clickSet;
+}
+
+DeviceStream playedStream(const CommandLine& line, const Song& song, uint32_t rate, bool timed) {
     DeviceStream stream;
-    stream.track = planFile(song, s.rate, 0);
-    std::optional<Song> again;
-    if (line.loop) {
-        // The count-in stays, without measures, so that sections keep their numbers.
-        again = song;
-        if (!again->sections.empty() && again->sections.front().countIn) {
-            again->sections.front().measures = 0;
-        }
-        stream.again = planFile(*again, s.rate, 0);
-    }
-    if (line.seconds) stream.frames = std::llround(static_cast<double>(*line.seconds) * s.rate);
-    const InterruptGuard guard;
+    stream.track = planFile(song, rate, 0);
+    if (line.loop) stream.again = planFile(roundAgain(song), rate, 0);
+    if (line.seconds && timed) stream.frames = std::llround(static_cast<double>(*line.seconds) * rate);
+    return stream;
+}
+
+FrameLayout playedLayout(const CommandLine& line, const Job& job,
+                         const std::vector<ScheduledSection>& track) {
     // The backing starts with the first bar after the count-in, and again each round.
     int64_t backingStart = 0;
     if (job.backing) {
-        const TrackExtent extent = measureTrack(stream.track, {}, ClickOverlap::Sum);
-        backingStart = firstBarFrame(song, extent.sectionStarts, extent.end);
+        const TrackExtent extent = measureTrack(track, {}, ClickOverlap::Sum);
+        backingStart = firstBarFrame(job.song, extent.sectionStarts, extent.end);
     }
+    return frameLayout(line, job, backingStart);
+}
+
+Result playTrack(const CommandLine& line, const Job& job, FILE* /*out*/, FILE* err,
+                 const std::string& title) {
+    const Settings& s = job.settings;
+    const Song& song = job.song;
+    if (!somethingToPlay(line, song, s.rate, err)) return std::nullopt;
+    const ClickSet clickSet = playedClicks(line, job, err);
+    // The very frames render writes, in one stream: --seconds cuts it, and
+    // --loop plays the song again, without its count-in, where it ends.
+    const DeviceStream stream = playedStream(line, song, s.rate, true);
+    std::optional<Song> again;
+    if (line.loop) again = roundAgain(song);
+    const InterruptGuard guard;
     PlayClicks clicks{clickSet.voices(), clickSet.normal.bytesPerSample,
-                      frameLayout(line, job, backingStart)};
+                      playedLayout(line, job, stream.track)};
     // On a terminal, keys change the play as it goes; a voice of no clicks mutes it.
     std::optional<LiveKeys> keys;
     if (keysAvailable()) {

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "cli/channels.hpp"
+#include "cli/play.hpp"
 #include "click/click_set.hpp"
 #include "core/interrupt.hpp"
 #include "playback/click_plan.hpp"
@@ -18,23 +19,6 @@ namespace {
 // Set in the environment, it has the callback's time measured and told at
 // the end: for benchmarks, not for musicians.
 constexpr const char* kTimingVariable = "CLICKTRACK_JACK_TIMING";
-
-// The stream free play plays, as `clicktrack play` lays it out for ALSA.
-DeviceStream streamOf(const CommandLine& line, const Song& song, uint32_t rate) {
-    DeviceStream stream;
-    stream.track = planFile(song, rate, 0);
-    if (line.loop) {
-        Song again = song;
-        if (!again.sections.empty() && again.sections.front().countIn) {
-            again.sections.front().measures = 0;
-        }
-        stream.again = planFile(again, rate, 0);
-    }
-    if (line.seconds && !line.transport) {
-        stream.frames = std::llround(static_cast<double>(*line.seconds) * rate);
-    }
-    return stream;
-}
 
 }  // namespace
 
@@ -58,16 +42,10 @@ Result playOnJack(const CommandLine& line, const Job& prepared, FILE* /*out*/, F
     }
     const Job& job = atRate ? *atRate : prepared;
     const Song& song = job.song;
-    if (silentSong(song) || (line.seconds && !(*line.seconds * static_cast<double>(rate) >= 0.5))) {
-        std::fputs("clicktrack: nothing to play: the track is empty.\n", err);
-        return std::nullopt;
-    }
-    const ClickSet clickSet = clickSetFor(line, job);
-    if (clickSet.frequencyTooLow) {
-        std::fputs("clicktrack: The frequency chosen is too low for this tempo! The click is "
-                   "silent.\n", err);
-    }
-    const DeviceStream stream = streamOf(line, song, rate);
+    if (!somethingToPlay(line, song, rate, err)) return std::nullopt;
+    const ClickSet clickSet = playedClicks(line, job, err);
+    // Following or leading, --seconds counts the server's time instead.
+    const DeviceStream stream = playedStream(line, song, rate, !line.transport);
     ClickPlan clicks;
     if (Outcome r = planClicks(stream, {clickSet.voices(), clickSet.normal.bytesPerSample, {}}, clicks)) {
         return commandLineFailure(*r);
@@ -82,13 +60,7 @@ Result playOnJack(const CommandLine& line, const Job& prepared, FILE* /*out*/, F
                : *line.transport == "lead" ? TransportMode::Lead
                                            : TransportMode::Follow;
     how.connect = line.connect;
-    // The backing starts with the first bar after the count-in.
-    int64_t backingStart = 0;
-    if (job.backing) {
-        const TrackExtent extent = measureTrack(stream.track, {}, ClickOverlap::Sum);
-        backingStart = firstBarFrame(song, extent.sectionStarts, extent.end);
-    }
-    how.layout = frameLayout(line, job, backingStart);
+    how.layout = playedLayout(line, job, stream.track);
     how.unconnected = line.connectNone;
     if (line.seconds && line.transport) how.frames = std::llround(static_cast<double>(*line.seconds) * rate);
     const char* timing = std::getenv(kTimingVariable);
