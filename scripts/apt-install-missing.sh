@@ -9,5 +9,12 @@ done
 [ -z "$missing" ] && exit 0
 sudo_cmd=""
 [ "$(id -u)" -eq 0 ] || sudo_cmd=sudo
-$sudo_cmd apt-get update -q
+# A mirror in the middle of a sync fails an update now and then: try again,
+# then go on with the lists there are.
+tries=1
+until $sudo_cmd apt-get update -q; do
+  [ "$tries" -ge 4 ] && break
+  tries=$((tries + 1))
+  sleep 15
+done
 DEBIAN_FRONTEND=noninteractive $sudo_cmd apt-get install -y -q --no-install-recommends $missing

@@ -18,8 +18,7 @@ sudo_cmd=""
 [ "$(id -u)" -eq 0 ] || sudo_cmd=sudo
 for tool in lintian man:man-db; do
   command -v "${tool%%:*}" >/dev/null 2>&1 && continue
-  $sudo_cmd apt-get update -q
-  DEBIAN_FRONTEND=noninteractive $sudo_cmd apt-get install -y -q --no-install-recommends "${tool#*:}"
+  "$here/scripts/apt-install-missing.sh" "${tool#*:}"
 done
 mkdir -p "$out"
 out=$(cd "$out" && pwd)
