@@ -99,6 +99,7 @@ private:
     void run() {
         std::unique_lock<std::mutex> lock(mutex_);
         uint64_t drawn = ~uint64_t{0};
+        int64_t drawnFrame = -1;
         unsigned changes = 0;
         bool helpShown = false;
         if (bigWanted_) big_ = std::make_unique<BigDisplay>(err_);
@@ -106,14 +107,17 @@ private:
             // Keys want a quicker answer than the time and the bar do.
             const bool last = wake_.wait_for(lock, live_ ? kRedraw / 4 : kRedraw, [this] { return done_; });
             const uint64_t where = where_.load(std::memory_order_acquire);
+            // A round played again comes back to the same bar and beat at another time.
+            const int64_t frame = frame_.load(std::memory_order_relaxed);
             const unsigned now = live_ ? live_->changes.load() : 0;
-            if ((where != drawn || now != changes) && where != kNothingYet) {
+            if ((where != drawn || frame != drawnFrame || now != changes) && where != kNothingYet) {
                 // On the status line's terminal, the keys are listed once above it.
                 const bool help = live_ && live_->help.load();
                 if (help && !helpShown && !big_) std::fprintf(err_, "\r\033[K%s\n", keyHelp());
                 helpShown = help;
                 draw(where);
                 drawn = where;
+                drawnFrame = frame;
                 changes = now;
             }
             if (last) break;
