@@ -50,9 +50,11 @@ std::string contentText(const CommandLine& line, const Job& job) {
         return std::to_string(sections) + (sections == 1 ? " section, " : " sections, ") +
                std::to_string(measures) + " measures";
     }
+    // A tempo that names its note says so, as it was written: q.=52.
+    const std::string note = line.tempoNote ? noteName(*line.tempoNote) + "=" : "";
     const std::string tempo = line.tempoRamp
-                                  ? tempoText(*line.tempoFrom) + "-" + tempoText(*line.tempoTo)
-                                  : tempoText(s.tempo);
+                                  ? note + tempoText(*line.tempoFrom) + "-" + tempoText(*line.tempoTo)
+                                  : note + tempoText(s.tempo);
     return std::to_string(s.meas) + " measures of " + std::to_string(s.meter) + " at " + tempo +
            " bpm";
 }

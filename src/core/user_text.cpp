@@ -155,12 +155,15 @@ std::optional<CountedNote> takeCountedNote(std::string_view& text) {
     return std::nullopt;
 }
 
-CountedTempo countedTempo(double quartersPerMinute, const CountedNote& beat) {
-    if (!beat.dotted) return {"", quartersPerMinute};
+std::string noteName(const CountedNote& note) {
     for (const auto& n : kNotes) {
-        if (n.noteValue == beat.noteValue) {
-            return {std::string(1, n.letter) + ".=", quartersPerMinute / beat.quarters()};
-        }
+        if (n.noteValue == note.noteValue) return std::string(1, n.letter) + (note.dotted ? "." : "");
     }
-    return {"", quartersPerMinute};
+    return "";
+}
+
+CountedTempo countedTempo(double quartersPerMinute, const CountedNote& beat) {
+    const std::string name = noteName(beat);
+    if (!beat.dotted || name.empty()) return {"", quartersPerMinute};
+    return {name + "=", quartersPerMinute / beat.quarters()};
 }

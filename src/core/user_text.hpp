@@ -57,6 +57,9 @@ struct CountedTempo {
 };
 CountedTempo countedTempo(double quartersPerMinute, const CountedNote& beat);
 
+// The note as a tempo names it: "q", "e", "q." ...
+std::string noteName(const CountedNote& note);
+
 // The number a person most likely wrote for a value read at single
 // precision: the shortest decimal that reads back as `value`, at double
 // precision. A tempo of 97.3 is 97.3, not the float's 97.30000305.

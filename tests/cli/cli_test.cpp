@@ -58,6 +58,9 @@ TEST_F(CommandLineRun, RenderWritesTheMenusBytesWhereItsGridIsExact) {
     EXPECT_EQ(plain.out,
               "click.wav: 48 measures of 4 at 120 bpm, 1:36.000, 44100 Hz 24-bit, 12700844 bytes\n");
     EXPECT_TRUE(readFile(file("click.wav")) == menuFile("", "w\n"));
+    // A tempo that names its note is told as it was written.
+    EXPECT_EQ(clicktrack({"render", "-t", "q.=52", "-b", "2", "-m", "4", "-o", "six.wav"}).out,
+              "six.wav: 4 measures of 2 at q.=52 bpm, 0:09.230, 44100 Hz 24-bit, 1221276 bytes\n");
     ASSERT_EQ(clicktrack({"render", "--settings", "slow.txt", "-o", "slow.wav"}).status, 0);
     EXPECT_FALSE(readFile(file("slow.wav")) == menuFile(slow, "w\n"));
     ASSERT_EQ(clicktrack({"render", "--map", "tmap.txt", "-o", "map.wav", "-q", "--sound", "classic"}).status, 0);
