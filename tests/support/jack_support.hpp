@@ -31,6 +31,9 @@ public:
     static constexpr uint32_t kRate = 48000;
 
 private:
+    // Starts jackd under `name`; whyNot_ says why it did not.
+    void start(const std::string& name);
+
     TempDir dir_;
     pid_t pid_ = -1;
     std::string whyNot_;
