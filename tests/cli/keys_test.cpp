@@ -35,21 +35,7 @@ constexpr int64_t kBeat120 = 22050;  // frames of a beat at 120 bpm, 44100 Hz
 class Terminal {
 public:
     Terminal(const std::string& dir, const std::vector<std::string>& args) {
-        std::vector<std::string> words{CLICKTRACK_BIN};
-        words.insert(words.end(), args.begin(), args.end());
-        std::vector<char*> argv;
-        for (std::string& w : words) argv.push_back(w.data());
-        argv.push_back(nullptr);
-        winsize size{};
-        size.ws_row = 30;
-        size.ws_col = 100;
-        pid_ = ::forkpty(&master_, nullptr, nullptr, &size);
-        if (pid_ == 0) {
-            if (::chdir(dir.c_str()) != 0) ::_exit(127);
-            ::setenv("HOME", dir.c_str(), 1);
-            ::execv(argv[0], argv.data());
-            ::_exit(127);
-        }
+        pid_ = startOnTerminal(dir, args, master_);
         // Held open so that the settings outlive the program.
         slave_ = ::open(::ptsname(master_), O_RDWR | O_NOCTTY);
         ::tcgetattr(slave_, &before_);

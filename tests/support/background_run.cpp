@@ -124,7 +124,7 @@ std::string namesIn(const std::string& folder) {
     return joined;
 }
 
-RunResult runOnTerminal(const std::string& workDir, const std::vector<std::string>& args) {
+pid_t startOnTerminal(const std::string& workDir, const std::vector<std::string>& args, int& master) {
     std::vector<std::string> words{CLICKTRACK_BIN};
     words.insert(words.end(), args.begin(), args.end());
     std::vector<char*> argv;
@@ -133,8 +133,7 @@ RunResult runOnTerminal(const std::string& workDir, const std::vector<std::strin
     winsize size{};
     size.ws_row = 30;
     size.ws_col = 100;
-    int terminal = -1;
-    const pid_t pid = ::forkpty(&terminal, nullptr, nullptr, &size);
+    const pid_t pid = ::forkpty(&master, nullptr, nullptr, &size);
     if (pid < 0) throw std::runtime_error("forkpty failed");
     if (pid == 0) {
         if (::chdir(workDir.c_str()) != 0) ::_exit(127);
@@ -142,6 +141,12 @@ RunResult runOnTerminal(const std::string& workDir, const std::vector<std::strin
         ::execv(argv[0], argv.data());
         ::_exit(127);
     }
+    return pid;
+}
+
+RunResult runOnTerminal(const std::string& workDir, const std::vector<std::string>& args) {
+    int terminal = -1;
+    const pid_t pid = startOnTerminal(workDir, args, terminal);
     RunResult result;
     char buffer[4096];
     for (;;) {

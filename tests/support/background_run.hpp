@@ -35,8 +35,12 @@ private:
     pid_t pid_ = -1;
 };
 
-// Runs the program in `workDir` (HOME too) with `args` on a pseudo-terminal
-// of 100 columns, as a musician runs it: everything it writes to the
+// Starts the program in `workDir` (HOME too) with `args` on a pseudo-terminal
+// of 100 columns and 30 rows: its process, and the terminal's master side
+// in `master`.
+pid_t startOnTerminal(const std::string& workDir, const std::vector<std::string>& args, int& master);
+
+// Runs the program so, as a musician runs it: everything it writes to the
 // terminal, and its exit status.
 RunResult runOnTerminal(const std::string& workDir, const std::vector<std::string>& args);
 
